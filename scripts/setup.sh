@@ -1,0 +1,28 @@
+# Shared by ./run and ./test: install what is missing, then configure and build.
+# Sourced, not run.
+
+set -euo pipefail
+
+VQ_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+VQ_PACKAGES=(cmake g++ make qt6-base-dev qt6-serialport-dev libgtest-dev libgmock-dev)
+
+vq_install_missing() {
+    local missing=()
+    for p in "${VQ_PACKAGES[@]}" "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}"
+    local sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo="sudo"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# vq_build DIR [cmake options...]
+vq_build() {
+    local dir="$1"
+    shift
+    cmake -S "$VQ_ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+    cmake --build "$dir" -j"$(nproc)"
+}

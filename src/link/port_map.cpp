@@ -1,0 +1,105 @@
+#include "link/port_map.h"
+
+#include <QSerialPortInfo>
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <map>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
+namespace vq {
+namespace {
+
+std::string base_name(const std::string& device) {
+    const auto slash = device.find_last_of('/');
+    return slash == std::string::npos ? device : device.substr(slash + 1);
+}
+
+bool is_usb_adapter(const std::string& device) {
+    const std::string name = base_name(device);
+    return name.rfind("ttyUSB", 0) == 0 || name.rfind("ttyACM", 0) == 0;
+}
+
+// "ttyUSB2" < "ttyUSB10": digit runs compare by value.
+bool natural_less(const std::string& a, const std::string& b) {
+    std::size_t i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (std::isdigit(static_cast<unsigned char>(a[i])) && std::isdigit(static_cast<unsigned char>(b[j]))) {
+            std::size_t ie = i, je = j;
+            while (ie < a.size() && std::isdigit(static_cast<unsigned char>(a[ie]))) ++ie;
+            while (je < b.size() && std::isdigit(static_cast<unsigned char>(b[je]))) ++je;
+            std::string da = a.substr(i, ie - i), db = b.substr(j, je - j);
+            da.erase(0, std::min(da.find_first_not_of('0'), da.size()));
+            db.erase(0, std::min(db.find_first_not_of('0'), db.size()));
+            if (da.size() != db.size()) return da.size() < db.size();
+            if (da != db) return da < db;
+            i = ie;
+            j = je;
+        } else {
+            if (a[i] != b[j]) return a[i] < b[j];
+            ++i;
+            ++j;
+        }
+    }
+    return a.size() - i < b.size() - j;
+}
+
+}  // namespace
+
+std::vector<std::string> order_port_names(std::vector<std::string> names) {
+    std::stable_sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+        const bool ua = is_usb_adapter(a), ub = is_usb_adapter(b);
+        if (ua != ub) return ua;
+        return natural_less(base_name(a), base_name(b));
+    });
+    return names;
+}
+
+PortMap PortMap::from_system() {
+    std::vector<PortEntry> entries;
+#ifdef _WIN32
+    std::map<std::string, std::string> described;
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
+        described[info.portName().toStdString()] = info.description().toStdString();
+    for (int n = 1; n <= 9; ++n) {
+        const std::string name = "COM" + std::to_string(n);
+        entries.push_back({name, described.count(name) ? described[name] : std::string()});
+    }
+#else
+    std::map<std::string, std::string> described;
+    std::vector<std::string> names;
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+        const std::string device = info.systemLocation().toStdString();
+        names.push_back(device);
+        std::string text = info.description().toStdString();
+        const std::string maker = info.manufacturer().toStdString();
+        if (!maker.empty() && text.find(maker) == std::string::npos)
+            text = text.empty() ? maker : maker + " " + text;
+        described[device] = text;
+    }
+    for (const std::string& device : order_port_names(names))
+        entries.push_back({device, described[device]});
+#endif
+    return PortMap(std::move(entries));
+}
+
+const PortEntry* PortMap::entry(int port) const {
+    if (port < 1 || port > size()) return nullptr;
+    return &entries_[static_cast<std::size_t>(port - 1)];
+}
+
+std::string access_problem(const std::string& device) {
+#ifdef _WIN32
+    (void)device;
+    return {};
+#else
+    if (::access(device.c_str(), R_OK | W_OK) == 0 || errno != EACCES) return {};
+    return device + " exists but you may not open it: add yourself to the dialout group "
+                    "(sudo usermod -aG dialout $USER) and log in again";
+#endif
+}
+
+}  // namespace vq

@@ -1,0 +1,44 @@
+#pragma once
+// Which device each port number stands for.
+//
+// On Windows, port n is COMn. Elsewhere, the serial devices the system
+// reports at start-up are numbered from 1: USB adapters (ttyUSB*, ttyACM*)
+// first, then the rest, each group in natural order (ttyUSB2 before
+// ttyUSB10). A number past the last device names no port.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vq {
+
+struct PortEntry {
+    std::string device;       // what gets opened: /dev/ttyUSB0, COM3
+    std::string description;  // what the system says about it, may be empty
+};
+
+class PortMap {
+public:
+    PortMap() = default;
+    explicit PortMap(std::vector<PortEntry> entries) : entries_(std::move(entries)) {}
+
+    // The devices of this machine, numbered as above.
+    static PortMap from_system();
+
+    // Port `port` (1-based); nullptr when it names no device.
+    const PortEntry* entry(int port) const;
+    int size() const { return static_cast<int>(entries_.size()); }
+
+private:
+    std::vector<PortEntry> entries_;
+};
+
+// Orders device names the way ports are numbered: USB adapters first, then
+// the rest, each in natural order of their names.
+std::vector<std::string> order_port_names(std::vector<std::string> names);
+
+// Why the user may not open `device`, in words that say how to fix it; empty
+// when nothing stands in the way as far as the file system tells.
+std::string access_problem(const std::string& device);
+
+}  // namespace vq

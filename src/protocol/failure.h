@@ -1,0 +1,38 @@
+#pragma once
+// Runtime failures of the tool carry an error number, so that one handler per
+// procedure can decide what the user is told. The numbers follow the classic
+// runtime numbering the device tooling grew up with: the file access error is
+// 75, a port held by another program is 8005.
+
+#include <stdexcept>
+#include <string>
+
+namespace vq {
+
+namespace err {
+inline constexpr int Overflow = 6;              // a counter or offset left its range
+inline constexpr int OutOfMemory = 7;
+inline constexpr int SubscriptOutOfRange = 9;   // an index outside an array
+inline constexpr int PermissionDenied = 70;     // the user may not open the port
+inline constexpr int PathFileAccess = 75;       // no readable file behind a name
+inline constexpr int InvalidPropertyValue = 380;
+inline constexpr int PortOperationWhileOpen = 8000;
+inline constexpr int PortInvalid = 8002;        // no device behind this port number
+inline constexpr int PortAlreadyOpen = 8005;    // another program holds the port
+inline constexpr int SetCommStateFailed = 8015; // the line settings were refused
+inline constexpr int PortNotOpen = 8018;
+inline constexpr int ReadFailed = 8020;         // the port failed while receiving
+inline constexpr int WriteFailed = 8021;        // the port failed while sending
+}  // namespace err
+
+class Failure : public std::runtime_error {
+public:
+    Failure(int number, const std::string& description)
+        : std::runtime_error(description), number_(number) {}
+    int number() const noexcept { return number_; }
+
+private:
+    int number_;
+};
+
+}  // namespace vq

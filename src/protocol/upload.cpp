@@ -1,0 +1,373 @@
+#include "protocol/upload.h"
+
+#include <cmath>
+#include <limits>
+#include <new>
+
+#include "link/serial_link.h"
+#include "protocol/failure.h"
+#include "protocol/host.h"
+#include "protocol/image_file.h"
+#include "protocol/wait.h"
+
+namespace vq {
+
+bool is_silent(UploadEnd end) {
+    switch (end) {
+    case UploadEnd::NoFileChosen:
+    case UploadEnd::NakLimit:
+    case UploadEnd::NakLimitNoAck:
+    case UploadEnd::NoEotAck:
+    case UploadEnd::StoppedWaiting:
+    case UploadEnd::StoppedNoAck:
+    case UploadEnd::Failed:
+        return true;
+    default:
+        return false;
+    }
+}
+
+const char* to_string(UploadEnd end) {
+    switch (end) {
+    case UploadEnd::NoFileChosen: return "no file chosen";
+    case UploadEnd::InvalidPort: return "invalid port";
+    case UploadEnd::PortUnavailable: return "port unavailable";
+    case UploadEnd::FileNotFound: return "file not found";
+    case UploadEnd::Rejected: return "rejected by the device";
+    case UploadEnd::CancelledByDevice: return "cancelled by the device";
+    case UploadEnd::NakLimit: return "NAK limit, cancel acknowledged";
+    case UploadEnd::NakLimitNoAck: return "NAK limit, cancel unanswered";
+    case UploadEnd::Finished: return "finished";
+    case UploadEnd::NoEotAck: return "end of transmission unanswered";
+    case UploadEnd::StoppedWaiting: return "stopped before the first block";
+    case UploadEnd::StoppedAcked: return "stopped, cancel acknowledged";
+    case UploadEnd::StoppedNoAck: return "stopped, cancel unanswered";
+    case UploadEnd::Failed: return "failed";
+    }
+    return "?";
+}
+
+int progress_percent(std::int64_t offset, std::int64_t length) {
+    // The ratio is divided in double precision and kept as a 4-byte float,
+    // then the whole part of its hundredfold is taken: 0.32f lies just below
+    // 0.32, so a 3200-byte image shows 31% for its first block.
+    float ratio = static_cast<float>(static_cast<double>(offset + static_cast<std::int64_t>(kBlockSize)) /
+                                     static_cast<double>(length));
+    if (ratio > 1.0f) ratio = 1.0f;
+    return static_cast<int>(std::floor(static_cast<double>(ratio) * 100.0));
+}
+
+namespace {
+
+std::int32_t checked_add(std::int32_t a, std::int64_t b) {
+    const std::int64_t sum = a + b;
+    if (sum > std::numeric_limits<std::int32_t>::max() || sum < std::numeric_limits<std::int32_t>::min())
+        throw Failure(err::Overflow, "image offset overflow");
+    return static_cast<std::int32_t>(sum);
+}
+
+class UploadProcedure {
+public:
+    explicit UploadProcedure(const UploadContext& c) : c_(c) {}
+
+    UploadResult run(const std::string& path_text, const std::string& file_name) {
+        try {
+            result_.end = start(path_text, file_name);
+        } catch (const Failure& f) {
+            on_failure(f.number(), f.what());
+        } catch (const std::bad_alloc&) {
+            on_failure(err::OutOfMemory, "not enough memory for the image");
+        }
+        return result_;
+    }
+
+private:
+    // What the block transfer leads to when it does not end the upload itself.
+    enum class Blocks { AllAcknowledged, NakLimit, Ended };
+    enum class WakeUp { StartRequested, NoStartRequest, Stopped };
+
+    // ---- start -------------------------------------------------------------
+    UploadEnd start(const std::string& path_text, const std::string& file_name) {
+        phase(Phase::Starting, 0);
+        c_.form.stop_request = 0;
+        last_block_ = false;
+        offset_ = 0;
+        number_ = 1;
+        c_.displays.set_percent_text("");
+        c_.displays.set_progress(0.0f);
+
+        if (path_text.empty()) return clean_up(UploadEnd::NoFileChosen);
+
+        switch (c_.init_serial_port()) {
+        case 0: break;
+        case 1:
+            c_.messages.show(text::kPortInvalid);
+            return UploadEnd::InvalidPort;
+        default:
+            c_.messages.show(text::kPortUsing);
+            return UploadEnd::PortUnavailable;
+        }
+
+        load_image(file_name);
+        wait(timing::kAfterLoad);
+
+        switch (wake_up()) {
+        case WakeUp::StartRequested: break;
+        case WakeUp::Stopped: return stopped_before_blocks();
+        case WakeUp::NoStartRequest:
+            switch (wait_for_start_request()) {
+            case WakeUp::StartRequested: break;
+            case WakeUp::Stopped: return stopped_before_blocks();
+            case WakeUp::NoStartRequest:
+                c_.messages.show(text::kRejected);
+                return clean_up(UploadEnd::Rejected);
+            }
+        }
+
+        switch (send_blocks()) {
+        case Blocks::AllAcknowledged: return end_transfer();
+        case Blocks::NakLimit: return give_up();
+        case Blocks::Ended: return result_.end;
+        }
+        return result_.end;
+    }
+
+    void load_image(const std::string& file_name) {
+        file_ = c_.files.open_image(file_name);
+        const std::int64_t length = file_->length();
+        if (length > std::numeric_limits<std::int32_t>::max())
+            throw Failure(err::Overflow, "the file is larger than 2 GiB - 1 bytes");
+        if (length < 1) throw Failure(err::SubscriptOutOfRange, "the file is empty");
+        image_ = file_->read_all();
+        if (static_cast<std::int64_t>(image_.size()) != length)
+            throw Failure(err::SubscriptOutOfRange, "the file changed while it was read");
+        result_.image_length = length;
+        result_.blocks_total = static_cast<std::int32_t>((length + kBlockSize - 1) / kBlockSize);
+    }
+
+    // The image length, taken from the open file at every use. The image in
+    // memory is what gets sent; a file that changed length under us ends the
+    // upload through the failure path instead of sending a mixture.
+    std::int64_t length() {
+        const std::int64_t now = file_->length();
+        if (now != static_cast<std::int64_t>(image_.size()))
+            throw Failure(err::SubscriptOutOfRange, "the file changed length during the upload");
+        return now;
+    }
+
+    // ---- wake-up -----------------------------------------------------------
+    WakeUp wake_up() {
+        for (int attempt = 0; attempt < timing::kWakeUpTries; ++attempt) {
+            phase(Phase::WakingUp, attempt);
+            send_control(wire::WAKE, Transmission::WakeUp);
+            const std::int16_t code = read();
+            if (stop_requested()) return WakeUp::Stopped;
+            if (code == kStartRequest) return WakeUp::StartRequested;
+            wait(timing::kAfterWakeUp);
+        }
+        return WakeUp::NoStartRequest;
+    }
+
+    // Polls without sending. NoStartRequest here means the device sent CAN.
+    WakeUp wait_for_start_request() {
+        phase(Phase::WaitingForStart, 0);
+        for (;;) {
+            const std::int16_t code = wait_and_read(timing::kStartPoll);
+            if (stop_requested()) return WakeUp::Stopped;
+            if (code == kStartRequest) return WakeUp::StartRequested;
+            if (code == kCancel) return WakeUp::NoStartRequest;
+        }
+    }
+
+    UploadEnd stopped_before_blocks() {
+        c_.displays.set_percent_text("");
+        return clean_up(UploadEnd::StoppedWaiting);
+    }
+
+    // ---- blocks ------------------------------------------------------------
+    Blocks send_blocks() {
+        phase(Phase::Sending, 0);
+        for (;;) {
+            c_.form.reply_code = kNoAnswer;
+            if (!build_block()) return Blocks::Ended;  // stopped
+            int sends = 0;
+            for (;;) {
+                if (sends >= timing::kSendsPerBuild) {
+                    // Ten sends without an answer: build the block again.
+                    if (!build_block()) return Blocks::Ended;
+                    sends = 0;
+                }
+                transmit(Transmission::Data);
+                const std::int16_t code = wait_and_read(timing::kAfterFrame);
+                if (code == kAck) {
+                    offset_ = checked_add(offset_, kBlockSize);
+                    ++number_;  // 255 is followed by 0
+                    if (last_block_) return Blocks::AllAcknowledged;
+                    break;
+                }
+                if (code == kNak) {
+                    if (c_.form.nak_count >= timing::kNakLimit) return Blocks::NakLimit;
+                    break;  // the same block, built again
+                }
+                if (code == kCancel) {
+                    c_.messages.show(text::kCancelled);
+                    result_.end = clean_up(UploadEnd::CancelledByDevice);
+                    return Blocks::Ended;
+                }
+                c_.form.reply_code = kNoAnswer;
+                ++sends;
+            }
+        }
+    }
+
+    // Builds the frame of the current block and shows the progress. Returns
+    // false when a stop request ended the upload instead.
+    bool build_block() {
+        const std::int64_t len = length();
+        if (frames_.build(image_, len, offset_, number_)) last_block_ = true;
+        result_.block_index = offset_ / static_cast<std::int32_t>(kBlockSize);
+        result_.block_number = number_;
+        if (c_.observer) c_.observer->on_block(result_.block_index, result_.blocks_total, number_);
+
+        if (stop_requested()) {
+            result_.end = stop_during_blocks();
+            return false;
+        }
+
+        const int percent = progress_percent(offset_, length());
+        c_.displays.set_progress(static_cast<float>(percent));
+        c_.displays.set_percent_text(std::to_string(percent) + "%");
+        if (c_.observer) c_.observer->on_progress(percent);
+        return true;
+    }
+
+    UploadEnd stop_during_blocks() {
+        phase(Phase::Stopping, 0);
+        c_.form.reply_code = kNoAnswer;
+        c_.form.stop_request = 0;
+        for (int attempt = 0; attempt < timing::kCancelTries; ++attempt) {
+            phase(Phase::Stopping, attempt);
+            send_control(wire::CAN, Transmission::Cancel);
+            if (wait_and_read(timing::kAfterStopCancel) == kAck) {
+                c_.displays.set_percent_text("");
+                c_.messages.show(text::kStopped);
+                return clean_up(UploadEnd::StoppedAcked);
+            }
+        }
+        return clean_up(UploadEnd::StoppedNoAck);
+    }
+
+    // ---- endings -----------------------------------------------------------
+    UploadEnd give_up() {
+        c_.form.nak_count = 0;
+        for (int attempt = 0; attempt < timing::kCancelTries; ++attempt) {
+            phase(Phase::GivingUp, attempt);
+            send_control(wire::CAN, Transmission::Cancel);
+            if (wait_and_read(timing::kAfterGiveUpCancel) == kAck) {
+                c_.displays.set_percent_text(" ");
+                return clean_up(UploadEnd::NakLimit);
+            }
+        }
+        return clean_up(UploadEnd::NakLimitNoAck);
+    }
+
+    UploadEnd end_transfer() {
+        c_.form.reply_code = kNoAnswer;
+        for (int attempt = 0; attempt < timing::kEotTries; ++attempt) {
+            phase(Phase::Ending, attempt);
+            send_control(wire::EOT, Transmission::EndOfTransmission);
+            if (wait_and_read(timing::kAfterEot) == kAck) {
+                c_.messages.show(text::kFinished);
+                return clean_up(UploadEnd::Finished);
+            }
+        }
+        return clean_up(UploadEnd::NoEotAck);
+    }
+
+    void on_failure(int number, const std::string& what) {
+        result_.error_number = number;
+        result_.error_text = what;
+        if (number == err::PathFileAccess) {
+            // The port stays open and the displays keep what they show.
+            result_.end = UploadEnd::FileNotFound;
+            contained([&] { c_.messages.show(text::kFileMissing); });
+            return;
+        }
+        result_.end = clean_up(UploadEnd::Failed);
+    }
+
+    // Every step runs even when an earlier one fails: a port that vanished
+    // must not keep the file open or the displays showing a transfer.
+    UploadEnd clean_up(UploadEnd end) {
+        contained([&] { c_.displays.set_percent_text(" "); });
+        contained([&] { c_.displays.set_progress(0.0f); });
+        c_.form.reply_code = kNoAnswer;
+        file_.reset();
+        contained([&] {
+            if (c_.link.PortOpen()) c_.link.setPortOpen(false);
+        });
+        return end;
+    }
+
+    template <typename Step>
+    void contained(Step step) {
+        try {
+            step();
+        } catch (const std::exception&) {
+            result_.cleanup_failed = true;
+        }
+    }
+
+    // ---- transmissions and replies -----------------------------------------
+    void transmit(Transmission kind) {
+        c_.link.Output(frames_.frame());
+        c_.link.setOutBufferCount(0);
+        if (c_.observer) c_.observer->on_transmission(kind, frames_.frame(), c_.clock.now());
+    }
+
+    void send_control(std::uint8_t byte, Transmission kind) {
+        frames_.set_control_byte(byte);
+        transmit(kind);
+    }
+
+    std::int16_t read() {
+        const Reply reply = read_reply_detail(c_.link, c_.form);
+        if (c_.observer) c_.observer->on_reply(reply, c_.clock.now());
+        return reply.code;
+    }
+
+    std::int16_t wait_and_read(float seconds) {
+        wait(seconds);
+        return read();
+    }
+
+    void wait(float seconds) { wait_seconds(seconds, c_.clock); }
+
+    bool stop_requested() {
+        if (c_.form.stop_request == 0) return false;
+        c_.form.stop_request = 0;
+        return true;
+    }
+
+    void phase(Phase p, int attempt) {
+        if (c_.observer) c_.observer->on_phase(p, attempt);
+    }
+
+    const UploadContext& c_;
+    UploadResult result_;
+    std::unique_ptr<ImageFile> file_;
+    std::vector<std::uint8_t> image_;
+    FrameBuffers frames_;
+    std::int32_t offset_ = 0;
+    std::uint8_t number_ = 1;
+    bool last_block_ = false;
+};
+
+}  // namespace
+
+UploadResult run_upload(const UploadContext& context, const std::string& path_text,
+                        const std::string& file_name) {
+    return UploadProcedure(context).run(path_text, file_name);
+}
+
+}  // namespace vq

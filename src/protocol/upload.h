@@ -1,0 +1,131 @@
+#pragma once
+// One upload from the press of "Send Data" to its end: open the port, load
+// the image, wake the device until it asks for the first block, send the
+// blocks with their retries, end the transfer, tell the user, clean up.
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "protocol/frame.h"
+#include "protocol/reply.h"
+
+namespace vq {
+
+class SerialLink;
+class Clock;
+class Displays;
+class MessageBox;
+class FileSystem;
+class ImageFile;
+
+// The texts the user is shown, exactly as the device tooling has always
+// shown them.
+namespace text {
+inline constexpr const char* kPortInvalid = "Serial port is invalid!";
+inline constexpr const char* kPortUsing = "Serial port is using!";
+inline constexpr const char* kRejected = "Sending Request is Rejected";
+inline constexpr const char* kCancelled = "Sending Cancelled!";
+inline constexpr const char* kFinished = "Sending Finished!";
+inline constexpr const char* kStopped = "Sending Finised!";
+inline constexpr const char* kFileMissing = "File Not Exisits!";
+}  // namespace text
+
+namespace timing {
+inline constexpr float kAfterLoad = 0.5f;
+inline constexpr float kAfterWakeUp = 0.3f;
+inline constexpr float kStartPoll = 0.1f;
+inline constexpr float kAfterFrame = 0.1f;
+inline constexpr float kAfterGiveUpCancel = 0.05f;
+inline constexpr float kAfterStopCancel = 0.1f;
+inline constexpr float kAfterEot = 0.1f;
+inline constexpr int kWakeUpTries = 101;
+inline constexpr int kSendsPerBuild = 10;
+inline constexpr int kNakLimit = 10;
+inline constexpr int kCancelTries = 10;
+inline constexpr int kEotTries = 10;
+}  // namespace timing
+
+// How an upload ended: one value per way out.
+enum class UploadEnd {
+    NoFileChosen,        // the path box was empty; clean-up only
+    InvalidPort,         // "Serial port is invalid!", no clean-up
+    PortUnavailable,     // "Serial port is using!", no clean-up
+    FileNotFound,        // "File Not Exisits!", no clean-up, port left open
+    Rejected,            // CAN while waiting for the start request
+    CancelledByDevice,   // CAN answering a data frame
+    NakLimit,            // ten NAKs in a row; the device acknowledged our CAN
+    NakLimitNoAck,       // ten NAKs in a row; ten CANs went unanswered
+    Finished,            // ACK to an end of transmission
+    NoEotAck,            // ten ends of transmission without ACK
+    StoppedWaiting,      // Stop while waking or waiting for the start request
+    StoppedAcked,        // Stop during the blocks; the device acknowledged our CAN
+    StoppedNoAck,        // Stop during the blocks; ten CANs went unanswered
+    Failed,              // any other failure; clean-up, no message
+};
+
+// Every way out of the upload that shows no message box of its own.
+bool is_silent(UploadEnd end);
+const char* to_string(UploadEnd end);
+
+struct UploadResult {
+    UploadEnd end = UploadEnd::Failed;
+    int error_number = 0;            // for FileNotFound and Failed
+    std::string error_text;          // what failed, in plain words
+    std::int64_t image_length = -1;  // -1 until the file was loaded
+    std::int32_t blocks_total = 0;
+    std::int32_t block_index = -1;   // 0-based block being sent at the end, -1 before any
+    std::uint8_t block_number = 0;   // its number on the wire
+    bool cleanup_failed = false;     // a clean-up step failed (and was contained)
+};
+
+enum class Phase { Starting, WakingUp, WaitingForStart, Sending, GivingUp, Stopping, Ending };
+enum class Transmission { WakeUp, Data, Cancel, EndOfTransmission };
+
+// Hears what the upload does, for status displays and traces. The calls come
+// on the upload's thread, in order; none of them may throw.
+class UploadObserver {
+public:
+    virtual ~UploadObserver() = default;
+    // `attempt` counts tries from 0 in the phases that have them (wake-up,
+    // cancels, ends of transmission), else 0.
+    virtual void on_phase(Phase, int attempt) { (void)attempt; }
+    // A data frame was built for block `index` (0-based) of `total`.
+    virtual void on_block(std::int32_t index, std::int32_t total, std::uint8_t number) {
+        (void)index, (void)total, (void)number;
+    }
+    virtual void on_progress(int percent) { (void)percent; }
+    virtual void on_transmission(Transmission, std::span<const std::uint8_t, kFrameSize> frame,
+                                 double time) {
+        (void)frame, (void)time;
+    }
+    virtual void on_reply(const Reply&, double time) { (void)time; }
+};
+
+struct UploadContext {
+    SerialLink& link;
+    Clock& clock;
+    Displays& displays;
+    MessageBox& messages;
+    FileSystem& files;
+    FormState& form;
+    // Opens and configures the chosen port: 0 open, 1 invalid choice,
+    // 2 a link operation failed.
+    std::function<std::int16_t()> init_serial_port;
+    UploadObserver* observer = nullptr;
+};
+
+// Runs one whole upload. `path_text` is what the path box shows (it only
+// gates the start); `file_name` is the file that is actually sent.
+UploadResult run_upload(const UploadContext& context, const std::string& path_text,
+                        const std::string& file_name);
+
+// The percentage shown while block `offset` of an image of `length` bytes
+// is being sent: the block about to go counts as done.
+int progress_percent(std::int64_t offset, std::int64_t length);
+
+}  // namespace vq

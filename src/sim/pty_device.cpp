@@ -1,0 +1,111 @@
+#include "sim/pty_device.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+
+namespace vq::sim {
+
+PtyDevice::PtyDevice(DeviceBehaviour behaviour) : receiver_(behaviour) {
+    char name[256] = {};
+    termios raw{};
+    cfmakeraw(&raw);
+    cfsetispeed(&raw, B115200);
+    cfsetospeed(&raw, B115200);
+    if (openpty(&master_, &slave_, name, &raw, nullptr) != 0)
+        throw std::runtime_error(std::string("openpty: ") + std::strerror(errno));
+    path_ = name;
+    fcntl(master_, F_SETFD, FD_CLOEXEC);
+    fcntl(slave_, F_SETFD, FD_CLOEXEC);
+}
+
+PtyDevice::~PtyDevice() {
+    stop();
+    if (master_ >= 0) ::close(master_);
+    if (slave_ >= 0) ::close(slave_);
+}
+
+void PtyDevice::set_trailing_bytes(std::vector<std::uint8_t> bytes) {
+    std::lock_guard lock(mutex_);
+    trailing_ = std::move(bytes);
+}
+
+void PtyDevice::set_log(std::function<void(Event, const std::string&)> log) {
+    std::lock_guard lock(mutex_);
+    receiver_.on_event = std::move(log);
+}
+
+void PtyDevice::start() {
+    if (running_.exchange(true)) return;
+    thread_ = std::thread([this] { serve(running_); });
+}
+
+void PtyDevice::stop() {
+    running_ = false;
+    if (thread_.joinable()) thread_.join();
+}
+
+void PtyDevice::serve(const std::atomic<bool>& running) {
+    while (running) serve_once(20);
+}
+
+void PtyDevice::hang_up() {
+    std::lock_guard lock(mutex_);
+    if (master_ >= 0) ::close(master_);
+    if (slave_ >= 0) ::close(slave_);
+    master_ = slave_ = -1;
+}
+
+void PtyDevice::serve_once(int timeout_ms) {
+    int fd;
+    {
+        std::lock_guard lock(mutex_);
+        fd = master_;
+    }
+    if (fd < 0) {
+        ::usleep(static_cast<useconds_t>(timeout_ms) * 1000);
+        return;
+    }
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, timeout_ms) <= 0 || !(p.revents & POLLIN)) return;
+    std::uint8_t buffer[4096];
+    const ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (got <= 0) return;
+
+    std::vector<std::uint8_t> reply;
+    {
+        std::lock_guard lock(mutex_);
+        reply = receiver_.feed({buffer, static_cast<std::size_t>(got)});
+        if (!reply.empty()) reply.insert(reply.end(), trailing_.begin(), trailing_.end());
+    }
+    if (reply.empty()) return;
+    if (delay_.count() > 0) std::this_thread::sleep_for(delay_);
+    std::lock_guard lock(mutex_);
+    if (master_ >= 0) {
+        const ssize_t wrote = ::write(master_, reply.data(), reply.size());
+        (void)wrote;  // a vanished sender needs no answer
+    }
+}
+
+std::vector<std::vector<std::uint8_t>> PtyDevice::images() const {
+    std::lock_guard lock(mutex_);
+    return receiver_.images();
+}
+
+int PtyDevice::count(Event e) const {
+    std::lock_guard lock(mutex_);
+    return receiver_.count(e);
+}
+
+int PtyDevice::transmissions() const {
+    std::lock_guard lock(mutex_);
+    return receiver_.transmissions();
+}
+
+}  // namespace vq::sim

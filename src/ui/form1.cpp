@@ -1,0 +1,165 @@
+#include "ui/form1.h"
+
+#include <QCloseEvent>
+#include <QFont>
+
+#include "link/discovery.h"
+#include "link/port_opening.h"
+#include "link/serial_link.h"
+#include "protocol/wait.h"
+
+namespace vq {
+namespace {
+
+constexpr int kClientWidth = 10605;
+constexpr int kClientHeight = 4275;
+
+QFont verdana(double points) {
+    QFont font(QStringLiteral("Verdana"));
+    font.setPointSizeF(points);
+    return font;
+}
+
+template <typename W>
+W* place(QWidget* parent, const QRect& where, double points, const QString& text = {}) {
+    auto* w = new W(parent);
+    w->setGeometry(where);
+    if (points > 0) w->setFont(verdana(points));
+    if constexpr (requires { w->setText(text); }) w->setText(text);
+    return w;
+}
+
+}  // namespace
+
+QRect twips(int left, int top, int width, int height) {
+    auto px = [](int t) { return qRound(t / 15.0); };
+    return {px(left), px(top), px(width), px(height)};
+}
+
+Form1::Form1(Form1Services services, QWidget* parent)
+    : QWidget(parent), services_(services), own_messages_(this) {
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("Form1"));
+    setFixedSize(twips(0, 0, kClientWidth, kClientHeight).size());
+
+    // Created in tab order: the focus chain follows creation.
+    Command1 = place<QPushButton>(this, twips(8400, 1080, 1935, 495), 12, QStringLiteral("Open file"));
+    Text1 = place<QLineEdit>(this, twips(240, 1080, 7935, 495), 12);
+    Text1->setReadOnly(true);  // it shows the choice; the dialog makes it
+    Command2 = place<QPushButton>(this, twips(6840, 3240, 1815, 735), 12, QStringLiteral("Send Data"));
+    Command3 = place<QPushButton>(this, twips(8760, 3240, 1575, 735), 12, QStringLiteral("Stop"));
+    ProgressBar1 = place<QProgressBar>(this, twips(6840, 1800, 3495, 495), 0);
+    ProgressBar1->setRange(0, 100);
+    ProgressBar1->setValue(0);
+    ProgressBar1->setTextVisible(false);
+    Combo1 = place<QComboBox>(this, twips(8040, 2580, 1455, 465), 14.25);
+    Combo1->setEditable(true);
+    Combo1->setInsertPolicy(QComboBox::NoInsert);
+    Label1 = place<QLabel>(this, twips(5760, 2640, 2415, 375), 14.25,
+                           QStringLiteral("  Serial Ports") + QChar(0xFF1A));
+    Text4 = place<QLineEdit>(this, twips(5760, 1800, 855, 495), 10.5);
+    Text4->setReadOnly(true);
+    Label4 = place<QLabel>(this, twips(3720, 240, 2655, 615), 18, QStringLiteral("Vellquin Tool"));
+    Text2 = place<QPlainTextEdit>(this, twips(240, 1800, 5200, 1950), 14.25);
+    Text2->setReadOnly(true);
+
+    const char* names[] = {"Label4", "Text1", "Command1", "Text2", "Text4", "ProgressBar1",
+                           "Label1", "Combo1", "Command2", "Command3"};
+    QWidget* widgets[] = {Label4, Text1, Command1, Text2, Text4, ProgressBar1, Label1, Combo1, Command2, Command3};
+    for (std::size_t i = 0; i < std::size(widgets); ++i) widgets[i]->setObjectName(QString::fromLatin1(names[i]));
+
+    displays_ = std::make_unique<QtDisplays>(*ProgressBar1, *Text4);
+    port_list_ = std::make_unique<ComboPortList>(*Combo1);
+
+    connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
+    connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
+    connect(Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
+    connect(Combo1, &QComboBox::currentTextChanged, this, &Form1::update_port_tooltip);
+}
+
+Form1::~Form1() = default;
+
+void Form1::Form_Load() {
+    form_.stop_request = 0;
+    form_.nak_count = 0;
+    form_.reply_code = kNoAnswer;
+    show_help();
+    port_list_->Clear();
+    discover_ports(services_.MSComm1, *port_list_);
+    update_port_tooltip();
+}
+
+QString help_text() {
+    const QString crlf = QStringLiteral("\r\n");
+    QString text = QStringLiteral("Help Information: ") + crlf + crlf;
+    text += QStringLiteral("1.Open File:  Select the bin file that you want to send.") + crlf + crlf;
+    text += QStringLiteral("2.Serial Ports:  Choose the port that is to send data.") + crlf + crlf;
+    text += QStringLiteral("3.Send Data:  Press this button to star sending.");
+    return text;
+}
+
+void Form1::show_help() {
+    Text2->setFont(verdana(9));
+    Text2->setPlainText(help_text());  // the box shows each CRLF as one line break
+}
+
+void Form1::Command1_Click() {
+    services_.CommonDialog1.ShowOpen();
+    Text1->setText(QString::fromStdString(services_.CommonDialog1.FileName()));
+}
+
+void Form1::Command2_Click() {
+    if (uploading_) return;  // one upload at a time
+    uploading_ = true;
+    const UploadContext context{services_.MSComm1,
+                                services_.clock,
+                                *displays_,
+                                services_.messages ? *services_.messages : own_messages_,
+                                services_.files,
+                                form_,
+                                [this] { return init_serial_port(); },
+                                nullptr};
+    last_result_ = run_upload(context, Text1->text().toStdString(), services_.CommonDialog1.FileName());
+    uploading_ = false;
+    if (close_when_done_) close();
+}
+
+void Form1::Command3_Click() {
+    if (uploading_) form_.stop_request = 1;
+}
+
+std::int16_t Form1::init_serial_port() {
+    return vq::init_serial_port(Combo1->currentText().toStdString(), services_.MSComm1,
+                                services_.messages ? *services_.messages : own_messages_);
+}
+
+void Form1::wait_seconds(float seconds) { vq::wait_seconds(seconds, services_.clock); }
+
+std::int16_t Form1::read_reply() { return vq::read_reply(services_.MSComm1, form_); }
+
+void Form1::closeEvent(QCloseEvent* event) {
+    if (uploading_) {
+        // Stop the upload as the Stop button does; the window closes once
+        // it has cleaned up and released the port.
+        form_.stop_request = 1;
+        close_when_done_ = true;
+        event->ignore();
+        return;
+    }
+    event->accept();
+}
+
+void Form1::update_port_tooltip() {
+    if (!services_.ports) return;
+    const int n = port_number_of(Combo1->currentText().toStdString());
+    const PortEntry* entry = services_.ports->entry(n);
+    if (!entry) {
+        Combo1->setToolTip(QStringLiteral("No serial device behind this choice"));
+        return;
+    }
+    QString tip = QStringLiteral("COM%1 is %2").arg(n).arg(QString::fromStdString(entry->device));
+    if (!entry->description.empty()) tip += QStringLiteral(" (%1)").arg(QString::fromStdString(entry->description));
+    Combo1->setToolTip(tip);
+}
+
+}  // namespace vq

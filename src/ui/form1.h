@@ -1,0 +1,92 @@
+#pragma once
+// The main window. It lays out the controls and wires them to the
+// subsystems: discovery fills the port list, port opening reads it, the
+// upload runs on the button press. Everything else lives in protocol/ and
+// link/.
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QWidget>
+#include <memory>
+#include <optional>
+
+#include "link/port_map.h"
+#include "protocol/reply.h"
+#include "protocol/upload.h"
+#include "ui/qt_displays.h"
+
+namespace vq {
+
+class SerialLink;
+class Clock;
+class FileSystem;
+
+struct Form1Services {
+    SerialLink& MSComm1;
+    Clock& clock;
+    FileSystem& files;
+    FileDialog& CommonDialog1;
+    MessageBox* messages = nullptr;  // null: the window's own modal boxes
+    const PortMap* ports = nullptr;  // tells which device each COM number is
+};
+
+// The help text, lines separated by CRLF.
+QString help_text();
+
+// Window coordinates are given in twips; 15 twips make a pixel at 96 DPI.
+QRect twips(int left, int top, int width, int height);
+
+class Form1 final : public QWidget {
+public:
+    explicit Form1(Form1Services services, QWidget* parent = nullptr);
+    ~Form1() override;
+
+    // Start-up: start values, help text, the port list.
+    void Form_Load();
+    void show_help();
+    // "Open file", "Send Data" and "Stop".
+    void Command1_Click();
+    void Command2_Click();
+    void Command3_Click();
+
+    std::int16_t init_serial_port();
+    void wait_seconds(float seconds);
+    std::int16_t read_reply();
+
+    FormState& form() { return form_; }
+    bool uploading() const { return uploading_; }
+    const std::optional<UploadResult>& last_result() const { return last_result_; }
+
+    // The controls, named as the window has always named them.
+    QLabel* Label4;
+    QLineEdit* Text1;
+    QPushButton* Command1;
+    QPlainTextEdit* Text2;
+    QLineEdit* Text4;
+    QProgressBar* ProgressBar1;
+    QLabel* Label1;
+    QComboBox* Combo1;
+    QPushButton* Command2;
+    QPushButton* Command3;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void update_port_tooltip();
+
+    Form1Services services_;
+    FormState form_;
+    QtMessageBox own_messages_;
+    std::unique_ptr<QtDisplays> displays_;
+    std::unique_ptr<ComboPortList> port_list_;
+    bool uploading_ = false;
+    bool close_when_done_ = false;
+    std::optional<UploadResult> last_result_;
+};
+
+}  // namespace vq

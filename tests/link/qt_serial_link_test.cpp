@@ -1,0 +1,165 @@
+#include "link/qt_serial_link.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+
+#include "link/port_opening.h"
+#include "protocol/failure.h"
+#include "support/cpu_time.h"
+#include "support/recording_host.h"
+
+namespace vq {
+namespace {
+
+// A bare pty in the terminal's default (cooked) mode: whatever raw mode the
+// slave ends up in, the link has set.
+struct Pty {
+    Pty() {
+        char name[256];
+        if (openpty(&master, &slave, name, nullptr, nullptr) != 0) throw std::runtime_error("openpty");
+        path = name;
+    }
+    ~Pty() {
+        if (master >= 0) close(master);
+        if (slave >= 0) close(slave);
+    }
+    std::vector<std::uint8_t> read_master(std::size_t want, int timeout_ms = 2000) const {
+        std::vector<std::uint8_t> got;
+        QElapsedTimer t;
+        t.start();
+        while (got.size() < want && t.elapsed() < timeout_ms) {
+            pollfd p{master, POLLIN, 0};
+            if (poll(&p, 1, 50) <= 0) continue;
+            std::uint8_t buf[4096];
+            const ssize_t n = read(master, buf, std::min(sizeof buf, want - got.size()));
+            if (n > 0) got.insert(got.end(), buf, buf + n);
+        }
+        return got;
+    }
+    int master = -1, slave = -1;
+    std::string path;
+};
+
+struct QtLinkTest : ::testing::Test {
+    QtLinkTest() : link(PortMap(std::vector<PortEntry>{{pty.path, "pty"}})) {}
+    std::int16_t open_configured() { return init_serial_port("COM1", link, messages); }
+    Pty pty;
+    QtSerialLink link;
+    test::RecordingMessages messages;
+};
+
+TEST_F(QtLinkTest, OpeningAppliesRaw115200With8N1AndNoTranslation) {
+    ASSERT_EQ(open_configured(), kPortReady);
+    termios t{};
+    ASSERT_EQ(tcgetattr(pty.slave, &t), 0);
+    EXPECT_EQ(cfgetospeed(&t), B115200);
+    EXPECT_EQ(cfgetispeed(&t), B115200);
+    EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_FALSE(t.c_cflag & PARENB);
+    EXPECT_FALSE(t.c_cflag & CSTOPB);
+    EXPECT_FALSE(t.c_cflag & CRTSCTS);
+    EXPECT_FALSE(t.c_lflag & (ECHO | ICANON | ISIG | IEXTEN));
+    EXPECT_FALSE(t.c_iflag & (IXON | IXOFF | ICRNL | INLCR | IGNCR | ISTRIP));
+    EXPECT_FALSE(t.c_oflag & OPOST);
+}
+
+TEST_F(QtLinkTest, EveryFrameOfEveryByteValueArrivesWhole200TimesInARow) {
+    ASSERT_EQ(open_configured(), kPortReady);
+    std::vector<std::uint8_t> frame(1030);
+    for (std::size_t i = 0; i < frame.size(); ++i) frame[i] = static_cast<std::uint8_t>(i * 37 + 11);
+    for (int run = 0; run < 200; ++run) {
+        frame[0] = static_cast<std::uint8_t>(run);
+        link.Output(frame);
+        link.setOutBufferCount(0);  // must not cut what was sent
+        ASSERT_EQ(pty.read_master(1030), frame) << "run " << run;
+    }
+}
+
+TEST_F(QtLinkTest, InputReturnsAByteWaitingInTheSystemWithoutAnEvent) {
+    ASSERT_EQ(open_configured(), kPortReady);
+    ASSERT_EQ(write(pty.master, "\x06\x15", 2), 2);
+    usleep(20000);
+    EXPECT_EQ(link.Input(), std::vector<std::uint8_t>{0x06}) << "one byte per Input";
+    link.setInBufferCount(0);
+    EXPECT_TRUE(link.Input().empty()) << "the rest was discarded";
+}
+
+TEST_F(QtLinkTest, ASecondOpeningOfAHeldPortFailsWith8005) {
+    ASSERT_EQ(open_configured(), kPortReady);
+    QtSerialLink other(PortMap(std::vector<PortEntry>{{pty.path, ""}}));
+    other.setCommPort(1);
+    try {
+        other.setPortOpen(true);
+        FAIL() << "opened a held port";
+    } catch (const Failure& f) {
+        EXPECT_EQ(f.number(), err::PortAlreadyOpen) << f.what();
+    }
+    EXPECT_FALSE(other.PortOpen());
+    EXPECT_TRUE(link.PortOpen()) << "the holder is untouched";
+}
+
+TEST_F(QtLinkTest, OpeningFailuresAreToldApart) {
+    QtSerialLink nothing(PortMap(std::vector<PortEntry>{{"/dev/ttyVQ-no-such-device", ""}}));
+    nothing.setCommPort(1);
+    try {
+        nothing.setPortOpen(true);
+        FAIL();
+    } catch (const Failure& f) {
+        EXPECT_EQ(f.number(), err::PortInvalid);
+    }
+    nothing.setCommPort(2);
+    try {
+        nothing.setPortOpen(true);
+        FAIL();
+    } catch (const Failure& f) {
+        EXPECT_EQ(f.number(), err::PortInvalid) << "a number past the map names no port";
+    }
+}
+
+TEST_F(QtLinkTest, TheFirstErrorAfterTheDeviceVanishesClosesThePortWithoutSpinning) {
+    ASSERT_EQ(open_configured(), kPortReady);
+    close(pty.master);
+    close(pty.slave);
+    pty.master = pty.slave = -1;
+    const double cpu = test::process_cpu_seconds();
+    QElapsedTimer t;
+    t.start();
+    bool failed = false;
+    while (t.elapsed() < 300 && !failed) {
+        try {
+            link.Input();
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        } catch (const Failure& f) {
+            failed = true;
+            EXPECT_EQ(f.number(), err::ReadFailed) << f.what();
+        }
+    }
+    EXPECT_TRUE(failed);
+    EXPECT_FALSE(link.PortOpen());
+    EXPECT_THROW(link.Output(std::vector<std::uint8_t>(1030)), Failure);
+    EXPECT_NO_THROW(link.setPortOpen(false));
+    EXPECT_LT(test::process_cpu_seconds() - cpu, 0.2);
+}
+
+TEST(LineSettings, ParsesTheSettingsText) {
+    const auto s = parse_line_settings("115200,N,8,1");
+    ASSERT_TRUE(s);
+    EXPECT_EQ(s->baud, 115200);
+    EXPECT_EQ(s->parity, QSerialPort::NoParity);
+    EXPECT_EQ(s->data_bits, QSerialPort::Data8);
+    EXPECT_EQ(s->stop_bits, QSerialPort::OneStop);
+    EXPECT_TRUE(parse_line_settings("9600,E,7,2"));
+    for (const char* bad : {"", "115200", "115200,N,8", "fast,N,8,1", "115200,X,8,1", "115200,N,9,1", "-1,N,8,1"})
+        EXPECT_FALSE(parse_line_settings(bad)) << bad;
+}
+
+}  // namespace
+}  // namespace vq

@@ -1,0 +1,398 @@
+#include "protocol/upload.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "protocol/failure.h"
+#include "protocol/upload_rig.h"
+
+namespace vq {
+namespace {
+
+using test::UploadRig;
+using Messages = std::vector<std::string>;
+
+std::vector<double> gaps(const std::vector<double>& times) {
+    std::vector<double> out;
+    for (std::size_t i = 1; i < times.size(); ++i) out.push_back(times[i] - times[i - 1]);
+    return out;
+}
+
+void expect_all_near(const std::vector<double>& values, double expected, const char* what) {
+    for (std::size_t i = 0; i < values.size(); ++i)
+        ASSERT_NEAR(values[i], expected, 2e-3) << what << " #" << i;
+}
+
+// ---- every way an upload can end -------------------------------------------
+
+struct EndCase {
+    const char* name;
+    std::function<void(UploadRig&)> arrange;
+    std::size_t image_size;
+    UploadEnd end;
+    Messages messages;
+    bool cleaned_up;  // "Text4" holds a single space and the bar is 0
+    bool port_open_after;
+};
+
+void PrintTo(const EndCase& c, std::ostream* os) { *os << c.name; }
+
+
+class UploadEnds : public ::testing::TestWithParam<EndCase> {};
+
+TEST_P(UploadEnds, ShowTheirMessageAndLeaveDisplaysAndPortAsSpecified) {
+    const EndCase& c = GetParam();
+    sim::DeviceBehaviour none;
+    UploadRig rig(none);
+    if (c.arrange) c.arrange(rig);
+    UploadResult result;
+    if (c.image_size == 0 && std::string(c.name) == "empty path box")
+        result = rig.run_named("", "fw.bin");
+    else
+        result = rig.run(test::random_image(c.image_size));
+
+    EXPECT_EQ(result.end, c.end) << to_string(result.end);
+    EXPECT_EQ(rig.messages.shown, c.messages);
+    if (c.cleaned_up) {
+        EXPECT_EQ(rig.displays.percent_text, " ");
+        EXPECT_EQ(rig.displays.progress, 0.0f);
+    } else {
+        EXPECT_EQ(rig.displays.percent_text, "");
+    }
+    EXPECT_EQ(rig.link.open(), c.port_open_after);
+    EXPECT_EQ(rig.files.open_files(), 0) << "the image file is closed in every case";
+    EXPECT_EQ(rig.form.reply_code, kNoAnswer);
+}
+
+sim::DeviceBehaviour with(std::function<void(sim::DeviceBehaviour&)> f) {
+    sim::DeviceBehaviour b;
+    f(b);
+    return b;
+}
+
+void behave(UploadRig& rig, sim::DeviceBehaviour b) { rig.device.receiver = sim::Receiver(b); }
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryEnd, UploadEnds,
+    ::testing::Values(
+        EndCase{"empty path box", [](UploadRig& r) { r.link.set_port(1, test::PortKind::Opens); r.link.setPortOpen(true); },
+                0, UploadEnd::NoFileChosen, {}, true, false},
+        EndCase{"invalid port", [](UploadRig& r) { r.port_choice = "COM10"; }, 100, UploadEnd::InvalidPort,
+                {"Invalid Serial Port", "Serial port is invalid!"}, false, false},
+        EndCase{"port held", [](UploadRig& r) { r.link.set_port(1, test::PortKind::Held); }, 100,
+                UploadEnd::PortUnavailable, {"Serial port is using!"}, false, false},
+        EndCase{"rejected", [](UploadRig& r) { behave(r, with([](auto& b) { b.reject_wakeups = true; })); }, 100,
+                UploadEnd::Rejected, {"Sending Request is Rejected"}, true, false},
+        EndCase{"cancelled", [](UploadRig& r) { behave(r, with([](auto& b) { b.cancel_at_block = 2; })); }, 4000,
+                UploadEnd::CancelledByDevice, {"Sending Cancelled!"}, true, false},
+        EndCase{"NAK limit, cancel acknowledged",
+                [](UploadRig& r) { behave(r, with([](auto& b) { b.nak_block = 2, b.nak_sends = 10; })); }, 4000,
+                UploadEnd::NakLimit, {}, true, false},
+        EndCase{"NAK limit, cancel unanswered",
+                [](UploadRig& r) {
+                    behave(r, with([](auto& b) { b.nak_block = 1, b.nak_sends = 10, b.ack_cancel = false; }));
+                },
+                4000, UploadEnd::NakLimitNoAck, {}, true, false},
+        EndCase{"finished", nullptr, 4096, UploadEnd::Finished, {"Sending Finished!"}, true, false},
+        EndCase{"end of transmission unanswered",
+                [](UploadRig& r) { behave(r, with([](auto& b) { b.never_ack_eot = true; })); }, 4096,
+                UploadEnd::NoEotAck, {}, true, false},
+        EndCase{"empty file", nullptr, 0, UploadEnd::Failed, {}, true, false},
+        EndCase{"link lost", [](UploadRig& r) { r.clock.at(1.5, [&r] { r.link.vanish(); }); }, 8000,
+                UploadEnd::Failed, {}, true, false}),
+    [](const auto& info) {
+        std::string name = info.param.name;
+        for (char& ch : name)
+            if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+        return name;
+    });
+
+TEST(Upload, MissingFileShowsFileNotExisitsKeepsThePortOpenAndCreatesNothing) {
+    UploadRig rig;
+    const UploadResult result = rig.run_named("missing.bin", "missing.bin");
+    EXPECT_EQ(result.end, UploadEnd::FileNotFound);
+    EXPECT_EQ(result.error_number, err::PathFileAccess);
+    EXPECT_EQ(rig.messages.shown, Messages{"File Not Exisits!"});
+    EXPECT_TRUE(rig.link.open());
+    EXPECT_EQ(rig.displays.percent_text, "");
+    EXPECT_FALSE(rig.files.exists("missing.bin"));
+
+    // The next press with an empty path box closes the port it left open.
+    EXPECT_EQ(rig.run_named("", "missing.bin").end, UploadEnd::NoFileChosen);
+    EXPECT_FALSE(rig.link.open());
+}
+
+TEST(Upload, SendsTheDialogsFileNotThePathBoxText) {
+    UploadRig rig;
+    const auto image = test::random_image(1500, 3);
+    rig.files.put("chosen.bin", image);
+    EXPECT_EQ(rig.run_named("something else entirely", "chosen.bin").end, UploadEnd::Finished);
+    EXPECT_EQ(rig.received(1500), image);
+}
+
+TEST(Upload, DeliversTheImageByteForByteWithTheFillOnItsLastBlock) {
+    UploadRig rig;
+    const auto image = test::random_image(5000, 11);
+    ASSERT_EQ(rig.run(image).end, UploadEnd::Finished);
+    const auto& got = rig.device.receiver.images().at(0);
+    ASSERT_EQ(got.size(), 5 * 1024u);
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), got.begin()));
+    EXPECT_TRUE(std::all_of(got.begin() + 5000, got.end(), [](auto b) { return b == 0xFF; }));
+    for (const auto& s : rig.device.sent) ASSERT_EQ(s.frame[1029], 0x00);
+}
+
+// ---- timings ----------------------------------------------------------------
+
+TEST(Upload, WakesASilentDevice101TimesThenPollsWithoutSending) {
+    UploadRig rig(with([](auto& b) { b.never_start = true; }));
+    rig.clock.at(60.0, [&] { rig.form.stop_request = 1; });
+    const UploadResult result = rig.run(test::random_image(100));
+
+    EXPECT_EQ(result.end, UploadEnd::StoppedWaiting);
+    const auto wakes = rig.device.times_of(wire::WAKE);
+    ASSERT_EQ(wakes.size(), 101u);
+    EXPECT_EQ(rig.device.sent.size(), 101u) << "nothing but wake-ups is sent";
+    EXPECT_NEAR(wakes.front(), 0.5, 1e-3);
+    expect_all_near(gaps(wakes), 0.3, "wake-up gap");
+
+    // Polls: the reads after the last wake-up come every 0.1 s.
+    std::vector<double> polls;
+    for (const auto& r : rig.timeline.reads)
+        if (r.time > wakes.back() + 1e-9) polls.push_back(r.time);
+    ASSERT_GT(polls.size(), 100u);
+    EXPECT_NEAR(polls.front() - wakes.back(), 0.4, 2e-3) << "the 0.3 s pause, then the first poll";
+    expect_all_near(gaps(polls), 0.1, "poll gap");
+    EXPECT_EQ(rig.displays.percent_text, " ");
+    EXPECT_FALSE(rig.link.open());
+}
+
+TEST(Upload, AStartRequestReadLateCostsOneMoreWakeUp) {
+    UploadRig rig;
+    rig.device.latency = 0.001;  // the reply comes after the read that follows the wake-up
+    ASSERT_EQ(rig.run(test::random_image(100)).end, UploadEnd::Finished);
+    EXPECT_EQ(rig.device.count(wire::WAKE), 2);
+
+    UploadRig prompt;
+    prompt.device.latency = 0;  // already there when the read comes
+    prompt.device.script = [](const test::Sent& s, int) -> std::optional<std::vector<std::uint8_t>> {
+        if (s.kind() == wire::WAKE) return std::vector<std::uint8_t>{wire::START};
+        return std::nullopt;
+    };
+    prompt.link.on_output = [&, inner = prompt.link.on_output](std::span<const std::uint8_t> b) {
+        inner(b);
+        prompt.clock.advance_to(prompt.clock.now());  // deliver what is due now
+    };
+    ASSERT_EQ(prompt.run(test::random_image(100)).end, UploadEnd::Finished);
+    EXPECT_EQ(prompt.device.count(wire::WAKE), 1);
+}
+
+TEST(Upload, AStartRequestDuringThePauseAfterTheLastWakeUpIsReadByTheFirstPoll) {
+    UploadRig rig(with([](auto& b) { b.ignore_wakeups = 100; }));
+    ASSERT_EQ(rig.run(test::random_image(100)).end, UploadEnd::Finished);
+    EXPECT_EQ(rig.device.count(wire::WAKE), 101);
+    const double last_wake = rig.device.times_of(wire::WAKE).back();
+    const double first_block = rig.device.times_of(wire::STX).front();
+    EXPECT_NEAR(first_block - last_wake, 0.4, 2e-3);
+}
+
+TEST(Upload, ACancelDuringTheWakeUpsIsIgnored) {
+    UploadRig rig(with([](auto& b) { b.ignore_wakeups = 2; }));
+    rig.device.script = [](const test::Sent& s, int index) -> std::optional<std::vector<std::uint8_t>> {
+        if (s.kind() == wire::WAKE && index < 2) return std::vector<std::uint8_t>{wire::CAN};
+        return std::nullopt;
+    };
+    EXPECT_EQ(rig.run(test::random_image(100)).end, UploadEnd::Finished);
+}
+
+TEST(Upload, NineNaksThenAnAckSendTheBlockTenTimesAndGoOn) {
+    UploadRig rig(with([](auto& b) { b.nak_block = 1, b.nak_sends = 9; }));
+    ASSERT_EQ(rig.run(test::random_image(2048)).end, UploadEnd::Finished);
+    const auto frames = rig.device.data_frames();
+    ASSERT_EQ(frames.size(), 11u);
+    for (int i = 0; i < 10; ++i) EXPECT_EQ(frames[static_cast<std::size_t>(i)]->frame[1], 1);
+    EXPECT_EQ(frames[10]->frame[1], 2);
+    EXPECT_EQ(rig.device.count(wire::CAN), 0);
+}
+
+TEST(Upload, TenNaksInARowSendTenCancels005SecondsApartWithoutAMessage) {
+    UploadRig rig(with([](auto& b) { b.nak_block = 1, b.nak_sends = 10, b.ack_cancel = false; }));
+    const UploadResult result = rig.run(test::random_image(2048));
+    EXPECT_EQ(result.end, UploadEnd::NakLimitNoAck);
+    EXPECT_EQ(rig.device.data_frames().size(), 10u);
+    const auto cancels = rig.device.times_of(wire::CAN);
+    ASSERT_EQ(cancels.size(), 10u);
+    expect_all_near(gaps(cancels), 0.05, "cancel gap");
+    EXPECT_TRUE(rig.messages.shown.empty());
+    EXPECT_EQ(rig.form.nak_count, 0);
+    // A cancel carries the rest of the frame built last.
+    const auto frames = rig.device.data_frames();
+    const auto& cancel = rig.device.sent.back().frame;
+    EXPECT_TRUE(std::equal(cancel.begin() + 1, cancel.end(), frames.back()->frame.begin() + 1));
+}
+
+TEST(Upload, EndsOfTransmissionGoTenTimes01SecondsApartWhenUnanswered) {
+    UploadRig rig(with([](auto& b) { b.never_ack_eot = true; }));
+    EXPECT_EQ(rig.run(test::random_image(3000)).end, UploadEnd::NoEotAck);
+    const auto eots = rig.device.times_of(wire::EOT);
+    ASSERT_EQ(eots.size(), 10u);
+    expect_all_near(gaps(eots), 0.1, "EOT gap");
+    EXPECT_TRUE(rig.messages.shown.empty());
+    const auto& last = rig.device.sent.back().frame;
+    const auto& last_block = rig.device.data_frames().back()->frame;
+    EXPECT_TRUE(std::equal(last.begin() + 1, last.end(), last_block.begin() + 1))
+        << "an end of transmission carries the rest of the last data frame";
+}
+
+TEST(Upload, ASilentDeviceGetsEachBuildTenTimesThenTheSameFrameBuiltAgain) {
+    UploadRig rig(with([](auto& b) { b.silent_to_data = true; }));
+    rig.clock.at(5.0, [&] { rig.form.stop_request = 1; });
+    const UploadResult result = rig.run(test::random_image(4096));
+    EXPECT_EQ(result.end, UploadEnd::StoppedAcked);
+
+    const auto frames = rig.device.data_frames();
+    ASSERT_GE(frames.size(), 30u);
+    for (const auto* f : frames) ASSERT_EQ(f->frame, frames.front()->frame) << "number and offset never move";
+    const std::size_t builds = rig.timeline.builds.size();
+    EXPECT_EQ(builds, (frames.size() + 9) / 10 + 1) << "one build per ten sends, then the stop's";
+    const auto shown = rig.displays.percentages();
+    EXPECT_EQ(shown, std::vector<std::string>(shown.size(), "25%"));
+    EXPECT_EQ(shown.size(), builds - 1);
+    expect_all_near(gaps(rig.device.times_of(wire::STX)), 0.1, "resend gap");
+}
+
+TEST(Upload, SlowRepliesLeadToResendsAndTheUploadStillCompletes) {
+    UploadRig rig;
+    rig.device.latency = 0.15;  // after the 0.1 s reading window
+    const auto image = test::random_image(6000, 5);
+    EXPECT_EQ(rig.run(image).end, UploadEnd::Finished);
+    EXPECT_EQ(rig.received(image.size()), image);
+}
+
+// ---- progress ---------------------------------------------------------------
+
+TEST(Upload, ShowsThePercentageOfEachBlockAsAFloatRatioRoundedDown) {
+    const struct { std::size_t size; std::vector<std::string> shown; } rows[] = {
+        {4096, {"25%", "50%", "75%", "100%"}},
+        {3200, {"31%", "63%", "95%", "100%"}},
+        {3000, {"34%", "68%", "100%"}},
+        {1025, {"99%", "100%"}},
+        {1, {"100%"}},
+    };
+    for (const auto& r : rows) {
+        UploadRig rig;
+        ASSERT_EQ(rig.run(test::random_image(r.size)).end, UploadEnd::Finished) << r.size;
+        EXPECT_EQ(rig.displays.percentages(), r.shown) << r.size;
+        EXPECT_EQ(rig.displays.text_history.front(), "") << "empty while the upload starts";
+        EXPECT_EQ(rig.displays.percent_text, " ");
+        std::vector<float> bar(rig.displays.progress_history.begin() + 1, rig.displays.progress_history.end() - 1);
+        std::vector<float> expected;
+        for (const auto& s : r.shown) expected.push_back(std::stof(s));
+        EXPECT_EQ(bar, expected) << r.size;
+    }
+}
+
+TEST(Upload, BlockNumbersWrapToZeroAfter255) {
+    UploadRig rig;
+    const auto image = test::random_image(257 * 1024 + 10, 8);
+    ASSERT_EQ(rig.run(image).end, UploadEnd::Finished);
+    const auto frames = rig.device.data_frames();
+    ASSERT_EQ(frames.size(), 258u);
+    EXPECT_EQ(frames[254]->frame[1], 255);
+    EXPECT_EQ(frames[255]->frame[1], 0);
+    EXPECT_EQ(frames[255]->frame[2], 0xFF);
+    EXPECT_EQ(frames[256]->frame[1], 1);
+    EXPECT_EQ(rig.received(image.size()), image);
+}
+
+// ---- stop -------------------------------------------------------------------
+
+TEST(Upload, StopActsWithinASecondInEveryPhase) {
+    struct Case {
+        const char* phase;
+        sim::DeviceBehaviour behaviour;
+        double stop_at;
+        UploadEnd end;
+        Messages messages;
+    };
+    const Case cases[] = {
+        {"wake-up", with([](auto& b) { b.never_start = true; }), 3.0, UploadEnd::StoppedWaiting, {}},
+        {"waiting for start", with([](auto& b) { b.never_start = true; }), 40.0, UploadEnd::StoppedWaiting, {}},
+        {"blocks, device acknowledges", {}, 1.2, UploadEnd::StoppedAcked, {"Sending Finised!"}},
+        {"blocks, device silent", with([](auto& b) { b.ack_cancel = false; }), 1.2, UploadEnd::StoppedNoAck, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.phase);
+        UploadRig rig(c.behaviour);
+        rig.clock.at(c.stop_at, [&] { rig.form.stop_request = 1; });
+        std::string text4_at_message = "?";
+        rig.messages.on_show = [&](const std::string&) { text4_at_message = rig.displays.percent_text; };
+        const UploadResult result = rig.run(test::random_image(40000));
+        EXPECT_EQ(result.end, c.end);
+        EXPECT_EQ(rig.messages.shown, c.messages);
+        EXPECT_LT(rig.clock.now() - c.stop_at, 1.25) << "the upload ends soon after the stop";
+        EXPECT_EQ(rig.form.stop_request, 0);
+        EXPECT_FALSE(rig.link.open());
+        EXPECT_EQ(rig.displays.percent_text, " ");
+        if (!c.messages.empty()) EXPECT_EQ(text4_at_message, "") << "the percentage is cleared before the box";
+        if (c.end == UploadEnd::StoppedNoAck) {
+            const auto cancels = rig.device.times_of(wire::CAN);
+            ASSERT_EQ(cancels.size(), 10u);
+            expect_all_near(gaps(cancels), 0.1, "stop cancel gap");
+        }
+    }
+}
+
+// ---- failures ---------------------------------------------------------------
+
+TEST(Upload, AFileThatChangesLengthEndsTheUploadInsteadOfSendingAMixture) {
+    for (std::size_t new_size : {std::size_t{1000}, std::size_t{9000}, std::size_t{0}}) {
+        UploadRig rig;
+        rig.clock.at(1.0, [&] { rig.files.resize("fw.bin", new_size); });
+        const UploadResult result = rig.run(test::random_image(6000));
+        EXPECT_EQ(result.end, UploadEnd::Failed) << new_size;
+        EXPECT_TRUE(rig.messages.shown.empty());
+        EXPECT_FALSE(rig.link.open());
+        EXPECT_TRUE(rig.device.receiver.images().empty()) << "no end of transmission was sent";
+    }
+}
+
+TEST(Upload, AFileTooLargeForA32BitLengthFailsBeforeAnythingIsSent) {
+    UploadRig rig;
+    rig.files.put("huge.bin", {1, 2, 3});
+    rig.files.fake_length("huge.bin", std::int64_t{1} << 31);
+    const UploadResult result = rig.run_named("huge.bin", "huge.bin");
+    EXPECT_EQ(result.end, UploadEnd::Failed);
+    EXPECT_EQ(result.error_number, err::Overflow);
+    EXPECT_TRUE(rig.device.sent.empty());
+}
+
+TEST(Upload, AFailureInsideTheCleanUpIsContained) {
+    UploadRig rig;
+    rig.clock.at(1.0, [&] {
+        rig.link.vanish();
+        rig.link.fail("PortOpen?", err::ReadFailed);
+    });
+    const UploadResult result = rig.run(test::random_image(5000));
+    EXPECT_EQ(result.end, UploadEnd::Failed);
+    EXPECT_TRUE(result.cleanup_failed);
+    EXPECT_EQ(rig.displays.percent_text, " ");
+    EXPECT_EQ(rig.files.open_files(), 0);
+}
+
+TEST(Upload, NaksCountedByAnEarlierUploadNeverFailALaterOne) {
+    UploadRig rig(with([](auto& b) { b.nak_block = 1, b.nak_sends = 3; }));
+    rig.form.nak_count = 32767;
+    const auto image = test::random_image(3000);
+    EXPECT_EQ(rig.run(image).end, UploadEnd::Finished);
+}
+
+TEST(ProgressPercent, CountsTheBlockAboutToGoAsDone) {
+    EXPECT_EQ(progress_percent(0, 4096), 25);
+    EXPECT_EQ(progress_percent(0, 3200), 31);
+    EXPECT_EQ(progress_percent(2048, 3000), 100);
+    EXPECT_EQ(progress_percent(0, 100), 100);
+}
+
+}  // namespace
+}  // namespace vq

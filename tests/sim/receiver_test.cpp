@@ -1,0 +1,80 @@
+#include "sim/receiver.h"
+
+#include <gtest/gtest.h>
+
+#include "protocol/frame.h"
+
+namespace vq::sim {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes control(std::uint8_t byte) {
+    Bytes f(kFrameSize, 0);
+    f[0] = byte;
+    return f;
+}
+
+Bytes block(const Bytes& image, std::int64_t offset, std::uint8_t number) {
+    FrameBuffers b;
+    b.build(image, static_cast<std::int64_t>(image.size()), offset, number);
+    return {b.frame().begin(), b.frame().end()};
+}
+
+TEST(Receiver, AnswersAWholeTransferAndKeepsTheImage) {
+    Bytes image(1500);
+    for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 7);
+    Receiver r;
+    EXPECT_EQ(r.feed(control(wire::WAKE)), Bytes{wire::START});
+    EXPECT_EQ(r.feed(control(wire::WAKE)), Bytes{}) << "no second start request right behind the first";
+    EXPECT_EQ(r.feed(block(image, 0, 1)), Bytes{wire::ACK});
+    EXPECT_EQ(r.feed(block(image, 0, 1)), Bytes{wire::ACK}) << "a repeat of the frame just taken";
+    Bytes bad = block(image, 1024, 2);
+    bad[500] ^= 1;
+    EXPECT_EQ(r.feed(bad), Bytes{wire::NAK});
+    EXPECT_EQ(r.feed(block(image, 1024, 3)), Bytes{wire::NAK}) << "wrong number";
+    EXPECT_EQ(r.feed(block(image, 1024, 2)), Bytes{wire::ACK});
+    EXPECT_EQ(r.feed(control(wire::EOT)), Bytes{wire::ACK});
+    ASSERT_EQ(r.images().size(), 1u);
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), r.images()[0].begin()));
+    EXPECT_EQ(r.images()[0].size(), 2048u);
+}
+
+TEST(Receiver, FramesTheStreamBy1030ByteTransmissionsWhateverTheChunks) {
+    Receiver r;
+    Bytes stream = control(wire::WAKE);
+    const Bytes eot = control(wire::EOT);
+    stream.insert(stream.end(), eot.begin(), eot.end());
+    Bytes replies;
+    for (std::size_t i = 0; i < stream.size(); i += 7) {
+        const std::size_t n = std::min<std::size_t>(7, stream.size() - i);
+        const Bytes got = r.feed({stream.data() + i, n});
+        replies.insert(replies.end(), got.begin(), got.end());
+    }
+    EXPECT_EQ(replies, (Bytes{wire::START, wire::ACK}));
+    EXPECT_EQ(r.transmissions(), 2);
+}
+
+TEST(Receiver, ScriptedFaults) {
+    const Bytes image(100, 0x11);
+    struct Case {
+        const char* name;
+        DeviceBehaviour behaviour;
+        Bytes first_block_reply;
+    };
+    DeviceBehaviour nak, silent, cancel, noise;
+    nak.nak_block = 1, nak.nak_sends = 1;
+    silent.silent_to_data = true;
+    cancel.cancel_at_block = 1;
+    noise.noise = true;
+    const Case cases[] = {
+        {"nak", nak, {wire::NAK}}, {"silent", silent, {}}, {"cancel", cancel, {wire::CAN}}, {"noise", noise, {0x55}}};
+    for (const Case& c : cases) {
+        Receiver r(c.behaviour);
+        r.feed(control(wire::WAKE));
+        EXPECT_EQ(r.feed(block(image, 0, 1)), c.first_block_reply) << c.name;
+    }
+}
+
+}  // namespace
+}  // namespace vq::sim

@@ -1,0 +1,171 @@
+#include "ui/form1.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QTimer>
+
+#include "link/event_clock.h"
+#include "support/fake_link.h"
+#include "support/recording_host.h"
+#include "support/virtual_clock.h"
+
+namespace vq {
+namespace {
+
+class FakeDialog final : public FileDialog {
+public:
+    void ShowOpen() override {
+        ++opened;
+        if (!next.empty()) name = next;  // an empty choice is a cancel
+    }
+    std::string FileName() const override { return name; }
+    std::string next;
+    std::string name;
+    int opened = 0;
+};
+
+struct WindowTest : ::testing::Test {
+    WindowTest() : window({link, clock, files, dialog, &messages, nullptr}) {
+        link.set_port(1, test::PortKind::Opens);
+        link.set_port(2, test::PortKind::Held);
+        link.set_port(3, test::PortKind::Opens);
+    }
+    test::FakeLink link;
+    test::VirtualClock clock;
+    test::MemoryFiles files;
+    test::RecordingMessages messages;
+    FakeDialog dialog;
+    Form1 window;
+};
+
+TEST_F(WindowTest, ControlsHaveTheirTextsFontsAndPlaces) {
+    struct Row {
+        QWidget* widget;
+        QString text;
+        double points;
+        QRect twips_rect;
+    };
+    const Row rows[] = {
+        {window.Label4, "Vellquin Tool", 18, twips(3720, 240, 2655, 615)},
+        {window.Text1, "", 12, twips(240, 1080, 7935, 495)},
+        {window.Command1, "Open file", 12, twips(8400, 1080, 1935, 495)},
+        {window.Text2, "", 14.25, twips(240, 1800, 5200, 1950)},
+        {window.Text4, "", 10.5, twips(5760, 1800, 855, 495)},
+        {window.ProgressBar1, "", -1, twips(6840, 1800, 3495, 495)},
+        {window.Label1, QStringLiteral("  Serial Ports") + QChar(0xFF1A), 14.25, twips(5760, 2640, 2415, 375)},
+        {window.Combo1, "", 14.25, twips(8040, 2580, 1455, 465)},
+        {window.Command2, "Send Data", 12, twips(6840, 3240, 1815, 735)},
+        {window.Command3, "Stop", 12, twips(8760, 3240, 1575, 735)},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.widget->objectName().toStdString());
+        EXPECT_EQ(r.widget->geometry(), r.twips_rect);
+        EXPECT_TRUE(window.rect().contains(r.widget->geometry()));
+        if (r.points > 0) {
+            EXPECT_EQ(r.widget->font().family(), "Verdana");
+            EXPECT_DOUBLE_EQ(r.widget->font().pointSizeF(), r.points);
+        }
+        QString text;
+        if (auto* l = qobject_cast<QLabel*>(r.widget)) text = l->text();
+        if (auto* e = qobject_cast<QLineEdit*>(r.widget)) text = e->text();
+        if (auto* b = qobject_cast<QPushButton*>(r.widget)) text = b->text();
+        EXPECT_EQ(text, r.text);
+    }
+    EXPECT_EQ(twips(240, 1080, 7935, 495), QRect(16, 72, 529, 33)) << "15 twips to a pixel";
+    EXPECT_EQ(window.size(), QSize(707, 285));
+    EXPECT_EQ(window.windowTitle(), "Form1");
+    EXPECT_TRUE(window.Combo1->isEditable());
+    EXPECT_EQ(window.ProgressBar1->minimum(), 0);
+    EXPECT_EQ(window.ProgressBar1->maximum(), 100);
+}
+
+TEST_F(WindowTest, TabOrderRunsFromOpenFileToTheHelpText) {
+    std::vector<QWidget*> chain{window.Command1};
+    for (QWidget* w = window.Command1->nextInFocusChain(); w != window.Command1 && chain.size() < 40;
+         w = w->nextInFocusChain())
+        chain.push_back(w);
+    const std::vector<QWidget*> order{window.Command1,     window.Text1,  window.Command2, window.Command3,
+                                      window.ProgressBar1, window.Combo1, window.Label1,   window.Text4,
+                                      window.Label4,       window.Text2};
+    std::vector<QWidget*> seen;
+    for (QWidget* w : chain)
+        if (std::find(order.begin(), order.end(), w) != order.end()) seen.push_back(w);
+    EXPECT_EQ(seen, order);
+}
+
+TEST_F(WindowTest, StartUpSetsTheIntegersWritesTheHelpAndListsThePorts) {
+    window.form().reply_code = 1;
+    window.form().nak_count = 9;
+    window.form().stop_request = 1;
+    window.Form_Load();
+
+    EXPECT_EQ(window.form().reply_code, 4);
+    EXPECT_EQ(window.form().nak_count, 0);
+    EXPECT_EQ(window.form().stop_request, 0);
+    const QString help =
+        "Help Information: \r\n\r\n"
+        "1.Open File:  Select the bin file that you want to send.\r\n\r\n"
+        "2.Serial Ports:  Choose the port that is to send data.\r\n\r\n"
+        "3.Send Data:  Press this button to star sending.";
+    EXPECT_EQ(help_text(), help);
+    EXPECT_EQ(window.Text2->toPlainText(), QString(help).replace("\r\n", "\n"));
+    EXPECT_DOUBLE_EQ(window.Text2->font().pointSizeF(), 9);
+    ASSERT_EQ(window.Combo1->count(), 3);
+    EXPECT_EQ(window.Combo1->itemText(0), "COM1");
+    EXPECT_EQ(window.Combo1->itemText(1), "COM2");
+    EXPECT_EQ(window.Combo1->itemText(2), "COM3");
+    EXPECT_EQ(window.Combo1->currentText(), "COM1");
+    EXPECT_FALSE(link.open());
+    EXPECT_TRUE(messages.shown.empty());
+}
+
+TEST_F(WindowTest, NoPortsLeaveAnEmptyListAndSendingStopsAtInvalidSerialPort) {
+    test::FakeLink empty;
+    Form1 w({empty, clock, files, dialog, &messages, nullptr});
+    w.Form_Load();
+    EXPECT_EQ(w.Combo1->count(), 0);
+    EXPECT_EQ(w.Combo1->currentText(), "");
+    dialog.next = "fw.bin";
+    files.put("fw.bin", {1, 2, 3});
+    w.Command1_Click();
+    w.Command2_Click();
+    EXPECT_EQ(messages.shown, (std::vector<std::string>{"Invalid Serial Port", "Serial port is invalid!"}));
+}
+
+TEST_F(WindowTest, CancellingTheDialogKeepsThePreviousChoice) {
+    window.Command1_Click();
+    EXPECT_EQ(window.Text1->text(), "") << "cancelled on first use";
+    dialog.next = "/tmp/a.bin";
+    window.Command1_Click();
+    EXPECT_EQ(window.Text1->text(), "/tmp/a.bin");
+    dialog.next.clear();
+    window.Command1_Click();
+    EXPECT_EQ(window.Text1->text(), "/tmp/a.bin");
+}
+
+TEST_F(WindowTest, SendDataWithNoFileOnlyCleansUpAndClosesAPortLeftOpen) {
+    link.setCommPort(1);
+    link.setPortOpen(true);
+    window.Command2_Click();
+    EXPECT_TRUE(messages.shown.empty());
+    EXPECT_EQ(window.Text4->text(), " ");
+    EXPECT_EQ(window.ProgressBar1->value(), 0);
+    EXPECT_FALSE(link.open());
+}
+
+TEST(WindowWait, AButtonClickedDuringAWaitRunsBeforeTheWaitReturns) {
+    test::FakeLink link;
+    EventClock clock;
+    test::MemoryFiles files;
+    FakeDialog dialog;
+    test::RecordingMessages messages;
+    Form1 window({link, clock, files, dialog, &messages, nullptr});
+    window.show();
+    QTimer::singleShot(30, [&] { window.Command1->click(); });
+    window.wait_seconds(0.1f);
+    EXPECT_EQ(dialog.opened, 1);
+}
+
+}  // namespace
+}  // namespace vq
