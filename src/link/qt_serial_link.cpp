@@ -197,6 +197,7 @@ void QtSerialLink::Output(std::span<const std::uint8_t> bytes) {
         port_.waitForBytesWritten(static_cast<int>(left));
         if (broken_) throw *broken_;
     }
+    if (broken_) throw *broken_;
     if (!flush_driver(port_))
         fail(err::WriteFailed, QStringLiteral("drain failed: ") + QString::fromLocal8Bit(std::strerror(errno)));
 }
