@@ -14,7 +14,7 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Vellquin Tool"));
     QApplication::setApplicationDisplayName(QStringLiteral("Vellquin Tool"));
 
-    const vq::PortMap ports = vq::PortMap::from_system();
+    const vq::PortMap ports = vq::PortMap::from_environment_or_system();
     vq::QtSerialLink link(ports);
     vq::EventClock clock;
     vq::LocalFileSystem files;

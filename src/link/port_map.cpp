@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdlib>
 #include <map>
 
 #ifndef _WIN32
@@ -84,6 +85,26 @@ PortMap PortMap::from_system() {
         entries.push_back({device, described[device]});
 #endif
     return PortMap(std::move(entries));
+}
+
+PortMap PortMap::from_list(const std::string& devices) {
+    std::vector<PortEntry> entries;
+    std::string current;
+    for (char ch : devices + ":") {
+        if (ch == ':' || ch == ';') {
+            if (!current.empty()) entries.push_back({current, "from VELLQUIN_PORTS"});
+            current.clear();
+        } else {
+            current += ch;
+        }
+    }
+    return PortMap(std::move(entries));
+}
+
+PortMap PortMap::from_environment_or_system() {
+    const char* listed = std::getenv("VELLQUIN_PORTS");
+    if (listed && *listed) return from_list(listed);
+    return from_system();
 }
 
 const PortEntry* PortMap::entry(int port) const {

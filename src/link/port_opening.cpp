@@ -12,7 +12,8 @@ int port_number_of(std::string_view choice) {
     return (last >= '0' && last <= '9') ? last - '0' : 0;
 }
 
-std::int16_t init_serial_port(std::string_view choice, SerialLink& link, MessageBox& messages) {
+std::int16_t init_serial_port(std::string_view choice, SerialLink& link, MessageBox& messages,
+                              std::string* cause) {
     const int port = port_number_of(choice);
     if (port < 1 || port > 9) {
         messages.show(kInvalidSerialPort);
@@ -27,7 +28,8 @@ std::int16_t init_serial_port(std::string_view choice, SerialLink& link, Message
         link.setInputMode(1);
         link.setOutBufferCount(0);
         link.setInBufferCount(0);
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
+        if (cause) *cause = e.what();
         return kPortFailed;
     }
     return kPortReady;

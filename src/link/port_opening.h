@@ -2,6 +2,7 @@
 // Opening the chosen port with the fixed line settings of the upload.
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "link/serial_link.h"
@@ -30,6 +31,8 @@ int port_number_of(std::string_view choice);
 // An invalid choice shows "Invalid Serial Port" and touches no link
 // operation. A failing link operation gives kPortFailed with no message; the
 // steps before it took effect, and a port this call opened stays open.
-std::int16_t init_serial_port(std::string_view choice, SerialLink& link, MessageBox& messages);
+// `cause`, when given, receives what failed.
+std::int16_t init_serial_port(std::string_view choice, SerialLink& link, MessageBox& messages,
+                              std::string* cause = nullptr);
 
 }  // namespace vq

@@ -137,7 +137,10 @@ private:
         const std::int64_t length = file_->length();
         if (length > std::numeric_limits<std::int32_t>::max())
             throw Failure(err::Overflow, "the file is larger than 2 GiB - 1 bytes");
-        if (length < 1) throw Failure(err::SubscriptOutOfRange, "the file is empty");
+        if (length < 1) {
+            result_.file_empty = true;
+            throw Failure(err::SubscriptOutOfRange, "the file is empty");
+        }
         image_ = file_->read_all();
         if (static_cast<std::int64_t>(image_.size()) != length)
             throw Failure(err::SubscriptOutOfRange, "the file changed while it was read");

@@ -80,6 +80,7 @@ struct UploadResult {
     std::int32_t blocks_total = 0;
     std::int32_t block_index = -1;   // 0-based block being sent at the end, -1 before any
     std::uint8_t block_number = 0;   // its number on the wire
+    bool file_empty = false;         // the file had no byte to send
     bool cleanup_failed = false;     // a clean-up step failed (and was contained)
 };
 

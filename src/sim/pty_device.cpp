@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <stdexcept>
 
 namespace vq::sim {
@@ -39,6 +40,11 @@ void PtyDevice::set_trailing_bytes(std::vector<std::uint8_t> bytes) {
 void PtyDevice::set_log(std::function<void(Event, const std::string&)> log) {
     std::lock_guard lock(mutex_);
     receiver_.on_event = std::move(log);
+}
+
+void PtyDevice::set_on_image(std::function<void(const std::vector<std::uint8_t>&)> on_image) {
+    std::lock_guard lock(mutex_);
+    on_image_ = std::move(on_image);
 }
 
 void PtyDevice::start() {
@@ -79,11 +85,17 @@ void PtyDevice::serve_once(int timeout_ms) {
     if (got <= 0) return;
 
     std::vector<std::uint8_t> reply;
+    std::optional<std::vector<std::uint8_t>> image;
+    std::function<void(const std::vector<std::uint8_t>&)> on_image;
     {
         std::lock_guard lock(mutex_);
+        const std::size_t images = receiver_.images().size();
         reply = receiver_.feed({buffer, static_cast<std::size_t>(got)});
         if (!reply.empty()) reply.insert(reply.end(), trailing_.begin(), trailing_.end());
+        if (receiver_.images().size() > images) image = receiver_.images().back();
+        on_image = on_image_;
     }
+    if (image && on_image) on_image(*image);
     if (reply.empty()) return;
     if (delay_.count() > 0) std::this_thread::sleep_for(delay_);
     std::lock_guard lock(mutex_);

@@ -44,6 +44,8 @@ public:
     int transmissions() const;
     // Receives each event line; called on the serving thread.
     void set_log(std::function<void(Event, const std::string&)> log);
+    // Receives each image taken to the end; called on the serving thread.
+    void set_on_image(std::function<void(const std::vector<std::uint8_t>&)> on_image);
 
 private:
     void serve_once(int timeout_ms);
@@ -53,6 +55,7 @@ private:
     std::string path_;
     std::chrono::milliseconds delay_{0};
     std::vector<std::uint8_t> trailing_;
+    std::function<void(const std::vector<std::uint8_t>&)> on_image_;
     mutable std::mutex mutex_;
     Receiver receiver_;
     std::atomic<bool> running_{false};

@@ -95,7 +95,7 @@ INSTANTIATE_TEST_SUITE_P(
                       {"COM9"}},
         // Reading the state fails: the port counts as opened.
         DiscoveryCase{"failedStateReadStillLists", {}, {{"PortOpen?", err::ReadFailed}}, {"COM1"}}),
-    [](const auto& info) { return info.param.name; });
+    [](const auto& p) { return p.param.name; });
 
 TEST(Discovery, ClosesEachPortItOpenedBeforeListingIt) {
     FakeLink link;

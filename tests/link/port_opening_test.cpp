@@ -57,11 +57,6 @@ TEST_P(PortOpeningTest, GivesTheResultAndMakesExactlyTheseLinkOperations) {
     }
 }
 
-Ops concat(Ops a, const Ops& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
 INSTANTIATE_TEST_SUITE_P(
     Choices, PortOpeningTest,
     ::testing::Values(
@@ -92,7 +87,7 @@ INSTANTIATE_TEST_SUITE_P(
                     kPortFailed, {}, Ops{"CommPort=1", "PortOpen?", "PortOpen=true", "Settings=115200,N,8,1"}, true},
         OpeningCase{"InBufferClearFails", "COM1", [](FakeLink& l) { l.fail("InBufferCount", err::ReadFailed); },
                     kPortFailed, {}, opening(1, true), true}),
-    [](const auto& info) { return info.param.name; });
+    [](const auto& p) { return p.param.name; });
 
 TEST(PortNumberOf, TakesTheLastCharacterOnly) {
     const struct { const char* text; int port; } rows[] = {

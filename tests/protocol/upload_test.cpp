@@ -101,8 +101,8 @@ INSTANTIATE_TEST_SUITE_P(
         EndCase{"empty file", nullptr, 0, UploadEnd::Failed, {}, true, false},
         EndCase{"link lost", [](UploadRig& r) { r.clock.at(1.5, [&r] { r.link.vanish(); }); }, 8000,
                 UploadEnd::Failed, {}, true, false}),
-    [](const auto& info) {
-        std::string name = info.param.name;
+    [](const auto& p) {
+        std::string name = p.param.name;
         for (char& ch : name)
             if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
         return name;
@@ -334,7 +334,9 @@ TEST(Upload, StopActsWithinASecondInEveryPhase) {
         EXPECT_EQ(rig.form.stop_request, 0);
         EXPECT_FALSE(rig.link.open());
         EXPECT_EQ(rig.displays.percent_text, " ");
-        if (!c.messages.empty()) EXPECT_EQ(text4_at_message, "") << "the percentage is cleared before the box";
+        if (!c.messages.empty()) {
+            EXPECT_EQ(text4_at_message, "") << "the percentage is cleared before the box";
+        }
         if (c.end == UploadEnd::StoppedNoAck) {
             const auto cancels = rig.device.times_of(wire::CAN);
             ASSERT_EQ(cancels.size(), 10u);

@@ -1,0 +1,80 @@
+#include "protocol/report.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "protocol/failure.h"
+
+namespace vq {
+namespace {
+
+std::string block_words(const UploadResult& r) { return "block " + std::to_string(r.block_index + 1); }
+
+std::string failure_words(const UploadResult& r) {
+    if (r.file_empty) return "The file is empty";
+    if (r.error_number == err::Overflow) return "The file is too large: " + r.error_text;
+    if (r.error_number >= 8000 && r.error_number < 9000) {
+        const std::string where = r.block_index >= 0 ? "during " + block_words(r) : "before the first block";
+        return "Lost the port " + where + ": " + r.error_text;
+    }
+    return "Failed: " + r.error_text + " (error " + std::to_string(r.error_number) + ")";
+}
+
+}  // namespace
+
+std::string describe_end(const UploadResult& r, const std::string& port_cause) {
+    switch (r.end) {
+    case UploadEnd::NoFileChosen: return "No file chosen";
+    case UploadEnd::InvalidPort: return "The port choice names no port 1 to 9";
+    case UploadEnd::PortUnavailable:
+        return port_cause.empty() ? "Could not open the port" : "Could not open the port: " + port_cause;
+    case UploadEnd::FileNotFound: return "File not found: " + r.error_text;
+    case UploadEnd::Rejected: return "The device rejected the transfer before the first block";
+    case UploadEnd::CancelledByDevice: return "The device cancelled the transfer at " + block_words(r);
+    case UploadEnd::NakLimit:
+    case UploadEnd::NakLimitNoAck:
+        return "Device gave up: 10 NAKs in a row on " + block_words(r);
+    case UploadEnd::Finished:
+        return "Sent " + std::to_string(r.image_length) + " bytes in " + std::to_string(r.blocks_total) +
+               (r.blocks_total == 1 ? " block" : " blocks");
+    case UploadEnd::NoEotAck: return "No answer to the end of transmission";
+    case UploadEnd::StoppedWaiting: return "Stopped before the device asked for the first block";
+    case UploadEnd::StoppedAcked: return "Stopped at " + block_words(r) + "; the device acknowledged the cancel";
+    case UploadEnd::StoppedNoAck: return "Stopped at " + block_words(r) + "; the device did not answer the cancel";
+    case UploadEnd::Failed: return failure_words(r);
+    }
+    return "Ended";
+}
+
+int exit_code_for(const UploadResult& r) {
+    using namespace exit_code;
+    switch (r.end) {
+    case UploadEnd::Finished: return kFinished;
+    case UploadEnd::NoFileChosen: return kFileMissing;
+    case UploadEnd::InvalidPort: return kInvalidPort;
+    case UploadEnd::PortUnavailable: return kPortUnavailable;
+    case UploadEnd::FileNotFound: return kFileMissing;
+    case UploadEnd::Rejected: return kRejected;
+    case UploadEnd::CancelledByDevice: return kCancelled;
+    case UploadEnd::NakLimit:
+    case UploadEnd::NakLimitNoAck: return kNakLimit;
+    case UploadEnd::NoEotAck: return kNoEotAck;
+    case UploadEnd::StoppedWaiting:
+    case UploadEnd::StoppedAcked:
+    case UploadEnd::StoppedNoAck: return kStopped;
+    case UploadEnd::Failed: return r.file_empty ? kFileEmpty : kFailed;
+    }
+    return kFailed;
+}
+
+std::string format_duration(double seconds) {
+    const long total = std::max(0L, static_cast<long>(std::ceil(seconds)));
+    char text[32];
+    if (total >= 3600)
+        std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", total / 3600, total / 60 % 60, total % 60);
+    else
+        std::snprintf(text, sizeof text, "%ld:%02ld", total / 60, total % 60);
+    return text;
+}
+
+}  // namespace vq

@@ -1,0 +1,38 @@
+#pragma once
+// How an upload ended, in plain words, and as a process exit status.
+
+#include <string>
+
+#include "protocol/upload.h"
+
+namespace vq {
+
+// One line that says how the upload ended, including the endings that show
+// no message box ("Device gave up: 10 NAKs in a row on block 7").
+// `port_cause` says why the port could not be opened, when it could not.
+std::string describe_end(const UploadResult& result, const std::string& port_cause = {});
+
+// Exit statuses of the command-line sender: 0 exactly when the device
+// acknowledged the end of transmission.
+namespace exit_code {
+inline constexpr int kFinished = 0;
+inline constexpr int kFailed = 1;          // any other failure (a lost port, an unreadable file)
+inline constexpr int kUsage = 2;           // bad arguments
+inline constexpr int kInvalidPort = 3;
+inline constexpr int kPortUnavailable = 4; // busy, not permitted, or failed to open
+inline constexpr int kFileMissing = 5;
+inline constexpr int kFileEmpty = 6;
+inline constexpr int kRejected = 7;        // CAN while waiting for the start request
+inline constexpr int kCancelled = 8;       // CAN answering a data frame
+inline constexpr int kNakLimit = 9;
+inline constexpr int kNoEotAck = 10;
+inline constexpr int kStopped = 11;        // Ctrl-C
+}  // namespace exit_code
+
+int exit_code_for(const UploadResult& result);
+
+// "1:05", "0:03"; seconds are rounded up so a transfer never shows 0:00 left
+// while it still runs.
+std::string format_duration(double seconds);
+
+}  // namespace vq

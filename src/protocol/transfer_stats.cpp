@@ -1,0 +1,63 @@
+#include "protocol/transfer_stats.h"
+
+namespace vq {
+
+void TransferStats::on_phase(Phase phase, int attempt) {
+    phase_ = phase;
+    attempt_ = attempt;
+}
+
+void TransferStats::on_block(std::int32_t index, std::int32_t total, std::uint8_t) {
+    if (index != block_index_) sends_of_block_ = 0;
+    block_index_ = index;
+    blocks_total_ = total;
+}
+
+void TransferStats::on_transmission(Transmission kind, std::span<const std::uint8_t, kFrameSize>, double time) {
+    last_sent_ = kind;
+    if (kind != Transmission::Data) return;
+    if (!first_data_time_) first_data_time_ = time;
+    if (sends_of_block_++ > 0) ++resends_;
+}
+
+void TransferStats::on_reply(const Reply& reply, double time) {
+    if (last_sent_ != Transmission::Data) return;
+    if (reply.code == kAck) {
+        ++acked_;
+        last_ack_time_ = time;
+    } else if (reply.code == kNak) {
+        ++naks_;
+    }
+}
+
+std::optional<double> TransferStats::bytes_per_second() const {
+    if (acked_ == 0 || !first_data_time_) return std::nullopt;
+    const double span = last_ack_time_ - *first_data_time_;
+    if (span <= 0) return std::nullopt;
+    return static_cast<double>(acked_) * static_cast<double>(kBlockSize) / span;
+}
+
+std::optional<double> TransferStats::seconds_left() const {
+    const auto rate = bytes_per_second();
+    if (!rate) return std::nullopt;
+    const int left = std::max(0, blocks_total_ - acked_);
+    return static_cast<double>(left) * static_cast<double>(kBlockSize) / *rate;
+}
+
+void ObserverList::on_phase(Phase p, int a) {
+    for (auto* o : observers_) o->on_phase(p, a);
+}
+void ObserverList::on_block(std::int32_t i, std::int32_t t, std::uint8_t n) {
+    for (auto* o : observers_) o->on_block(i, t, n);
+}
+void ObserverList::on_progress(int percent) {
+    for (auto* o : observers_) o->on_progress(percent);
+}
+void ObserverList::on_transmission(Transmission k, std::span<const std::uint8_t, kFrameSize> f, double t) {
+    for (auto* o : observers_) o->on_transmission(k, f, t);
+}
+void ObserverList::on_reply(const Reply& r, double t) {
+    for (auto* o : observers_) o->on_reply(r, t);
+}
+
+}  // namespace vq

@@ -1,0 +1,114 @@
+#include "protocol/report.h"
+
+#include <gtest/gtest.h>
+
+#include "protocol/failure.h"
+#include "protocol/transfer_stats.h"
+#include "protocol/upload_rig.h"
+
+namespace vq {
+namespace {
+
+TEST(DescribeEnd, SaysHowEachUploadEndedInPlainWords) {
+    auto at_block = [](UploadEnd end, int index) {
+        UploadResult r;
+        r.end = end;
+        r.block_index = index;
+        return r;
+    };
+    UploadResult finished = at_block(UploadEnd::Finished, 19);
+    finished.image_length = 20000;
+    finished.blocks_total = 20;
+    UploadResult empty = at_block(UploadEnd::Failed, -1);
+    empty.file_empty = true;
+    UploadResult lost = at_block(UploadEnd::Failed, 11);
+    lost.error_number = err::ReadFailed;
+    lost.error_text = "/dev/ttyUSB0: Input/output error";
+    UploadResult missing = at_block(UploadEnd::FileNotFound, -1);
+    missing.error_text = "fw.bin: no such file";
+
+    const struct { UploadResult result; std::string words; int exit; } rows[] = {
+        {at_block(UploadEnd::NakLimit, 6), "Device gave up: 10 NAKs in a row on block 7", 9},
+        {at_block(UploadEnd::NakLimitNoAck, 0), "Device gave up: 10 NAKs in a row on block 1", 9},
+        {at_block(UploadEnd::NoEotAck, 3), "No answer to the end of transmission", 10},
+        {empty, "The file is empty", 6},
+        {lost, "Lost the port during block 12: /dev/ttyUSB0: Input/output error", 1},
+        {finished, "Sent 20000 bytes in 20 blocks", 0},
+        {at_block(UploadEnd::CancelledByDevice, 1), "The device cancelled the transfer at block 2", 8},
+        {at_block(UploadEnd::Rejected, -1), "The device rejected the transfer before the first block", 7},
+        {at_block(UploadEnd::StoppedAcked, 4), "Stopped at block 5; the device acknowledged the cancel", 11},
+        {at_block(UploadEnd::StoppedWaiting, -1), "Stopped before the device asked for the first block", 11},
+        {missing, "File not found: fw.bin: no such file", 5},
+        {at_block(UploadEnd::InvalidPort, -1), "The port choice names no port 1 to 9", 3},
+    };
+    for (const auto& r : rows) {
+        EXPECT_EQ(describe_end(r.result), r.words);
+        EXPECT_EQ(exit_code_for(r.result), r.exit) << r.words;
+    }
+    EXPECT_EQ(describe_end(at_block(UploadEnd::PortUnavailable, -1), "COM2: held by another program"),
+              "Could not open the port: COM2: held by another program");
+}
+
+TEST(FormatDuration, RoundsUpToWholeSeconds) {
+    EXPECT_EQ(format_duration(0), "0:00");
+    EXPECT_EQ(format_duration(0.2), "0:01");
+    EXPECT_EQ(format_duration(65), "1:05");
+    EXPECT_EQ(format_duration(3725), "1:02:05");
+}
+
+TEST(TransferStats, SpeedAndTimeLeftFollowTheUploadsClock) {
+    // 8 blocks, each acknowledged 0.1 s after it is sent: after k blocks the
+    // speed is k * 1024 B over k * 0.1 s = 10240 B/s, and the 8 - k blocks
+    // left take (8 - k) * 0.1 s.
+    test::UploadRig rig;
+    TransferStats stats;
+    struct Seen {
+        int acked;
+        double rate, left;
+    };
+    std::vector<Seen> seen;
+    struct Probe final : UploadObserver {
+        TransferStats* stats;
+        std::vector<Seen>* seen;
+        void on_progress(int) override {
+            if (auto rate = stats->bytes_per_second())
+                seen->push_back({stats->blocks_acknowledged(), *rate, *stats->seconds_left()});
+        }
+    } probe;
+    probe.stats = &stats;
+    probe.seen = &seen;
+    ObserverList both;
+    both.add(&stats);
+    both.add(&probe);
+    rig.files.put("fw.bin", test::random_image(8 * 1024));
+    const UploadContext context{rig.link, rig.clock, rig.displays, rig.messages, rig.files, rig.form,
+                                [&] { return init_serial_port("COM1", rig.link, rig.messages); }, &both};
+    ASSERT_EQ(run_upload(context, "fw.bin", "fw.bin").end, UploadEnd::Finished);
+
+    ASSERT_EQ(seen.size(), 7u);
+    for (const Seen& s : seen) {
+        EXPECT_NEAR(s.rate, 10240.0, 1.0) << s.acked;
+        EXPECT_NEAR(s.left, (8 - s.acked) * 0.1, 1e-3) << s.acked;
+    }
+    EXPECT_EQ(stats.blocks_acknowledged(), 8);
+    EXPECT_EQ(stats.resends(), 0);
+    EXPECT_EQ(stats.naks(), 0);
+}
+
+TEST(TransferStats, CountsResendsAndNaks) {
+    sim::DeviceBehaviour b;
+    b.nak_block = 2;
+    b.nak_sends = 3;
+    test::UploadRig rig(b);
+    TransferStats stats;
+    rig.files.put("fw.bin", test::random_image(3000));
+    const UploadContext context{rig.link, rig.clock, rig.displays, rig.messages, rig.files, rig.form,
+                                [&] { return init_serial_port("COM1", rig.link, rig.messages); }, &stats};
+    ASSERT_EQ(run_upload(context, "fw.bin", "fw.bin").end, UploadEnd::Finished);
+    EXPECT_EQ(stats.naks(), 3);
+    EXPECT_EQ(stats.resends(), 3);
+    EXPECT_EQ(stats.blocks_acknowledged(), 3);
+}
+
+}  // namespace
+}  // namespace vq
