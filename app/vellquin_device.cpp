@@ -72,13 +72,15 @@ int main(int argc, char** argv) {
                 std::fprintf(stderr, "%-8s %s\n", event_name(e), line.c_str());
             });
         const std::string out_file = parser.value(out).toStdString();
+        const bool log = !parser.isSet(quiet);
         device.set_on_image([&](const std::vector<std::uint8_t>& image) {
             if (!out_file.empty()) {
                 std::ofstream(out_file, std::ios::binary)
                     .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
             }
-            std::fprintf(stderr, "image    %zu bytes received%s%s\n", image.size(), out_file.empty() ? "" : ", written to ",
-                         out_file.c_str());
+            if (log)
+                std::fprintf(stderr, "image    %zu bytes received%s%s\n", image.size(),
+                             out_file.empty() ? "" : ", written to ", out_file.c_str());
         });
         std::printf("%s\n", device.path().c_str());
         std::fflush(stdout);
