@@ -27,7 +27,7 @@ bool attempt(Step step, OnFailure on_failure) {
 
 }  // namespace
 
-void discover_ports(SerialLink& link, PortList& list) {
+void discover_ports(SerialLink& link, PortList& list, DiscoveryReport* report) {
     int inserted = 0;
     std::int16_t n = 1;
 
@@ -38,7 +38,13 @@ void discover_ports(SerialLink& link, PortList& list) {
     // A port another program holds is listed all the same: the user may
     // free it before sending.
     auto on_failure = [&](int number) {
+        if (n < 1 || n > 9) return;  // after the probe no failure names a port
         if (number == err::PortAlreadyOpen) attempt(insert, [](int) {});
+        if (!report) return;
+        auto& ports = number == err::PortAlreadyOpen ? report->busy : report->denied;
+        if ((number == err::PortAlreadyOpen || number == err::PermissionDenied) &&
+            (ports.empty() || ports.back() != n))
+            ports.push_back(n);
     };
 
     for (n = 1; n <= 9; ++n) {

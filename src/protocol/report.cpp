@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "protocol/failure.h"
+#include "protocol/transfer_stats.h"
 
 namespace vq {
 namespace {
@@ -44,6 +45,41 @@ std::string describe_end(const UploadResult& r, const std::string& port_cause) {
     case UploadEnd::Failed: return failure_words(r);
     }
     return "Ended";
+}
+
+namespace {
+std::string plural(int n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+}  // namespace
+
+std::string describe_progress(const TransferStats& s) {
+    const std::string dot = " \u00B7 ";
+    switch (s.phase()) {
+    case Phase::Starting: return "Opening the port and loading the file";
+    case Phase::WakingUp: return "Waking the device: try " + std::to_string(s.attempt() + 1) + " of 101";
+    case Phase::WaitingForStart: return "Waiting for the device to ask for the first block";
+    case Phase::GivingUp:
+        return "The device refused block " + std::to_string(s.block_index() + 1) + " ten times: cancelling";
+    case Phase::Stopping: return "Stopping: cancelling the transfer";
+    case Phase::Ending:
+        return "All blocks sent; ending the transfer: try " + std::to_string(s.attempt() + 1) + " of 10";
+    case Phase::Sending: break;
+    }
+    std::string text = "Block " + std::to_string(s.block_index() + 1) + " of " + std::to_string(s.blocks_total());
+    if (const auto rate = s.bytes_per_second()) {
+        char speed[32];
+        std::snprintf(speed, sizeof speed, "%.1f kB/s", *rate / 1000.0);
+        text += dot + speed + dot + format_duration(s.seconds_left().value_or(0)) + " left";
+    }
+    if (s.resends() > 0 || s.naks() > 0)
+        text += dot + plural(s.resends(), "resend", "resends") + ", " + plural(s.naks(), "NAK", "NAKs");
+    return text;
+}
+
+std::string describe_size(std::int64_t bytes) {
+    const auto blocks = static_cast<int>((bytes + 1023) / 1024);
+    return plural(static_cast<int>(bytes), "byte", "bytes") + ", " + plural(blocks, "block", "blocks");
 }
 
 int exit_code_for(const UploadResult& r) {

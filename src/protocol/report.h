@@ -1,6 +1,7 @@
 #pragma once
 // How an upload ended, in plain words, and as a process exit status.
 
+#include <cstdint>
 #include <string>
 
 #include "protocol/upload.h"
@@ -11,6 +12,15 @@ namespace vq {
 // no message box ("Device gave up: 10 NAKs in a row on block 7").
 // `port_cause` says why the port could not be opened, when it could not.
 std::string describe_end(const UploadResult& result, const std::string& port_cause = {});
+
+class TransferStats;
+
+// What the upload is doing now, with speed, time left and the resends and
+// NAKs so far: "Block 7 of 16 · 10.2 kB/s · 0:01 left · 2 resends, 1 NAK".
+std::string describe_progress(const TransferStats& stats);
+
+// "20000 bytes, 20 blocks".
+std::string describe_size(std::int64_t bytes);
 
 // Exit statuses of the command-line sender: 0 exactly when the device
 // acknowledged the end of transmission.

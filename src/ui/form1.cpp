@@ -1,11 +1,13 @@
 #include "ui/form1.h"
 
 #include <QCloseEvent>
+#include <QFileInfo>
 #include <QFont>
 
 #include "link/discovery.h"
 #include "link/port_opening.h"
 #include "link/serial_link.h"
+#include "protocol/report.h"
 #include "protocol/wait.h"
 
 namespace vq {
@@ -13,6 +15,7 @@ namespace {
 
 constexpr int kClientWidth = 10605;
 constexpr int kClientHeight = 4275;
+constexpr int kStatusHeight = 420;  // the status line, added below the client area
 
 QFont verdana(double points) {
     QFont font(QStringLiteral("Verdana"));
@@ -40,7 +43,7 @@ Form1::Form1(Form1Services services, QWidget* parent)
     : QWidget(parent), services_(services), own_messages_(this) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Form1"));
-    setFixedSize(twips(0, 0, kClientWidth, kClientHeight).size());
+    setFixedSize(twips(0, 0, kClientWidth, kClientHeight + kStatusHeight).size());
 
     // Created in tab order: the focus chain follows creation.
     Command1 = place<QPushButton>(this, twips(8400, 1080, 1935, 495), 12, QStringLiteral("Open file"));
@@ -62,19 +65,26 @@ Form1::Form1(Form1Services services, QWidget* parent)
     Label4 = place<QLabel>(this, twips(3720, 240, 2655, 615), 18, QStringLiteral("Vellquin Tool"));
     Text2 = place<QPlainTextEdit>(this, twips(240, 1800, 5200, 1950), 14.25);
     Text2->setReadOnly(true);
+    StatusLine = place<QLabel>(this, twips(240, kClientHeight, kClientWidth - 480, kStatusHeight - 60), 9);
+    StatusLine->setFrameShape(QFrame::StyledPanel);
+    StatusLine->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
-    const char* names[] = {"Label4", "Text1", "Command1", "Text2", "Text4", "ProgressBar1",
-                           "Label1", "Combo1", "Command2", "Command3"};
-    QWidget* widgets[] = {Label4, Text1, Command1, Text2, Text4, ProgressBar1, Label1, Combo1, Command2, Command3};
+    const char* names[] = {"Label4", "Text1",  "Command1", "Text2",    "Text4",   "ProgressBar1",
+                           "Label1", "Combo1", "Command2", "Command3", "StatusLine"};
+    QWidget* widgets[] = {Label4, Text1, Command1, Text2, Text4, ProgressBar1, Label1, Combo1, Command2, Command3, StatusLine};
     for (std::size_t i = 0; i < std::size(widgets); ++i) widgets[i]->setObjectName(QString::fromLatin1(names[i]));
 
     displays_ = std::make_unique<QtDisplays>(*ProgressBar1, *Text4);
     port_list_ = std::make_unique<ComboPortList>(*Combo1);
+    status_ = std::make_unique<vq::StatusLine>(*StatusLine);
 
     connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
     connect(Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
-    connect(Combo1, &QComboBox::currentTextChanged, this, &Form1::update_port_tooltip);
+    connect(Combo1, &QComboBox::currentTextChanged, this, [this] {
+        update_port_tooltip();
+        update_idle_status();
+    });
 }
 
 Form1::~Form1() = default;
@@ -85,8 +95,10 @@ void Form1::Form_Load() {
     form_.reply_code = kNoAnswer;
     show_help();
     port_list_->Clear();
-    discover_ports(services_.MSComm1, *port_list_);
+    discovery_ = {};
+    discover_ports(services_.MSComm1, *port_list_, &discovery_);
     update_port_tooltip();
+    update_idle_status();
 }
 
 QString help_text() {
@@ -106,6 +118,7 @@ void Form1::show_help() {
 void Form1::Command1_Click() {
     services_.CommonDialog1.ShowOpen();
     Text1->setText(QString::fromStdString(services_.CommonDialog1.FileName()));
+    update_idle_status();
 }
 
 void Form1::Command2_Click() {
@@ -118,8 +131,11 @@ void Form1::Command2_Click() {
                                 services_.files,
                                 form_,
                                 [this] { return init_serial_port(); },
-                                nullptr};
+                                status_.get()};
+    port_cause_.clear();
+    status_->upload_started();
     last_result_ = run_upload(context, Text1->text().toStdString(), services_.CommonDialog1.FileName());
+    status_->upload_ended(*last_result_, port_cause_);
     uploading_ = false;
     if (close_when_done_) close();
 }
@@ -130,7 +146,7 @@ void Form1::Command3_Click() {
 
 std::int16_t Form1::init_serial_port() {
     return vq::init_serial_port(Combo1->currentText().toStdString(), services_.MSComm1,
-                                services_.messages ? *services_.messages : own_messages_);
+                                services_.messages ? *services_.messages : own_messages_, &port_cause_);
 }
 
 void Form1::wait_seconds(float seconds) { vq::wait_seconds(seconds, services_.clock); }
@@ -160,6 +176,41 @@ void Form1::update_port_tooltip() {
     QString tip = QStringLiteral("COM%1 is %2").arg(n).arg(QString::fromStdString(entry->device));
     if (!entry->description.empty()) tip += QStringLiteral(" (%1)").arg(QString::fromStdString(entry->description));
     Combo1->setToolTip(tip);
+}
+
+}  // namespace vq
+
+namespace vq {
+
+void Form1::update_idle_status() {
+    QStringList parts;
+    const int n = port_number_of(Combo1->currentText().toStdString());
+    if (Combo1->count() == 0) {
+        QString why = QStringLiteral("No serial ports found");
+        for (int denied : discovery_.denied) {
+            const PortEntry* e = services_.ports ? services_.ports->entry(denied) : nullptr;
+            const std::string fix = e ? access_problem(e->device) : std::string();
+            why = QStringLiteral("No serial port you may open: ") +
+                  QString::fromStdString(fix.empty() ? "COM" + std::to_string(denied) + " is not permitted" : fix);
+            break;
+        }
+        parts << why;
+    } else if (n >= 1 && n <= 9) {
+        QString port = QStringLiteral("COM%1").arg(n);
+        const PortEntry* e = services_.ports ? services_.ports->entry(n) : nullptr;
+        if (e) port += QStringLiteral(" is ") + QString::fromStdString(e->device);
+        if (std::find(discovery_.busy.begin(), discovery_.busy.end(), n) != discovery_.busy.end())
+            port += QStringLiteral(" (busy: another program holds it)");
+        parts << port;
+    }
+    const std::string file = services_.CommonDialog1.FileName();
+    if (!file.empty()) {
+        const QFileInfo info(QString::fromStdString(file));
+        parts << (info.isFile() ? info.fileName() + QStringLiteral(": ") +
+                                      QString::fromStdString(describe_size(info.size()))
+                                : info.fileName() + QStringLiteral(": not found"));
+    }
+    status_->set_idle_text(parts.join(QStringLiteral(" \u00B7 ")));
 }
 
 }  // namespace vq

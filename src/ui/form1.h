@@ -17,7 +17,9 @@
 #include "link/port_map.h"
 #include "protocol/reply.h"
 #include "protocol/upload.h"
+#include "link/discovery.h"
 #include "ui/qt_displays.h"
+#include "ui/status_line.h"
 
 namespace vq {
 
@@ -60,6 +62,7 @@ public:
     FormState& form() { return form_; }
     bool uploading() const { return uploading_; }
     const std::optional<UploadResult>& last_result() const { return last_result_; }
+    int status_redraws() const { return status_->redraws(); }
 
     // The controls, named as the window has always named them.
     QLabel* Label4;
@@ -72,12 +75,15 @@ public:
     QComboBox* Combo1;
     QPushButton* Command2;
     QPushButton* Command3;
+    // Below the controls above: what is happening, and how the last upload ended.
+    QLabel* StatusLine;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
     void update_port_tooltip();
+    void update_idle_status();
 
     Form1Services services_;
     FormState form_;
@@ -87,6 +93,9 @@ private:
     bool uploading_ = false;
     bool close_when_done_ = false;
     std::optional<UploadResult> last_result_;
+    std::unique_ptr<vq::StatusLine> status_;
+    DiscoveryReport discovery_;
+    std::string port_cause_;
 };
 
 }  // namespace vq

@@ -1,6 +1,8 @@
 // vellquin-send against vellquin-device, as processes over a pty.
 
 #include <gtest/gtest.h>
+
+#include "support/qt_print.h"
 #include <signal.h>
 
 #include <QProcess>

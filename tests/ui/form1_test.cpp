@@ -2,12 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include "support/qt_print.h"
+
 #include <QApplication>
 #include <QTimer>
 
 #include "link/event_clock.h"
 #include "support/fake_link.h"
 #include "support/recording_host.h"
+#include "support/temp_file.h"
 #include "support/virtual_clock.h"
 
 namespace vq {
@@ -61,7 +64,7 @@ TEST_F(WindowTest, ControlsHaveTheirTextsFontsAndPlaces) {
     for (const Row& r : rows) {
         SCOPED_TRACE(r.widget->objectName().toStdString());
         EXPECT_EQ(r.widget->geometry(), r.twips_rect);
-        EXPECT_TRUE(window.rect().contains(r.widget->geometry()));
+        EXPECT_TRUE(QRect(0, 0, 707, 285).contains(r.widget->geometry()));
         if (r.points > 0) {
             EXPECT_EQ(r.widget->font().family(), "Verdana");
             EXPECT_DOUBLE_EQ(r.widget->font().pointSizeF(), r.points);
@@ -73,7 +76,8 @@ TEST_F(WindowTest, ControlsHaveTheirTextsFontsAndPlaces) {
         EXPECT_EQ(text, r.text);
     }
     EXPECT_EQ(twips(240, 1080, 7935, 495), QRect(16, 72, 529, 33)) << "15 twips to a pixel";
-    EXPECT_EQ(window.size(), QSize(707, 285));
+    EXPECT_EQ(window.size(), QSize(707, 285 + 28)) << "the specified client area plus the status line";
+    EXPECT_GE(window.StatusLine->geometry().top(), 285) << "the status line sits below the specified controls";
     EXPECT_EQ(window.windowTitle(), "Form1");
     EXPECT_TRUE(window.Combo1->isEditable());
     EXPECT_EQ(window.ProgressBar1->minimum(), 0);
@@ -131,6 +135,26 @@ TEST_F(WindowTest, NoPortsLeaveAnEmptyListAndSendingStopsAtInvalidSerialPort) {
     w.Command1_Click();
     w.Command2_Click();
     EXPECT_EQ(messages.shown, (std::vector<std::string>{"Invalid Serial Port", "Serial port is invalid!"}));
+}
+
+TEST_F(WindowTest, StatusLineNamesThePortItsDeviceAndTheFileBeforeAnUpload) {
+    const PortMap ports(std::vector<PortEntry>{{"/dev/ttyUSB0", ""}, {"/dev/ttyUSB1", ""}, {"/dev/ttyS0", ""}});
+    Form1 w({link, clock, files, dialog, &messages, &ports});
+    w.Form_Load();
+    EXPECT_EQ(w.StatusLine->text(), "COM1 is /dev/ttyUSB0");
+    w.Combo1->setCurrentIndex(1);
+    EXPECT_EQ(w.StatusLine->text(), "COM2 is /dev/ttyUSB1 (busy: another program holds it)");
+    EXPECT_EQ(w.Combo1->toolTip(), "COM2 is /dev/ttyUSB1");
+
+    test::TempDir dir;
+    dialog.next = dir.write("fw.bin", std::vector<std::uint8_t>(2500));
+    w.Command1_Click();
+    EXPECT_EQ(w.StatusLine->text(), "COM2 is /dev/ttyUSB1 (busy: another program holds it) \u00B7 fw.bin: 2500 bytes, 3 blocks");
+
+    test::FakeLink none;
+    Form1 empty({none, clock, files, dialog, &messages, &ports});
+    empty.Form_Load();
+    EXPECT_TRUE(empty.StatusLine->text().startsWith("No serial ports found"));
 }
 
 TEST_F(WindowTest, CancellingTheDialogKeepsThePreviousChoice) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/qt_print.h"
+
 #include <QApplication>
 #include <QMessageBox>
 #include <QTimer>
@@ -89,6 +91,65 @@ TEST(UploadWindow, OpenFileDuringAnUploadLeavesTheRunningUploadItsFile) {
     ASSERT_EQ(v.device.receiver.images().size(), 1u);
     EXPECT_EQ(v.device.receiver.images()[0][0], 0x5A);
     EXPECT_EQ(v.window.Text1->text(), "other.bin");
+}
+
+TEST(StatusLine, EachEndingLeavesItsOwnText) {
+    auto behaviour = [](auto set) {
+        sim::DeviceBehaviour b;
+        set(b);
+        return b;
+    };
+    const struct {
+        sim::DeviceBehaviour behaviour;
+        QString text;
+    } rows[] = {
+        {{}, "Sent 10000 bytes in 10 blocks"},
+        {behaviour([](auto& b) { b.nak_block = 7, b.nak_sends = 10; }), "Device gave up: 10 NAKs in a row on block 7"},
+        {behaviour([](auto& b) { b.never_ack_eot = true; }), "No answer to the end of transmission"},
+        {behaviour([](auto& b) { b.cancel_at_block = 3; }), "The device cancelled the transfer at block 3"},
+        {behaviour([](auto& b) { b.reject_wakeups = true; }), "The device rejected the transfer before the first block"},
+    };
+    for (const auto& r : rows) {
+        VirtualWindow v(r.behaviour);
+        v.window.Command2_Click();
+        EXPECT_EQ(v.window.StatusLine->text(), r.text);
+        v.window.Combo1->setEditText("COM1");
+        EXPECT_EQ(v.window.StatusLine->text(), r.text) << "the ending stays until the next upload";
+    }
+
+    VirtualWindow empty;
+    empty.files.put("fw.bin", {});
+    empty.window.Command2_Click();
+    EXPECT_EQ(empty.window.StatusLine->text(), "The file is empty");
+
+    VirtualWindow lost;
+    lost.clock.at(1.25, [&] { lost.link.vanish(); });
+    lost.window.Command2_Click();
+    EXPECT_TRUE(lost.window.StatusLine->text().startsWith("Lost the port during block 5: "))
+        << lost.window.StatusLine->text().toStdString();
+}
+
+TEST(StatusLine, ShowsThePhasesAndBlocksInOrderAndRedrawsAtMostTenTimesASecond) {
+    VirtualWindow v;
+    std::vector<QString> seen;
+    for (int i = 1; i < 60; ++i)
+        v.clock.at(i * 0.05, [&] {
+            const QString t = v.window.StatusLine->text();
+            if (seen.empty() || seen.back() != t) seen.push_back(t);
+        });
+    v.window.Command2_Click();
+
+    // Sampled every 50 ms: the second wake-up and the first block go out
+    // at the same moment, so only the block is seen.
+    std::vector<QString> expected_start{"Opening the port and loading the file", "Waking the device: try 1 of 101", "Block 1 of 10"};
+    ASSERT_GE(seen.size(), 8u);
+    EXPECT_EQ(std::vector<QString>(seen.begin(), seen.begin() + 3), expected_start);
+    EXPECT_EQ(seen[3], "Block 2 of 10 \u00B7 10.2 kB/s \u00B7 0:01 left");
+    EXPECT_TRUE(seen.back().startsWith("All blocks sent; ending the transfer") ||
+                seen.back() == "Sent 10000 bytes in 10 blocks");
+    const double seconds = v.clock.now();
+    EXPECT_LE(v.window.findChild<QLabel*>("StatusLine")->text().size(), 200);
+    EXPECT_LT(v.window.status_redraws(), 10 * seconds + 10) << "about ten redraws a second at most";
 }
 
 // The real thing: the window, the Qt link and real time against the

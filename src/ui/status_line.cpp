@@ -1,0 +1,63 @@
+#include "ui/status_line.h"
+
+#include "protocol/report.h"
+
+namespace vq {
+
+namespace {
+constexpr double kRedrawInterval = 0.1;  // seconds on the upload's clock
+}
+
+void StatusLine::set_idle_text(const QString& text) {
+    if (!uploading_ && !showing_end_) set(text);
+}
+
+void StatusLine::upload_started() {
+    stats_ = TransferStats();
+    uploading_ = true;
+    showing_end_ = false;
+    last_draw_.reset();
+    set(QStringLiteral("Starting"));
+}
+
+void StatusLine::upload_ended(const UploadResult& result, const std::string& port_cause) {
+    uploading_ = false;
+    showing_end_ = true;
+    set(QString::fromStdString(describe_end(result, port_cause)));
+}
+
+void StatusLine::on_phase(Phase phase, int attempt) {
+    stats_.on_phase(phase, attempt);
+    draw(true);
+}
+
+void StatusLine::on_block(std::int32_t index, std::int32_t total, std::uint8_t number) {
+    const bool new_block = index != stats_.block_index();
+    stats_.on_block(index, total, number);
+    draw(new_block);
+}
+
+void StatusLine::on_transmission(Transmission kind, std::span<const std::uint8_t, kFrameSize> frame, double time) {
+    now_ = time;
+    stats_.on_transmission(kind, frame, time);
+}
+
+void StatusLine::on_reply(const Reply& reply, double time) {
+    now_ = time;
+    stats_.on_reply(reply, time);
+    draw(false);
+}
+
+void StatusLine::draw(bool force) {
+    if (!force && last_draw_ && now_ - *last_draw_ < kRedrawInterval) return;
+    last_draw_ = now_;
+    set(QString::fromStdString(describe_progress(stats_)));
+}
+
+void StatusLine::set(const QString& text) {
+    if (label_.text() == text) return;
+    label_.setText(text);
+    ++redraws_;
+}
+
+}  // namespace vq

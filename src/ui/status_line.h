@@ -1,0 +1,46 @@
+#pragma once
+// The line under the window's controls that says what is happening: the
+// chosen port and file before an upload, the phase, speed and time left
+// during it, and how it ended afterwards. The ending stays until the next
+// upload starts. Redraws follow the upload's clock, at most about ten a
+// second.
+
+#include <QLabel>
+#include <QString>
+#include <optional>
+
+#include "protocol/transfer_stats.h"
+#include "protocol/upload.h"
+
+namespace vq {
+
+class StatusLine final : public UploadObserver {
+public:
+    explicit StatusLine(QLabel& label) : label_(label) {}
+
+    // The text shown between uploads; ignored while an ending is shown.
+    void set_idle_text(const QString& text);
+    void upload_started();
+    void upload_ended(const UploadResult& result, const std::string& port_cause);
+    int redraws() const { return redraws_; }
+
+    void on_phase(Phase phase, int attempt) override;
+    void on_block(std::int32_t index, std::int32_t total, std::uint8_t number) override;
+    void on_progress(int percent) override { stats_.on_progress(percent); }
+    void on_transmission(Transmission kind, std::span<const std::uint8_t, kFrameSize> frame, double time) override;
+    void on_reply(const Reply& reply, double time) override;
+
+private:
+    void draw(bool force);
+    void set(const QString& text);
+
+    QLabel& label_;
+    TransferStats stats_;
+    bool uploading_ = false;
+    bool showing_end_ = false;
+    double now_ = 0;
+    std::optional<double> last_draw_;
+    int redraws_ = 0;
+};
+
+}  // namespace vq
