@@ -82,6 +82,46 @@ TEST(UploadWindow, ClosingTheWindowDuringAnUploadStopsItThenCloses) {
     EXPECT_FALSE(v.window.isVisible());
 }
 
+TEST(UploadWindow, ClosingTheWindowInAnyPhaseReleasesThePort) {
+    auto with = [](auto set) {
+        sim::DeviceBehaviour b;
+        set(b);
+        return b;
+    };
+    const struct {
+        const char* phase;
+        sim::DeviceBehaviour behaviour;
+        double close_at;
+    } rows[] = {
+        {"wake-up", with([](auto& b) { b.never_start = true; }), 2.0},
+        {"waiting for the start request", with([](auto& b) { b.never_start = true; }), 35.0},
+        {"blocks", {}, 1.0},
+        {"ending", with([](auto& b) { b.never_ack_eot = true; }), 2.0},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.phase);
+        VirtualWindow v(r.behaviour);
+        v.window.show();
+        v.clock.at(r.close_at, [&] { v.window.close(); });
+        v.window.Command2_Click();
+        EXPECT_FALSE(v.link.open());
+        EXPECT_FALSE(v.window.isVisible());
+        EXPECT_LT(v.clock.now() - r.close_at, 1.25);
+    }
+}
+
+TEST(UploadWindow, StopPressedRepeatedlyEndsOneUploadAndTheNextOneWorks) {
+    VirtualWindow v;
+    for (int i = 0; i < 20; ++i) v.clock.at(1.0 + i * 0.004, [&] { v.window.Command3->click(); });
+    v.window.Command2_Click();
+    EXPECT_EQ(v.window.last_result()->end, UploadEnd::StoppedAcked);
+    EXPECT_EQ(v.messages.shown, std::vector<std::string>{"Sending Finised!"});
+    v.window.Command3->click();  // idle: nothing to stop
+    v.window.Command2_Click();
+    EXPECT_EQ(v.window.last_result()->end, UploadEnd::Finished);
+    EXPECT_FALSE(v.link.open());
+}
+
 TEST(UploadWindow, OpenFileDuringAnUploadLeavesTheRunningUploadItsFile) {
     VirtualWindow v;
     v.files.put("other.bin", std::vector<std::uint8_t>(50, 0x11));
