@@ -50,30 +50,6 @@ public:
     void set_percent_text(const std::string&) override {}
 };
 
-// A port list in memory, to find the port the window would select.
-class MemoryPortList final : public PortList {
-public:
-    void Clear() override { items.clear(); }
-    void AddItem(const std::string& t, int position) override {
-        if (position < 0 || position > ListCount()) throw Failure(err::InvalidPropertyValue, "position");
-        items.insert(items.begin() + position, t);
-    }
-    void RemoveItem(int position) override {
-        if (position < 0 || position >= ListCount()) throw Failure(err::InvalidPropertyValue, "position");
-        items.erase(items.begin() + position);
-    }
-    int ListCount() const override { return static_cast<int>(items.size()); }
-    std::string List(int position) const override {
-        return position >= 0 && position < ListCount() ? items[static_cast<std::size_t>(position)] : "";
-    }
-    void setListIndex(int position) override {
-        if (position < 0 || position >= ListCount()) throw Failure(err::InvalidPropertyValue, "no entry");
-        text = items[static_cast<std::size_t>(position)];
-    }
-    std::vector<std::string> items;
-    std::string text;
-};
-
 const char* phase_words(Phase p) {
     switch (p) {
     case Phase::Starting: return "starting";
@@ -289,7 +265,7 @@ int main(int argc, char** argv) {
             QtSerialLink probe(ports);
             MemoryPortList list;
             discover_ports(probe, list);
-            choice = list.text;
+            choice = list.text();
         } else {
             choice = port.toUpper().toStdString();
         }

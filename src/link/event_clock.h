@@ -12,9 +12,10 @@ class EventClock final : public Clock {
 public:
     EventClock() { timer_.start(); }
     double now() override;
-    // Runs a nested event loop until a precise single-shot timer fires
-    // (at least 1 ms). Should the loop refuse to run because the
-    // application is quitting, the thread sleeps instead of returning at once.
+    // Runs a nested event loop until a precise single-shot timer fires; a
+    // remainder under a millisecond is slept. Should the loop refuse to run
+    // because the application is quitting, the thread sleeps instead of
+    // returning at once.
     void process_events_for(double seconds) override;
 
 private:

@@ -245,46 +245,44 @@ private:
     }
 
     UploadEnd stop_during_blocks() {
-        phase(Phase::Stopping, 0);
         c_.form.reply_code = kNoAnswer;
         c_.form.stop_request = 0;
-        for (int attempt = 0; attempt < timing::kCancelTries; ++attempt) {
-            phase(Phase::Stopping, attempt);
-            send_control(wire::CAN, Transmission::Cancel);
-            if (wait_and_read(timing::kAfterStopCancel) == kAck) {
-                c_.displays.set_percent_text("");
-                c_.messages.show(text::kStopped);
-                return clean_up(UploadEnd::StoppedAcked);
-            }
+        if (!acknowledged(wire::CAN, Transmission::Cancel, Phase::Stopping, timing::kCancelTries,
+                          timing::kAfterStopCancel))
+            return clean_up(UploadEnd::StoppedNoAck);
+        c_.displays.set_percent_text("");
+        c_.messages.show(text::kStopped);
+        return clean_up(UploadEnd::StoppedAcked);
+    }
+
+    // Sends control byte `byte` up to `tries` times, waiting `seconds` before
+    // each read; true as soon as the device acknowledges one.
+    bool acknowledged(std::uint8_t byte, Transmission kind, Phase p, int tries, float seconds) {
+        for (int attempt = 0; attempt < tries; ++attempt) {
+            phase(p, attempt);
+            send_control(byte, kind);
+            if (wait_and_read(seconds) == kAck) return true;
         }
-        return clean_up(UploadEnd::StoppedNoAck);
+        return false;
     }
 
     // ---- endings -----------------------------------------------------------
     UploadEnd give_up() {
         c_.form.nak_count = 0;
-        for (int attempt = 0; attempt < timing::kCancelTries; ++attempt) {
-            phase(Phase::GivingUp, attempt);
-            send_control(wire::CAN, Transmission::Cancel);
-            if (wait_and_read(timing::kAfterGiveUpCancel) == kAck) {
-                c_.displays.set_percent_text(" ");
-                return clean_up(UploadEnd::NakLimit);
-            }
-        }
-        return clean_up(UploadEnd::NakLimitNoAck);
+        if (!acknowledged(wire::CAN, Transmission::Cancel, Phase::GivingUp, timing::kCancelTries,
+                          timing::kAfterGiveUpCancel))
+            return clean_up(UploadEnd::NakLimitNoAck);
+        c_.displays.set_percent_text(" ");
+        return clean_up(UploadEnd::NakLimit);
     }
 
     UploadEnd end_transfer() {
         c_.form.reply_code = kNoAnswer;
-        for (int attempt = 0; attempt < timing::kEotTries; ++attempt) {
-            phase(Phase::Ending, attempt);
-            send_control(wire::EOT, Transmission::EndOfTransmission);
-            if (wait_and_read(timing::kAfterEot) == kAck) {
-                c_.messages.show(text::kFinished);
-                return clean_up(UploadEnd::Finished);
-            }
-        }
-        return clean_up(UploadEnd::NoEotAck);
+        if (!acknowledged(wire::EOT, Transmission::EndOfTransmission, Phase::Ending, timing::kEotTries,
+                          timing::kAfterEot))
+            return clean_up(UploadEnd::NoEotAck);
+        c_.messages.show(text::kFinished);
+        return clean_up(UploadEnd::Finished);
     }
 
     void on_failure(int number, const std::string& what) {

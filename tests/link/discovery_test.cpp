@@ -14,32 +14,7 @@ using test::FakeLink;
 using test::PortKind;
 using Names = std::vector<std::string>;
 
-// A port list in memory, with the list box's rules.
-class ListBox final : public PortList {
-public:
-    void Clear() override {
-        items.clear();
-        text.clear();
-    }
-    void AddItem(const std::string& t, int position) override {
-        if (position < 0 || position > ListCount()) throw Failure(err::InvalidPropertyValue, "position");
-        items.insert(items.begin() + position, t);
-    }
-    void RemoveItem(int position) override {
-        if (position < 0 || position >= ListCount()) throw Failure(err::InvalidPropertyValue, "position");
-        items.erase(items.begin() + position);
-    }
-    int ListCount() const override { return static_cast<int>(items.size()); }
-    std::string List(int position) const override {
-        return position >= 0 && position < ListCount() ? items[static_cast<std::size_t>(position)] : "";
-    }
-    void setListIndex(int position) override {
-        if (position < 0 || position >= ListCount()) throw Failure(err::InvalidPropertyValue, "no entry");
-        text = items[static_cast<std::size_t>(position)];
-    }
-    Names items;
-    std::string text;
-};
+using ListBox = MemoryPortList;
 
 struct DiscoveryCase {
     const char* name;
@@ -59,13 +34,13 @@ TEST_P(Discovery, ListsPortsThatOpenOrAreHeldAndLeavesTheLinkClosed) {
     for (auto [port, kind] : c.ports) link.set_port(port, kind);
     for (auto [op, number] : c.failures) link.fail(op, number, 1);
     ListBox list;
-    list.items = {"stale"};
+    list.set_items({"stale"});
     list.Clear();
 
     discover_ports(link, list);
 
-    EXPECT_EQ(list.items, c.listed);
-    EXPECT_EQ(list.text, c.listed.empty() ? "" : c.listed.front());
+    EXPECT_EQ(list.items(), c.listed);
+    EXPECT_EQ(list.text(), c.listed.empty() ? "" : c.listed.front());
     EXPECT_FALSE(link.open());
     EXPECT_EQ(link.ops().back(), "PortOpen=false");
 }
@@ -105,7 +80,7 @@ TEST(Discovery, ClosesEachPortItOpenedBeforeListingIt) {
     const Names& ops = link.ops();
     const Names port2(ops.begin() + 3, ops.begin() + 7);  // port 1: number, opening, state
     EXPECT_EQ(port2, (Names{"CommPort=2", "PortOpen=true", "PortOpen?", "PortOpen=false"}));
-    EXPECT_EQ(list.items, Names{"COM2"});
+    EXPECT_EQ(list.items(), Names{"COM2"});
 }
 
 TEST(RemoveDuplicatePorts, KeepsTheLaterCopyAndCollapsesRuns) {
@@ -120,9 +95,9 @@ TEST(RemoveDuplicatePorts, KeepsTheLaterCopyAndCollapsesRuns) {
     };
     for (const auto& r : rows) {
         ListBox list;
-        list.items = r.before;
+        list.set_items(r.before);
         remove_duplicate_ports(list);
-        EXPECT_EQ(list.items, r.after) << ::testing::PrintToString(r.before);
+        EXPECT_EQ(list.items(), r.after) << ::testing::PrintToString(r.before);
     }
 }
 
