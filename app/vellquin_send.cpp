@@ -160,6 +160,7 @@ private:
     std::optional<double> start_;
 };
 
+#ifndef _WIN32
 // Ctrl-C reaches the event loop through a pipe: the first raises the stop
 // request, the second closes the port and ends at once.
 int g_signal_pipe[2] = {-1, -1};
@@ -168,6 +169,7 @@ void on_sigint(int) {
     const auto written = ::write(g_signal_pipe[1], &byte, 1);
     (void)written;
 }
+#endif
 
 // COM and one digit is a choice as the window's port list holds it (COM0
 // included, which names no port); anything else is a device path.

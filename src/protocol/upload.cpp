@@ -84,7 +84,7 @@ public:
 private:
     // What the block transfer leads to when it does not end the upload itself.
     enum class Blocks { AllAcknowledged, NakLimit, Ended };
-    enum class WakeUp { StartRequested, NoStartRequest, Stopped };
+    enum class WakeUp { StartRequested, NoStartRequest, Rejected, Stopped };
 
     // ---- start -------------------------------------------------------------
     UploadEnd start(const std::string& path_text, const std::string& file_name) {
@@ -111,17 +111,15 @@ private:
         load_image(file_name);
         wait(timing::kAfterLoad);
 
-        switch (wake_up()) {
+        WakeUp woken = wake_up();
+        if (woken == WakeUp::NoStartRequest) woken = wait_for_start_request();
+        switch (woken) {
         case WakeUp::StartRequested: break;
         case WakeUp::Stopped: return stopped_before_blocks();
+        case WakeUp::Rejected:
         case WakeUp::NoStartRequest:
-            switch (wait_for_start_request()) {
-            case WakeUp::StartRequested: break;
-            case WakeUp::Stopped: return stopped_before_blocks();
-            case WakeUp::NoStartRequest:
-                c_.messages.show(text::kRejected);
-                return clean_up(UploadEnd::Rejected);
-            }
+            c_.messages.show(text::kRejected);
+            return clean_up(UploadEnd::Rejected);
         }
 
         switch (send_blocks()) {
@@ -171,14 +169,15 @@ private:
         return WakeUp::NoStartRequest;
     }
 
-    // Polls without sending. NoStartRequest here means the device sent CAN.
+    // Polls without sending, until the device asks for the first block or
+    // cancels, or the user stops.
     WakeUp wait_for_start_request() {
         phase(Phase::WaitingForStart, 0);
         for (;;) {
             const std::int16_t code = wait_and_read(timing::kStartPoll);
             if (stop_requested()) return WakeUp::Stopped;
             if (code == kStartRequest) return WakeUp::StartRequested;
-            if (code == kCancel) return WakeUp::NoStartRequest;
+            if (code == kCancel) return WakeUp::Rejected;
         }
     }
 

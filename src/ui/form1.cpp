@@ -186,15 +186,7 @@ void Form1::update_idle_status() {
     QStringList parts;
     const int n = port_number_of(Combo1->currentText().toStdString());
     if (Combo1->count() == 0) {
-        QString why = QStringLiteral("No serial ports found");
-        for (int denied : discovery_.denied) {
-            const PortEntry* e = services_.ports ? services_.ports->entry(denied) : nullptr;
-            const std::string fix = e ? access_problem(e->device) : std::string();
-            why = QStringLiteral("No serial port you may open: ") +
-                  QString::fromStdString(fix.empty() ? "COM" + std::to_string(denied) + " is not permitted" : fix);
-            break;
-        }
-        parts << why;
+        parts << QStringLiteral("No serial ports found");
     } else if (n >= 1 && n <= 9) {
         QString port = QStringLiteral("COM%1").arg(n);
         const PortEntry* e = services_.ports ? services_.ports->entry(n) : nullptr;
@@ -202,6 +194,15 @@ void Form1::update_idle_status() {
         if (std::find(discovery_.busy.begin(), discovery_.busy.end(), n) != discovery_.busy.end())
             port += QStringLiteral(" (busy: another program holds it)");
         parts << port;
+    }
+    // A port that exists but may not be opened is not listed; say so, and how to fix it.
+    if (!discovery_.denied.empty()) {
+        const int denied = discovery_.denied.front();
+        const PortEntry* e = services_.ports ? services_.ports->entry(denied) : nullptr;
+        const std::string device = e ? " (" + e->device + ")" : std::string();
+        parts << QString::fromStdString("COM" + std::to_string(denied) + device +
+                                        " is not permitted: add yourself to the dialout group "
+                                        "(sudo usermod -aG dialout $USER) and log in again");
     }
     const std::string file = services_.CommonDialog1.FileName();
     if (!file.empty()) {

@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include "link/event_clock.h"
+#include "protocol/failure.h"
 #include "support/fake_link.h"
 #include "support/recording_host.h"
 #include "support/temp_file.h"
@@ -154,7 +155,18 @@ TEST_F(WindowTest, StatusLineNamesThePortItsDeviceAndTheFileBeforeAnUpload) {
     test::FakeLink none;
     Form1 empty({none, clock, files, dialog, &messages, &ports});
     empty.Form_Load();
-    EXPECT_TRUE(empty.StatusLine->text().startsWith("No serial ports found"));
+    EXPECT_TRUE(empty.StatusLine->text().startsWith("No serial ports found \u00B7 fw.bin"));
+
+    test::FakeLink refusing;
+    refusing.set_port(1, test::PortKind::Opens);
+    refusing.set_port(3, test::PortKind::Opens);
+    refusing.fail("PortOpen=true", err::PermissionDenied, 3);  // ports 1..3 refused
+    Form1 denied({refusing, clock, files, dialog, &messages, &ports});
+    denied.Form_Load();
+    EXPECT_EQ(denied.Combo1->count(), 0);
+    EXPECT_TRUE(denied.StatusLine->text().startsWith(
+        "No serial ports found \u00B7 COM1 (/dev/ttyUSB0) is not permitted: add yourself to the dialout "
+        "group (sudo usermod -aG dialout $USER) and log in again \u00B7 "));
 }
 
 TEST_F(WindowTest, CancellingTheDialogKeepsThePreviousChoice) {

@@ -1,0 +1,37 @@
+#include "protocol/image_file.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "protocol/failure.h"
+#include "support/temp_file.h"
+
+namespace vq {
+namespace {
+
+TEST(LocalFileSystem, OnlyAnExistingRegularFileOpensAndNothingIsCreated) {
+    test::TempDir dir;
+    LocalFileSystem files;
+    const std::string missing = dir.file("missing.bin");
+    std::filesystem::create_directory(dir.file("folder.bin"));
+    for (const std::string& name : {missing, dir.file("folder.bin"), std::string()}) {
+        try {
+            files.open_image(name);
+            ADD_FAILURE() << "opened " << name;
+        } catch (const Failure& f) {
+            EXPECT_EQ(f.number(), err::PathFileAccess) << name;
+        }
+    }
+    EXPECT_FALSE(std::filesystem::exists(missing));
+
+    const auto empty = files.open_image(dir.write("empty.bin", {}));
+    EXPECT_EQ(empty->length(), 0);
+    const auto image = files.open_image(dir.write("fw.bin", {1, 2, 3, 4, 5}));
+    EXPECT_EQ(image->read_all(), (std::vector<std::uint8_t>{1, 2, 3, 4, 5}));
+    std::filesystem::resize_file(dir.file("fw.bin"), 2);
+    EXPECT_EQ(image->length(), 2) << "the length of the open file, asked again";
+}
+
+}  // namespace
+}  // namespace vq
