@@ -127,7 +127,7 @@ void Form1::Command2_Click() {
     const UploadContext context{services_.MSComm1,
                                 services_.clock,
                                 *displays_,
-                                services_.messages ? *services_.messages : own_messages_,
+                                messages(),
                                 services_.files,
                                 form_,
                                 [this] { return init_serial_port(); },
@@ -145,9 +145,10 @@ void Form1::Command3_Click() {
 }
 
 std::int16_t Form1::init_serial_port() {
-    return vq::init_serial_port(Combo1->currentText().toStdString(), services_.MSComm1,
-                                services_.messages ? *services_.messages : own_messages_, &port_cause_);
+    return vq::init_serial_port(Combo1->currentText().toStdString(), services_.MSComm1, messages(), &port_cause_);
 }
+
+MessageBox& Form1::messages() { return services_.messages ? *services_.messages : own_messages_; }
 
 void Form1::wait_seconds(float seconds) { vq::wait_seconds(seconds, services_.clock); }
 

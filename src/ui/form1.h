@@ -84,6 +84,7 @@ protected:
 private:
     void update_port_tooltip();
     void update_idle_status();
+    MessageBox& messages();
 
     Form1Services services_;
     FormState form_;

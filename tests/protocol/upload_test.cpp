@@ -41,7 +41,7 @@ void PrintTo(const EndCase& c, std::ostream* os) { *os << c.name; }
 
 class UploadEnds : public ::testing::TestWithParam<EndCase> {};
 
-TEST_P(UploadEnds, ShowTheirMessageAndLeaveDisplaysAndPortAsSpecified) {
+TEST_P(UploadEnds, ShowTheirMessageAndLeaveTheDisplaysAndThePortAsTheyShould) {
     const EndCase& c = GetParam();
     sim::DeviceBehaviour none;
     UploadRig rig(none);

@@ -77,8 +77,8 @@ TEST_F(WindowTest, ControlsHaveTheirTextsFontsAndPlaces) {
         EXPECT_EQ(text, r.text);
     }
     EXPECT_EQ(twips(240, 1080, 7935, 495), QRect(16, 72, 529, 33)) << "15 twips to a pixel";
-    EXPECT_EQ(window.size(), QSize(707, 285 + 28)) << "the specified client area plus the status line";
-    EXPECT_GE(window.StatusLine->geometry().top(), 285) << "the status line sits below the specified controls";
+    EXPECT_EQ(window.size(), QSize(707, 285 + 28)) << "the client area of the controls plus the status line";
+    EXPECT_GE(window.StatusLine->geometry().top(), 285) << "the status line sits below the other controls";
     EXPECT_EQ(window.windowTitle(), "Form1");
     EXPECT_TRUE(window.Combo1->isEditable());
     EXPECT_EQ(window.ProgressBar1->minimum(), 0);
