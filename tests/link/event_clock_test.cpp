@@ -20,7 +20,7 @@ TEST(EventClock, WaitLastsStrictlyLongerThanAskedAndRunsEventsMeanwhile) {
     wait_seconds(0.1f, clock);
     const qint64 ns = t.nsecsElapsed();
     EXPECT_GT(ns, 100'000'000);
-    EXPECT_LT(ns, 160'000'000);
+    EXPECT_LT(ns, 250'000'000) << "generous: only an overshoot of a whole wait is a fault";
     EXPECT_TRUE(fired) << "an event that fell due during the wait was handled";
 }
 

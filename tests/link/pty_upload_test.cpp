@@ -42,7 +42,7 @@ TEST(PtyUpload, DeliversAnImageWithLineControlBytesIntact) {
     RecordProperty("wall_seconds", std::to_string(seconds));
     RecordProperty("floor_seconds", std::to_string(floor));
     EXPECT_GT(seconds, floor);
-    EXPECT_LT(seconds, floor + 0.25);
+    EXPECT_LT(seconds, floor + 0.4) << "the tool adds well under a millisecond per frame; this allows for a loaded machine";
     EXPECT_LT(cpu_used / seconds, 0.2) << "waiting must not spin";
 }
 
