@@ -50,19 +50,6 @@ public:
     void set_percent_text(const std::string&) override {}
 };
 
-const char* phase_words(Phase p) {
-    switch (p) {
-    case Phase::Starting: return "starting";
-    case Phase::WakingUp: return "waking the device";
-    case Phase::WaitingForStart: return "waiting for the start request";
-    case Phase::Sending: return "sending";
-    case Phase::GivingUp: return "cancelling after 10 NAKs";
-    case Phase::Stopping: return "stopping";
-    case Phase::Ending: return "ending the transfer";
-    }
-    return "";
-}
-
 // On a terminal: one line, redrawn at most ten times a second, with the
 // bar, the percentage, the block, the speed and the time left. Elsewhere:
 // "NN%" on a line of its own each time the window would show a percentage.
@@ -92,26 +79,17 @@ private:
         const auto now = std::chrono::steady_clock::now();
         if (!force && drawn_ && now - last_ < std::chrono::milliseconds(100)) return;
         last_ = now;
+        // The bar and percentage, then the status line's own words: the
+        // phase, or the block with speed and time left.
         std::string line;
-        if (stats_.block_index() < 0) {
-            line = phase_words(stats_.phase());
-            if (stats_.phase() == Phase::WakingUp) line += " (try " + std::to_string(stats_.attempt() + 1) + " of 101)";
-        } else {
+        if (stats_.block_index() >= 0) {
             const int p = stats_.percent();
-            const int filled = p * 30 / 100;
-            line = "[" + std::string(static_cast<std::size_t>(filled), '#') +
-                   std::string(static_cast<std::size_t>(30 - filled), '.') + "] ";
-            char head[64];
-            std::snprintf(head, sizeof head, "%3d%%  block %d/%d", p, stats_.block_index() + 1, stats_.blocks_total());
-            line += head;
-            if (const auto rate = stats_.bytes_per_second()) {
-                char tail[64];
-                std::snprintf(tail, sizeof tail, "  %.1f kB/s  %s left", *rate / 1000.0,
-                              format_duration(stats_.seconds_left().value_or(0)).c_str());
-                line += tail;
-            }
-            if (stats_.phase() != Phase::Sending) line += std::string("  ") + phase_words(stats_.phase());
+            const auto filled = static_cast<std::size_t>(p * 30 / 100);
+            char percent[16];
+            std::snprintf(percent, sizeof percent, "] %3d%%  ", p);
+            line = "[" + std::string(filled, '#') + std::string(30 - filled, '.') + percent;
         }
+        line += describe_progress(stats_);
         std::printf("\r%s\033[K", line.c_str());
         std::fflush(stdout);
         drawn_ = true;

@@ -191,13 +191,13 @@ void QtSerialLink::Output(std::span<const std::uint8_t> bytes) {
 
     QElapsedTimer timer;
     timer.start();
-    while (port_.bytesToWrite() > 0) {
+    for (;;) {
+        if (broken_) throw *broken_;  // the port failed (and closed) while sending
+        if (port_.bytesToWrite() == 0) break;
         const qint64 left = kWriteBudgetMs - timer.elapsed();
         if (left <= 0) fail(err::WriteFailed, QStringLiteral("the device takes no data (write timed out)"));
         port_.waitForBytesWritten(static_cast<int>(left));
-        if (broken_) throw *broken_;
     }
-    if (broken_) throw *broken_;
     if (!flush_driver(port_))
         fail(err::WriteFailed, QStringLiteral("drain failed: ") + QString::fromLocal8Bit(std::strerror(errno)));
 }

@@ -9,6 +9,10 @@
 namespace vq {
 namespace {
 
+std::string plural(int n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
 std::string block_words(const UploadResult& r) { return "block " + std::to_string(r.block_index + 1); }
 
 std::string failure_words(const UploadResult& r) {
@@ -46,12 +50,6 @@ std::string describe_end(const UploadResult& r, const std::string& port_cause) {
     }
     return "Ended";
 }
-
-namespace {
-std::string plural(int n, const char* one, const char* many) {
-    return std::to_string(n) + " " + (n == 1 ? one : many);
-}
-}  // namespace
 
 std::string describe_progress(const TransferStats& s) {
     const std::string dot = " \u00B7 ";

@@ -84,7 +84,7 @@ public:
 private:
     // What the block transfer leads to when it does not end the upload itself.
     enum class Blocks { AllAcknowledged, NakLimit, Ended };
-    enum class WakeUp { StartRequested, NoStartRequest, Rejected, Stopped };
+    enum class WakeUp { StartRequested, Rejected, Stopped };
 
     // ---- start -------------------------------------------------------------
     UploadEnd start(const std::string& path_text, const std::string& file_name) {
@@ -111,13 +111,10 @@ private:
         load_image(file_name);
         wait(timing::kAfterLoad);
 
-        WakeUp woken = wake_up();
-        if (woken == WakeUp::NoStartRequest) woken = wait_for_start_request();
-        switch (woken) {
+        switch (wake_up()) {
         case WakeUp::StartRequested: break;
         case WakeUp::Stopped: return stopped_before_blocks();
         case WakeUp::Rejected:
-        case WakeUp::NoStartRequest:
             c_.messages.show(text::kRejected);
             return clean_up(UploadEnd::Rejected);
         }
@@ -157,6 +154,7 @@ private:
     }
 
     // ---- wake-up -----------------------------------------------------------
+    // Up to 101 wake-ups; when none brings the start request, polls for it.
     WakeUp wake_up() {
         for (int attempt = 0; attempt < timing::kWakeUpTries; ++attempt) {
             phase(Phase::WakingUp, attempt);
@@ -166,7 +164,7 @@ private:
             if (code == kStartRequest) return WakeUp::StartRequested;
             wait(timing::kAfterWakeUp);
         }
-        return WakeUp::NoStartRequest;
+        return wait_for_start_request();
     }
 
     // Polls without sending, until the device asks for the first block or
@@ -225,7 +223,7 @@ private:
     // Builds the frame of the current block and shows the progress. Returns
     // false when a stop request ended the upload instead.
     bool build_block() {
-        const std::int64_t len = length();
+        const std::int64_t len = length();  // asked once per build, used for the frame and the percentage
         if (frames_.build(image_, len, offset_, number_)) last_block_ = true;
         result_.block_index = offset_ / static_cast<std::int32_t>(kBlockSize);
         result_.block_number = number_;
@@ -236,7 +234,7 @@ private:
             return false;
         }
 
-        const int percent = progress_percent(offset_, length());
+        const int percent = progress_percent(offset_, len);
         c_.displays.set_progress(static_cast<float>(percent));
         c_.displays.set_percent_text(std::to_string(percent) + "%");
         if (c_.observer) c_.observer->on_progress(percent);

@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QFileInfo>
 #include <QFont>
+#include <QSignalBlocker>
 
 #include "link/discovery.h"
 #include "link/port_opening.h"
@@ -81,10 +82,7 @@ Form1::Form1(Form1Services services, QWidget* parent)
     connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
     connect(Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
-    connect(Combo1, &QComboBox::currentTextChanged, this, [this] {
-        update_port_tooltip();
-        update_idle_status();
-    });
+    connect(Combo1, &QComboBox::currentTextChanged, this, &Form1::show_choice);
 }
 
 Form1::~Form1() = default;
@@ -94,11 +92,13 @@ void Form1::Form_Load() {
     form_.nak_count = 0;
     form_.reply_code = kNoAnswer;
     show_help();
-    port_list_->Clear();
-    discovery_ = {};
-    discover_ports(services_.MSComm1, *port_list_, &discovery_);
-    update_port_tooltip();
-    update_idle_status();
+    {
+        const QSignalBlocker quiet(Combo1);  // the choice is shown once, after the probe
+        port_list_->Clear();
+        discovery_ = {};
+        discover_ports(services_.MSComm1, *port_list_, &discovery_);
+    }
+    show_choice();
 }
 
 QString help_text() {
@@ -118,7 +118,7 @@ void Form1::show_help() {
 void Form1::Command1_Click() {
     services_.CommonDialog1.ShowOpen();
     Text1->setText(QString::fromStdString(services_.CommonDialog1.FileName()));
-    update_idle_status();
+    show_choice();
 }
 
 void Form1::Command2_Click() {
@@ -166,35 +166,26 @@ void Form1::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
-void Form1::update_port_tooltip() {
-    if (!services_.ports) return;
-    const int n = port_number_of(Combo1->currentText().toStdString());
-    const PortEntry* entry = services_.ports->entry(n);
-    if (!entry) {
-        Combo1->setToolTip(QStringLiteral("No serial device behind this choice"));
-        return;
-    }
-    QString tip = QStringLiteral("COM%1 is %2").arg(n).arg(QString::fromStdString(entry->device));
-    if (!entry->description.empty()) tip += QStringLiteral(" (%1)").arg(QString::fromStdString(entry->description));
-    Combo1->setToolTip(tip);
-}
-
-}  // namespace vq
-
-namespace vq {
-
-void Form1::update_idle_status() {
+// The chosen port and file: which device the COM number stands for (in the
+// port list's tooltip and the status line), whether it is busy, a port the
+// user may not open, and the file's size.
+void Form1::show_choice() {
     QStringList parts;
     const int n = port_number_of(Combo1->currentText().toStdString());
+    const PortEntry* chosen = services_.ports ? services_.ports->entry(n) : nullptr;
+    const QString port = chosen ? QStringLiteral("COM%1 is %2").arg(n).arg(QString::fromStdString(chosen->device))
+                                : QStringLiteral("COM%1").arg(n);
+    if (services_.ports) {
+        QString tip = chosen ? port : QStringLiteral("No serial device behind this choice");
+        if (chosen && !chosen->description.empty())
+            tip += QStringLiteral(" (%1)").arg(QString::fromStdString(chosen->description));
+        Combo1->setToolTip(tip);
+    }
     if (Combo1->count() == 0) {
         parts << QStringLiteral("No serial ports found");
     } else if (n >= 1 && n <= 9) {
-        QString port = QStringLiteral("COM%1").arg(n);
-        const PortEntry* e = services_.ports ? services_.ports->entry(n) : nullptr;
-        if (e) port += QStringLiteral(" is ") + QString::fromStdString(e->device);
-        if (std::find(discovery_.busy.begin(), discovery_.busy.end(), n) != discovery_.busy.end())
-            port += QStringLiteral(" (busy: another program holds it)");
-        parts << port;
+        const bool busy = std::find(discovery_.busy.begin(), discovery_.busy.end(), n) != discovery_.busy.end();
+        parts << (busy ? port + QStringLiteral(" (busy: another program holds it)") : port);
     }
     // A port that exists but may not be opened is not listed; say so, and how to fix it.
     if (!discovery_.denied.empty()) {

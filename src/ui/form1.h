@@ -14,10 +14,10 @@
 #include <memory>
 #include <optional>
 
+#include "link/discovery.h"
 #include "link/port_map.h"
 #include "protocol/reply.h"
 #include "protocol/upload.h"
-#include "link/discovery.h"
 #include "ui/qt_displays.h"
 #include "ui/status_line.h"
 
@@ -82,8 +82,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    void update_port_tooltip();
-    void update_idle_status();
+    void show_choice();
     MessageBox& messages();
 
     Form1Services services_;

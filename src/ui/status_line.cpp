@@ -9,20 +9,16 @@ constexpr double kRedrawInterval = 0.1;  // seconds on the upload's clock
 }
 
 void StatusLine::set_idle_text(const QString& text) {
-    if (!uploading_ && !showing_end_) set(text);
+    if (!upload_started_) set(text);
 }
 
 void StatusLine::upload_started() {
     stats_ = TransferStats();
-    uploading_ = true;
-    showing_end_ = false;
+    upload_started_ = true;
     last_draw_.reset();
-    set(QStringLiteral("Starting"));
 }
 
 void StatusLine::upload_ended(const UploadResult& result, const std::string& port_cause) {
-    uploading_ = false;
-    showing_end_ = true;
     set(QString::fromStdString(describe_end(result, port_cause)));
 }
 

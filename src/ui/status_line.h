@@ -18,7 +18,8 @@ class StatusLine final : public UploadObserver {
 public:
     explicit StatusLine(QLabel& label) : label_(label) {}
 
-    // The text shown between uploads; ignored while an ending is shown.
+    // The text shown before the first upload; from then on the line shows
+    // the upload under way or how the last one ended.
     void set_idle_text(const QString& text);
     void upload_started();
     void upload_ended(const UploadResult& result, const std::string& port_cause);
@@ -36,8 +37,7 @@ private:
 
     QLabel& label_;
     TransferStats stats_;
-    bool uploading_ = false;
-    bool showing_end_ = false;
+    bool upload_started_ = false;
     double now_ = 0;
     std::optional<double> last_draw_;
     int redraws_ = 0;

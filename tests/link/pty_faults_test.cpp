@@ -20,12 +20,6 @@ namespace {
 
 using test::PtyUpload;
 
-sim::DeviceBehaviour device(std::function<void(sim::DeviceBehaviour&)> set) {
-    sim::DeviceBehaviour b;
-    set(b);
-    return b;
-}
-
 TEST(PtyFaults, AnUnplugInEveryPhaseEndsTheUploadWithinASecondAndTheNextUploadWorks) {
     const struct {
         const char* phase;
@@ -33,9 +27,9 @@ TEST(PtyFaults, AnUnplugInEveryPhaseEndsTheUploadWithinASecondAndTheNextUploadWo
         std::size_t image_size;
         int unplug_ms;
     } rows[] = {
-        {"wake-up", device([](auto& b) { b.never_start = true; }), 3000, 1200},
+        {"wake-up", sim::DeviceBehaviour{.never_start = true}, 3000, 1200},
         {"blocks", {}, 60000, 1500},
-        {"end of transmission", device([](auto& b) { b.never_ack_eot = true; }), 1000, 1150},
+        {"end of transmission", sim::DeviceBehaviour{.never_ack_eot = true}, 1000, 1150},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.phase);

@@ -65,12 +65,6 @@ TEST_P(UploadEnds, ShowTheirMessageAndLeaveTheDisplaysAndThePortAsTheyShould) {
     EXPECT_EQ(rig.form.reply_code, kNoAnswer);
 }
 
-sim::DeviceBehaviour with(std::function<void(sim::DeviceBehaviour&)> f) {
-    sim::DeviceBehaviour b;
-    f(b);
-    return b;
-}
-
 void behave(UploadRig& rig, sim::DeviceBehaviour b) { rig.device.receiver = sim::Receiver(b); }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -82,21 +76,21 @@ INSTANTIATE_TEST_SUITE_P(
                 {"Invalid Serial Port", "Serial port is invalid!"}, false, false},
         EndCase{"port held", [](UploadRig& r) { r.link.set_port(1, test::PortKind::Held); }, 100,
                 UploadEnd::PortUnavailable, {"Serial port is using!"}, false, false},
-        EndCase{"rejected", [](UploadRig& r) { behave(r, with([](auto& b) { b.reject_wakeups = true; })); }, 100,
+        EndCase{"rejected", [](UploadRig& r) { behave(r, sim::DeviceBehaviour{.reject_wakeups = true}); }, 100,
                 UploadEnd::Rejected, {"Sending Request is Rejected"}, true, false},
-        EndCase{"cancelled", [](UploadRig& r) { behave(r, with([](auto& b) { b.cancel_at_block = 2; })); }, 4000,
+        EndCase{"cancelled", [](UploadRig& r) { behave(r, sim::DeviceBehaviour{.cancel_at_block = 2}); }, 4000,
                 UploadEnd::CancelledByDevice, {"Sending Cancelled!"}, true, false},
         EndCase{"NAK limit, cancel acknowledged",
-                [](UploadRig& r) { behave(r, with([](auto& b) { b.nak_block = 2, b.nak_sends = 10; })); }, 4000,
+                [](UploadRig& r) { behave(r, sim::DeviceBehaviour{.nak_block = 2, .nak_sends = 10}); }, 4000,
                 UploadEnd::NakLimit, {}, true, false},
         EndCase{"NAK limit, cancel unanswered",
                 [](UploadRig& r) {
-                    behave(r, with([](auto& b) { b.nak_block = 1, b.nak_sends = 10, b.ack_cancel = false; }));
+                    behave(r, sim::DeviceBehaviour{.nak_block = 1, .nak_sends = 10, .ack_cancel = false});
                 },
                 4000, UploadEnd::NakLimitNoAck, {}, true, false},
         EndCase{"finished", nullptr, 4096, UploadEnd::Finished, {"Sending Finished!"}, true, false},
         EndCase{"end of transmission unanswered",
-                [](UploadRig& r) { behave(r, with([](auto& b) { b.never_ack_eot = true; })); }, 4096,
+                [](UploadRig& r) { behave(r, sim::DeviceBehaviour{.never_ack_eot = true}); }, 4096,
                 UploadEnd::NoEotAck, {}, true, false},
         EndCase{"empty file", nullptr, 0, UploadEnd::Failed, {}, true, false},
         EndCase{"link lost", [](UploadRig& r) { r.clock.at(1.5, [&r] { r.link.vanish(); }); }, 8000,
@@ -145,7 +139,7 @@ TEST(Upload, DeliversTheImageByteForByteWithTheFillOnItsLastBlock) {
 // ---- timings ----------------------------------------------------------------
 
 TEST(Upload, WakesASilentDevice101TimesThenPollsWithoutSending) {
-    UploadRig rig(with([](auto& b) { b.never_start = true; }));
+    UploadRig rig(sim::DeviceBehaviour{.never_start = true});
     rig.clock.at(60.0, [&] { rig.form.stop_request = 1; });
     const UploadResult result = rig.run(test::random_image(100));
 
@@ -188,7 +182,7 @@ TEST(Upload, AStartRequestReadLateCostsOneMoreWakeUp) {
 }
 
 TEST(Upload, AStartRequestDuringThePauseAfterTheLastWakeUpIsReadByTheFirstPoll) {
-    UploadRig rig(with([](auto& b) { b.ignore_wakeups = 100; }));
+    UploadRig rig(sim::DeviceBehaviour{.ignore_wakeups = 100});
     ASSERT_EQ(rig.run(test::random_image(100)).end, UploadEnd::Finished);
     EXPECT_EQ(rig.device.count(wire::WAKE), 101);
     const double last_wake = rig.device.times_of(wire::WAKE).back();
@@ -197,7 +191,7 @@ TEST(Upload, AStartRequestDuringThePauseAfterTheLastWakeUpIsReadByTheFirstPoll) 
 }
 
 TEST(Upload, ACancelDuringTheWakeUpsIsIgnored) {
-    UploadRig rig(with([](auto& b) { b.ignore_wakeups = 2; }));
+    UploadRig rig(sim::DeviceBehaviour{.ignore_wakeups = 2});
     rig.device.script = [](const test::Sent& s, int index) -> std::optional<std::vector<std::uint8_t>> {
         if (s.kind() == wire::WAKE && index < 2) return std::vector<std::uint8_t>{wire::CAN};
         return std::nullopt;
@@ -206,7 +200,7 @@ TEST(Upload, ACancelDuringTheWakeUpsIsIgnored) {
 }
 
 TEST(Upload, NineNaksThenAnAckSendTheBlockTenTimesAndGoOn) {
-    UploadRig rig(with([](auto& b) { b.nak_block = 1, b.nak_sends = 9; }));
+    UploadRig rig(sim::DeviceBehaviour{.nak_block = 1, .nak_sends = 9});
     ASSERT_EQ(rig.run(test::random_image(2048)).end, UploadEnd::Finished);
     const auto frames = rig.device.data_frames();
     ASSERT_EQ(frames.size(), 11u);
@@ -216,7 +210,7 @@ TEST(Upload, NineNaksThenAnAckSendTheBlockTenTimesAndGoOn) {
 }
 
 TEST(Upload, TenNaksInARowSendTenCancels005SecondsApartWithoutAMessage) {
-    UploadRig rig(with([](auto& b) { b.nak_block = 1, b.nak_sends = 10, b.ack_cancel = false; }));
+    UploadRig rig(sim::DeviceBehaviour{.nak_block = 1, .nak_sends = 10, .ack_cancel = false});
     const UploadResult result = rig.run(test::random_image(2048));
     EXPECT_EQ(result.end, UploadEnd::NakLimitNoAck);
     EXPECT_EQ(rig.device.data_frames().size(), 10u);
@@ -232,7 +226,7 @@ TEST(Upload, TenNaksInARowSendTenCancels005SecondsApartWithoutAMessage) {
 }
 
 TEST(Upload, EndsOfTransmissionGoTenTimes01SecondsApartWhenUnanswered) {
-    UploadRig rig(with([](auto& b) { b.never_ack_eot = true; }));
+    UploadRig rig(sim::DeviceBehaviour{.never_ack_eot = true});
     EXPECT_EQ(rig.run(test::random_image(3000)).end, UploadEnd::NoEotAck);
     const auto eots = rig.device.times_of(wire::EOT);
     ASSERT_EQ(eots.size(), 10u);
@@ -245,7 +239,7 @@ TEST(Upload, EndsOfTransmissionGoTenTimes01SecondsApartWhenUnanswered) {
 }
 
 TEST(Upload, ASilentDeviceGetsEachBuildTenTimesThenTheSameFrameBuiltAgain) {
-    UploadRig rig(with([](auto& b) { b.silent_to_data = true; }));
+    UploadRig rig(sim::DeviceBehaviour{.silent_to_data = true});
     rig.clock.at(5.0, [&] { rig.form.stop_request = 1; });
     const UploadResult result = rig.run(test::random_image(4096));
     EXPECT_EQ(result.end, UploadEnd::StoppedAcked);
@@ -316,10 +310,10 @@ TEST(Upload, StopActsWithinASecondInEveryPhase) {
         Messages messages;
     };
     const Case cases[] = {
-        {"wake-up", with([](auto& b) { b.never_start = true; }), 3.0, UploadEnd::StoppedWaiting, {}},
-        {"waiting for start", with([](auto& b) { b.never_start = true; }), 40.0, UploadEnd::StoppedWaiting, {}},
+        {"wake-up", sim::DeviceBehaviour{.never_start = true}, 3.0, UploadEnd::StoppedWaiting, {}},
+        {"waiting for start", sim::DeviceBehaviour{.never_start = true}, 40.0, UploadEnd::StoppedWaiting, {}},
         {"blocks, device acknowledges", {}, 1.2, UploadEnd::StoppedAcked, {"Sending Finised!"}},
-        {"blocks, device silent", with([](auto& b) { b.ack_cancel = false; }), 1.2, UploadEnd::StoppedNoAck, {}},
+        {"blocks, device silent", sim::DeviceBehaviour{.ack_cancel = false}, 1.2, UploadEnd::StoppedNoAck, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.phase);
@@ -383,7 +377,7 @@ TEST(Upload, AFailureInsideTheCleanUpIsContained) {
 }
 
 TEST(Upload, NaksCountedByAnEarlierUploadNeverFailALaterOne) {
-    UploadRig rig(with([](auto& b) { b.nak_block = 1, b.nak_sends = 3; }));
+    UploadRig rig(sim::DeviceBehaviour{.nak_block = 1, .nak_sends = 3});
     rig.form.nak_count = 32767;
     const auto image = test::random_image(3000);
     EXPECT_EQ(rig.run(image).end, UploadEnd::Finished);

@@ -83,20 +83,15 @@ TEST(UploadWindow, ClosingTheWindowDuringAnUploadStopsItThenCloses) {
 }
 
 TEST(UploadWindow, ClosingTheWindowInAnyPhaseReleasesThePort) {
-    auto with = [](auto set) {
-        sim::DeviceBehaviour b;
-        set(b);
-        return b;
-    };
     const struct {
         const char* phase;
         sim::DeviceBehaviour behaviour;
         double close_at;
     } rows[] = {
-        {"wake-up", with([](auto& b) { b.never_start = true; }), 2.0},
-        {"waiting for the start request", with([](auto& b) { b.never_start = true; }), 35.0},
+        {"wake-up", sim::DeviceBehaviour{.never_start = true}, 2.0},
+        {"waiting for the start request", sim::DeviceBehaviour{.never_start = true}, 35.0},
         {"blocks", {}, 1.0},
-        {"ending", with([](auto& b) { b.never_ack_eot = true; }), 2.0},
+        {"ending", sim::DeviceBehaviour{.never_ack_eot = true}, 2.0},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.phase);
@@ -134,20 +129,15 @@ TEST(UploadWindow, OpenFileDuringAnUploadLeavesTheRunningUploadItsFile) {
 }
 
 TEST(StatusLine, EachEndingLeavesItsOwnText) {
-    auto behaviour = [](auto set) {
-        sim::DeviceBehaviour b;
-        set(b);
-        return b;
-    };
     const struct {
         sim::DeviceBehaviour behaviour;
         QString text;
     } rows[] = {
         {{}, "Sent 10000 bytes in 10 blocks"},
-        {behaviour([](auto& b) { b.nak_block = 7, b.nak_sends = 10; }), "Device gave up: 10 NAKs in a row on block 7"},
-        {behaviour([](auto& b) { b.never_ack_eot = true; }), "No answer to the end of transmission"},
-        {behaviour([](auto& b) { b.cancel_at_block = 3; }), "The device cancelled the transfer at block 3"},
-        {behaviour([](auto& b) { b.reject_wakeups = true; }), "The device rejected the transfer before the first block"},
+        {sim::DeviceBehaviour{.nak_block = 7, .nak_sends = 10}, "Device gave up: 10 NAKs in a row on block 7"},
+        {sim::DeviceBehaviour{.never_ack_eot = true}, "No answer to the end of transmission"},
+        {sim::DeviceBehaviour{.cancel_at_block = 3}, "The device cancelled the transfer at block 3"},
+        {sim::DeviceBehaviour{.reject_wakeups = true}, "The device rejected the transfer before the first block"},
     };
     for (const auto& r : rows) {
         VirtualWindow v(r.behaviour);
