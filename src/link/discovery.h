@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "link/port_list.h"
-#include "link/serial_link.h"
+#include "protocol/serial_link.h"
 
 namespace vq {
 

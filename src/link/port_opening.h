@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "link/serial_link.h"
+#include "protocol/serial_link.h"
 
 namespace vq {
 

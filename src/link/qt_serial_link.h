@@ -14,7 +14,7 @@
 #include <optional>
 
 #include "link/port_map.h"
-#include "link/serial_link.h"
+#include "protocol/serial_link.h"
 #include "protocol/failure.h"
 
 namespace vq {

@@ -2,7 +2,7 @@
 
 #include <limits>
 
-#include "link/serial_link.h"
+#include "protocol/serial_link.h"
 #include "protocol/frame.h"
 
 namespace vq {

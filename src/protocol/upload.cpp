@@ -4,7 +4,7 @@
 #include <limits>
 #include <new>
 
-#include "link/serial_link.h"
+#include "protocol/serial_link.h"
 #include "protocol/failure.h"
 #include "protocol/host.h"
 #include "protocol/image_file.h"

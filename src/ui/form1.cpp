@@ -7,7 +7,7 @@
 
 #include "link/discovery.h"
 #include "link/port_opening.h"
-#include "link/serial_link.h"
+#include "protocol/serial_link.h"
 #include "protocol/report.h"
 #include "protocol/wait.h"
 

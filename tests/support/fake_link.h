@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "link/serial_link.h"
+#include "protocol/serial_link.h"
 
 namespace vq::test {
 

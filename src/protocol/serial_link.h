@@ -1,9 +1,10 @@
 #pragma once
-// The serial port as the rest of the tool sees it: a communications control
-// with a handful of properties. Every operation either does what it says or
-// throws vq::Failure with an error number; callers tell apart only
-// err::PortAlreadyOpen (another program holds the port). The link never shows
-// anything, never calls back, and is used from one thread.
+// The serial port as the upload sees it: a communications control with a
+// handful of properties. The link layer implements it over the system's
+// serial devices. Every operation either does what it says or throws
+// vq::Failure with an error number; callers tell apart only
+// err::PortAlreadyOpen (another program holds the port). The link never
+// shows anything, never calls back, and is used from one thread.
 
 #include <cstdint>
 #include <span>
