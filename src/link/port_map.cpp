@@ -11,6 +11,8 @@
 #include <unistd.h>
 #endif
 
+#include "link/port_errors.h"
+
 namespace vq {
 namespace {
 
@@ -118,8 +120,7 @@ std::string access_problem(const std::string& device) {
     return {};
 #else
     if (::access(device.c_str(), R_OK | W_OK) == 0 || errno != EACCES) return {};
-    return device + " exists but you may not open it: add yourself to the dialout group "
-                    "(sudo usermod -aG dialout $USER) and log in again";
+    return permission_problem(device);
 #endif
 }
 

@@ -11,6 +11,8 @@
 #include <termios.h>
 #endif
 
+#include "link/port_errors.h"
+
 namespace vq {
 namespace {
 
@@ -119,22 +121,20 @@ void QtSerialLink::setPortOpen(bool open) {
 }
 
 Failure QtSerialLink::opening_failure(QSerialPort::SerialPortError error, const std::string& device) const {
-    const QString text = port_.errorString();
-    const std::string what = device + ": " + text.toStdString();
+    OpenFault fault = OpenFault::Other;
     switch (error) {
-    case QSerialPort::DeviceNotFoundError:
-        return Failure(err::PortInvalid, what);
-    case QSerialPort::OpenError:
-        return Failure(err::PortAlreadyOpen, what);
-    case QSerialPort::PermissionError:
-        // Qt reports a port locked by another program, a port in exclusive
-        // use (EBUSY) and a port the user may not open (EACCES) alike.
-        if (text.contains(QStringLiteral("locking"), Qt::CaseInsensitive) ||
-            text == QString::fromLocal8Bit(std::strerror(EBUSY)))
-            return Failure(err::PortAlreadyOpen, device + ": held by another program");
-        return Failure(err::PermissionDenied, what);
-    default:
-        return Failure(err::PortInvalid, what);
+    case QSerialPort::DeviceNotFoundError: fault = OpenFault::NotFound; break;
+    case QSerialPort::PermissionError: fault = OpenFault::Permission; break;
+    case QSerialPort::OpenError: fault = OpenFault::AlreadyOpen; break;
+    default: break;
+    }
+    const std::string text = port_.errorString().toStdString();
+    const int number = opening_error_number(fault, text, kThisPlatform,
+                                            QString::fromLocal8Bit(std::strerror(EBUSY)).toStdString());
+    switch (number) {
+    case err::PortAlreadyOpen: return Failure(number, device + ": held by another program");
+    case err::PermissionDenied: return Failure(number, permission_problem(device));
+    default: return Failure(number, device + ": " + text);
     }
 }
 

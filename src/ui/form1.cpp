@@ -6,6 +6,7 @@
 #include <QSignalBlocker>
 
 #include "link/discovery.h"
+#include "link/port_errors.h"
 #include "link/port_opening.h"
 #include "protocol/serial_link.h"
 #include "protocol/report.h"
@@ -191,10 +192,8 @@ void Form1::show_choice() {
     if (!discovery_.denied.empty()) {
         const int denied = discovery_.denied.front();
         const PortEntry* e = services_.ports ? services_.ports->entry(denied) : nullptr;
-        const std::string device = e ? " (" + e->device + ")" : std::string();
-        parts << QString::fromStdString("COM" + std::to_string(denied) + device +
-                                        " is not permitted: add yourself to the dialout group "
-                                        "(sudo usermod -aG dialout $USER) and log in again");
+        const std::string name = "COM" + std::to_string(denied) + (e ? " (" + e->device + ")" : std::string());
+        parts << QString::fromStdString(permission_problem(name));
     }
     const std::string file = services_.CommonDialog1.FileName();
     if (!file.empty()) {

@@ -165,8 +165,8 @@ TEST_F(WindowTest, StatusLineNamesThePortItsDeviceAndTheFileBeforeAnUpload) {
     denied.Form_Load();
     EXPECT_EQ(denied.Combo1->count(), 0);
     EXPECT_TRUE(denied.StatusLine->text().startsWith(
-        "No serial ports found \u00B7 COM1 (/dev/ttyUSB0) is not permitted: add yourself to the dialout "
-        "group (sudo usermod -aG dialout $USER) and log in again \u00B7 "));
+        "No serial ports found \u00B7 COM1 (/dev/ttyUSB0) exists but you may not open it: add yourself to "
+        "the dialout group (sudo usermod -aG dialout $USER) and log in again \u00B7 "));
 }
 
 TEST_F(WindowTest, CancellingTheDialogKeepsThePreviousChoice) {

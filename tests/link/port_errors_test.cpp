@@ -1,0 +1,44 @@
+#include "link/port_errors.h"
+
+#include <gtest/gtest.h>
+
+#include "protocol/failure.h"
+
+namespace vq {
+namespace {
+
+TEST(OpeningErrorNumber, TellsAHeldPortFromAForbiddenOneWithEachPlatformsTexts) {
+    const struct {
+        Platform platform;
+        OpenFault fault;
+        const char* text;
+        int number;
+    } rows[] = {
+        {Platform::Windows, OpenFault::Permission, "Access is denied.", err::PortAlreadyOpen},
+        {Platform::Windows, OpenFault::NotFound, "The system cannot find the file specified.", err::PortInvalid},
+        {Platform::Linux, OpenFault::Permission, "Permission denied", err::PermissionDenied},
+        {Platform::Linux, OpenFault::Permission, "Device or resource busy", err::PortAlreadyOpen},
+        {Platform::Linux, OpenFault::Permission, "Permission error while locking the device", err::PortAlreadyOpen},
+        {Platform::Linux, OpenFault::Permission, "Permission error while creating lock file", err::PermissionDenied},
+        {Platform::Linux, OpenFault::Permission, "Gerät oder Ressource belegt", err::PortAlreadyOpen},  // local text
+        {Platform::Linux, OpenFault::NotFound, "No such file or directory", err::PortInvalid},
+        {Platform::Linux, OpenFault::AlreadyOpen, "", err::PortAlreadyOpen},
+        {Platform::Linux, OpenFault::Other, "Input/output error", err::PortInvalid},
+        {Platform::OtherUnix, OpenFault::Permission, "Resource busy", err::PortAlreadyOpen},
+        {Platform::OtherUnix, OpenFault::Permission, "Permission denied", err::PermissionDenied},
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(opening_error_number(r.fault, r.text, r.platform, "Gerät oder Ressource belegt"), r.number)
+            << r.text;
+}
+
+TEST(PermissionProblem, GivesTheDialoutFixOnLinuxOnly) {
+    EXPECT_EQ(permission_problem("/dev/ttyUSB0", Platform::Linux),
+              "/dev/ttyUSB0 exists but you may not open it: add yourself to the dialout group "
+              "(sudo usermod -aG dialout $USER) and log in again");
+    for (Platform p : {Platform::Windows, Platform::OtherUnix})
+        EXPECT_EQ(permission_problem("COM3", p), "COM3 exists but you may not open it");
+}
+
+}  // namespace
+}  // namespace vq
