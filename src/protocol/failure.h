@@ -13,8 +13,10 @@ namespace err {
 inline constexpr int Overflow = 6;              // a counter or offset left its range
 inline constexpr int OutOfMemory = 7;
 inline constexpr int SubscriptOutOfRange = 9;   // an index outside an array
+inline constexpr int DeviceIo = 57;             // an open file could not be read
+inline constexpr int InputPastEnd = 62;         // an open file ended before its length
 inline constexpr int PermissionDenied = 70;     // the user may not open the port
-inline constexpr int PathFileAccess = 75;       // no readable file behind a name
+inline constexpr int PathFileAccess = 75;       // no file that can be opened behind a name
 inline constexpr int InvalidPropertyValue = 380;
 inline constexpr int PortOperationWhileOpen = 8000;
 inline constexpr int PortInvalid = 8002;        // no device behind this port number

@@ -12,17 +12,23 @@
 namespace vq {
 namespace {
 
-std::string reason(const std::string& name, int error) {
-    return name + ": " + std::strerror(error);
+// "permission denied": the system's text for an error, to stand inside a sentence.
+std::string system_text(int error) {
+    std::string text = std::strerror(error);
+    if (text.size() > 1 && text[0] >= 'A' && text[0] <= 'Z' && !(text[1] >= 'A' && text[1] <= 'Z'))
+        text[0] = static_cast<char>(text[0] - 'A' + 'a');
+    return text;
 }
 
 // 64-bit positions, so that files past 2 GiB report their true length.
 #ifdef _WIN32
 int seek_end(std::FILE* f) { return _fseeki64(f, 0, SEEK_END); }
 std::int64_t tell(std::FILE* f) { return _ftelli64(f); }
+std::FILE* open_for_reading(const std::filesystem::path& p) { return _wfopen(p.c_str(), L"rb"); }
 #else
 int seek_end(std::FILE* f) { return fseeko(f, 0, SEEK_END); }
 std::int64_t tell(std::FILE* f) { return ftello(f); }
+std::FILE* open_for_reading(const std::filesystem::path& p) { return std::fopen(p.c_str(), "rb"); }
 #endif
 
 class LocalImageFile final : public ImageFile {
@@ -35,9 +41,9 @@ public:
     std::int64_t length() override {
         // The length of the open file itself, not of whatever the name
         // points at now.
-        if (seek_end(file_) != 0) throw Failure(err::PathFileAccess, reason(name_, errno));
+        if (seek_end(file_) != 0) throw unreadable(errno);
         const std::int64_t end = tell(file_);
-        if (end < 0) throw Failure(err::PathFileAccess, reason(name_, errno));
+        if (end < 0) throw unreadable(errno);
         return end;
     }
 
@@ -46,27 +52,36 @@ public:
         std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
         std::rewind(file_);
         const std::size_t got = std::fread(bytes.data(), 1, bytes.size(), file_);
-        if (got != bytes.size() || std::ferror(file_))
-            throw Failure(err::PathFileAccess, name_ + ": the file could not be read whole");
+        if (std::ferror(file_)) throw unreadable(errno);
+        if (got != bytes.size())
+            throw Failure(err::InputPastEnd, "The file shrank while it was read: " + name_);
         return bytes;
     }
 
 private:
+    Failure unreadable(int error) const {
+        return Failure(err::DeviceIo, "The file could not be read (" + system_text(error) + "): " + name_);
+    }
+
     std::FILE* file_;
     std::string name_;
 };
 
 }  // namespace
 
+std::filesystem::path path_from_utf8(const std::string& name) {
+    return std::filesystem::path(std::u8string(reinterpret_cast<const char8_t*>(name.data()), name.size()));
+}
+
 std::unique_ptr<ImageFile> LocalFileSystem::open_image(const std::string& name) {
+    const std::filesystem::path path = path_from_utf8(name);
     std::error_code ec;
-    const auto status = std::filesystem::status(name, ec);
-    if (ec || !std::filesystem::exists(status))
-        throw Failure(err::PathFileAccess, name + ": no such file");
-    if (!std::filesystem::is_regular_file(status))
-        throw Failure(err::PathFileAccess, name + ": not a regular file");
-    std::FILE* file = std::fopen(name.c_str(), "rb");  // "rb" never creates a file
-    if (!file) throw Failure(err::PathFileAccess, reason(name, errno));
+    const auto status = std::filesystem::status(path, ec);
+    if (ec || !std::filesystem::exists(status)) throw Failure(err::PathFileAccess, "No such file: " + name);
+    if (!std::filesystem::is_regular_file(status)) throw Failure(err::PathFileAccess, "Not a file: " + name);
+    std::FILE* file = open_for_reading(path);  // "rb" never creates a file
+    if (!file)
+        throw Failure(err::PathFileAccess, "The file cannot be read (" + system_text(errno) + "): " + name);
     return std::make_unique<LocalImageFile>(file, name);
 }
 

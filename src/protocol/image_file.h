@@ -3,6 +3,7 @@
 // asked again at every use, closed when the upload ends.
 
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -12,10 +13,12 @@ namespace vq {
 class ImageFile {
 public:
     virtual ~ImageFile() = default;  // closes the file
-    // The current length of the open file, in bytes.
+    // The current length of the open file, in bytes. Fails with
+    // err::DeviceIo when the system cannot tell.
     virtual std::int64_t length() = 0;
-    // The whole content, from the first byte. Fails with err::PathFileAccess
-    // when the file cannot be read.
+    // The whole content, from the first byte. Fails with err::InputPastEnd
+    // when the file ends before its length (it shrank while being read),
+    // and with err::DeviceIo when it cannot be read.
     virtual std::vector<std::uint8_t> read_all() = 0;
 };
 
@@ -23,10 +26,15 @@ class FileSystem {
 public:
     virtual ~FileSystem() = default;
     // Opens an existing regular file for reading its raw bytes. Never creates
-    // a file. A missing file, a directory or an unreadable file fails with
-    // err::PathFileAccess.
+    // a file. `name` is UTF-8. A name that leads to no file that can be
+    // opened (missing, a directory, not permitted) fails with
+    // err::PathFileAccess, and nothing else does.
     virtual std::unique_ptr<ImageFile> open_image(const std::string& name) = 0;
 };
+
+// A UTF-8 file name as the operating system's path. Windows reads narrow
+// names in its ANSI code page, so every file name goes through here.
+std::filesystem::path path_from_utf8(const std::string& name);
 
 // The local file system, through the C library.
 class LocalFileSystem final : public FileSystem {

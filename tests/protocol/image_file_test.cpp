@@ -31,6 +31,22 @@ TEST(LocalFileSystem, OnlyAnExistingRegularFileOpensAndNothingIsCreated) {
     EXPECT_EQ(image->read_all(), (std::vector<std::uint8_t>{1, 2, 3, 4, 5}));
     std::filesystem::resize_file(dir.file("fw.bin"), 2);
     EXPECT_EQ(image->length(), 2) << "the length of the open file, asked again";
+
+    const std::string utf8 = dir.write("f\xC3\xAFrm w\xC3\xA4re.bin", {7});  // "fïrm wäre.bin"
+    EXPECT_EQ(files.open_image(utf8)->read_all(), std::vector<std::uint8_t>{7});
+}
+
+TEST(LocalFileSystem, AFileThatEndsBeforeItsLengthIsNotAMissingFile) {
+    // A kernel file claims 4096 bytes and holds a few: to the reader it is
+    // a file that shrank while being read.
+    const char* path = "/sys/devices/system/cpu/online";
+    if (!std::filesystem::exists(path)) GTEST_SKIP() << path << " is not on this system";
+    try {
+        LocalFileSystem().open_image(path)->read_all();
+        ADD_FAILURE() << "read without a failure";
+    } catch (const Failure& f) {
+        EXPECT_EQ(f.number(), err::InputPastEnd) << f.what();
+    }
 }
 
 }  // namespace

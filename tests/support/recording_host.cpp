@@ -23,7 +23,7 @@ public:
     std::int64_t length() override {
         if (fake_) return *fake_;
         auto it = files_.find(name_);
-        if (it == files_.end()) throw Failure(err::PathFileAccess, name_ + " is gone");
+        if (it == files_.end()) throw Failure(err::DeviceIo, "The file could not be read: " + name_);
         return static_cast<std::int64_t>(it->second.size());
     }
     std::vector<std::uint8_t> read_all() override { return files_.at(name_); }
@@ -37,7 +37,7 @@ private:
 }  // namespace
 
 std::unique_ptr<ImageFile> MemoryFiles::open_image(const std::string& name) {
-    if (!files_.count(name)) throw Failure(err::PathFileAccess, name + ": no such file");
+    if (!files_.count(name)) throw Failure(err::PathFileAccess, "No such file: " + name);
     std::optional<std::int64_t> fake;
     if (fake_lengths_.count(name)) fake = fake_lengths_.at(name);
     return std::make_unique<MemoryImage>(files_, name, fake, open_);
