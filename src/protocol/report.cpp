@@ -9,18 +9,28 @@
 namespace vq {
 namespace {
 
-std::string plural(int n, const char* one, const char* many) {
+std::string plural(std::int64_t n, const char* one, const char* many) {
     return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
 std::string block_words(const UploadResult& r) { return "block " + std::to_string(r.block_index + 1); }
 
+// A stop is seen when the next block is about to be sent: every block
+// before it was acknowledged.
+std::string stopped_words(const UploadResult& r, const char* cancel) {
+    const std::string acked = r.block_index > 0
+                                  ? "after block " + std::to_string(r.block_index) + ", the last the device acknowledged"
+                                  : std::string("before the device acknowledged a block");
+    return "Stopped " + acked + "; " + cancel;
+}
+
 std::string failure_words(const UploadResult& r) {
     if (r.file_empty) return "The file is empty";
     if (r.error_number == err::Overflow) return "The file is too large: " + r.error_text;
+    if (r.error_number == err::DeviceIo || r.error_number == err::InputPastEnd) return r.error_text;
     if (r.error_number >= 8000 && r.error_number < 9000) {
         const std::string where = r.block_index >= 0 ? "during " + block_words(r) : "before the first block";
-        return "Lost the port " + where + ": " + r.error_text;
+        return "The device was disconnected or the port failed " + where + ": " + r.error_text;
     }
     return "Failed: " + r.error_text + " (error " + std::to_string(r.error_number) + ")";
 }
@@ -33,19 +43,18 @@ std::string describe_end(const UploadResult& r, const std::string& port_cause) {
     case UploadEnd::InvalidPort: return "The port choice names no port 1 to 9";
     case UploadEnd::PortUnavailable:
         return port_cause.empty() ? "Could not open the port" : "Could not open the port: " + port_cause;
-    case UploadEnd::FileNotFound: return "File not found: " + r.error_text;
+    case UploadEnd::FileNotFound: return r.error_text;
     case UploadEnd::Rejected: return "The device rejected the transfer before the first block";
     case UploadEnd::CancelledByDevice: return "The device cancelled the transfer at " + block_words(r);
     case UploadEnd::NakLimit:
     case UploadEnd::NakLimitNoAck:
-        return "Device gave up: 10 NAKs in a row on " + block_words(r);
+        return "Gave up: the device refused " + block_words(r) + " ten times in a row";
     case UploadEnd::Finished:
-        return "Sent " + std::to_string(r.image_length) + " bytes in " + std::to_string(r.blocks_total) +
-               (r.blocks_total == 1 ? " block" : " blocks");
+        return "Sent " + plural(r.image_length, "byte", "bytes") + " in " + plural(r.blocks_total, "block", "blocks");
     case UploadEnd::NoEotAck: return "No answer to the end of transmission";
     case UploadEnd::StoppedWaiting: return "Stopped before the device asked for the first block";
-    case UploadEnd::StoppedAcked: return "Stopped at " + block_words(r) + "; the device acknowledged the cancel";
-    case UploadEnd::StoppedNoAck: return "Stopped at " + block_words(r) + "; the device did not answer the cancel";
+    case UploadEnd::StoppedAcked: return stopped_words(r, "it acknowledged the cancel");
+    case UploadEnd::StoppedNoAck: return stopped_words(r, "it did not answer the cancel");
     case UploadEnd::Failed: return failure_words(r);
     }
     return "Ended";
@@ -76,8 +85,7 @@ std::string describe_progress(const TransferStats& s) {
 }
 
 std::string describe_size(std::int64_t bytes) {
-    const auto blocks = static_cast<int>((bytes + 1023) / 1024);
-    return plural(static_cast<int>(bytes), "byte", "bytes") + ", " + plural(blocks, "block", "blocks");
+    return plural(bytes, "byte", "bytes") + ", " + plural((bytes + 1023) / 1024, "block", "blocks");
 }
 
 int exit_code_for(const UploadResult& r) {

@@ -9,7 +9,7 @@
 namespace vq {
 
 // One line that says how the upload ended, including the endings that show
-// no message box ("Device gave up: 10 NAKs in a row on block 7").
+// no message box ("Gave up: the device refused block 7 ten times in a row").
 // `port_cause` says why the port could not be opened, when it could not.
 std::string describe_end(const UploadResult& result, const std::string& port_cause = {});
 

@@ -97,7 +97,7 @@ TEST(Programs, EachDeviceFaultEndsWithItsOwnStatusAndLine) {
         QString err_line;  // the explanation on stderr, if any
     };
     const Case cases[] = {
-        {{"--nak-block", "2"}, 9, "", "Device gave up: 10 NAKs in a row on block 2"},
+        {{"--nak-block", "2"}, 9, "", "Gave up: the device refused block 2 ten times in a row"},
         {{"--cancel-at", "2"}, 8, "Sending Cancelled!", ""},
         {{"--no-eot-ack"}, 10, "", "No answer to the end of transmission"},
     };

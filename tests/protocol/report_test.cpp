@@ -25,20 +25,29 @@ TEST(DescribeEnd, SaysHowEachUploadEndedInPlainWords) {
     lost.error_number = err::ReadFailed;
     lost.error_text = "/dev/ttyUSB0: Input/output error";
     UploadResult missing = at_block(UploadEnd::FileNotFound, -1);
-    missing.error_text = "fw.bin: no such file";
+    missing.error_text = "No such file: fw.bin";
+    UploadResult shrank = at_block(UploadEnd::Failed, 2);
+    shrank.error_number = err::InputPastEnd;
+    shrank.error_text = "The file shrank while it was read: fw.bin";
+    UploadResult huge = at_block(UploadEnd::Finished, 3145727);
+    huge.image_length = std::int64_t{3} << 30;
+    huge.blocks_total = 3145728;
 
     const struct { UploadResult result; std::string words; int exit; } rows[] = {
-        {at_block(UploadEnd::NakLimit, 6), "Device gave up: 10 NAKs in a row on block 7", 9},
-        {at_block(UploadEnd::NakLimitNoAck, 0), "Device gave up: 10 NAKs in a row on block 1", 9},
+        {at_block(UploadEnd::NakLimit, 6), "Gave up: the device refused block 7 ten times in a row", 9},
+        {at_block(UploadEnd::NakLimitNoAck, 0), "Gave up: the device refused block 1 ten times in a row", 9},
         {at_block(UploadEnd::NoEotAck, 3), "No answer to the end of transmission", 10},
         {empty, "The file is empty", 6},
-        {lost, "Lost the port during block 12: /dev/ttyUSB0: Input/output error", 1},
+        {lost, "The device was disconnected or the port failed during block 12: /dev/ttyUSB0: Input/output error", 1},
+        {shrank, "The file shrank while it was read: fw.bin", 1},
         {finished, "Sent 20000 bytes in 20 blocks", 0},
+        {huge, "Sent 3221225472 bytes in 3145728 blocks", 0},
         {at_block(UploadEnd::CancelledByDevice, 1), "The device cancelled the transfer at block 2", 8},
         {at_block(UploadEnd::Rejected, -1), "The device rejected the transfer before the first block", 7},
-        {at_block(UploadEnd::StoppedAcked, 4), "Stopped at block 5; the device acknowledged the cancel", 11},
+        {at_block(UploadEnd::StoppedAcked, 23), "Stopped after block 23, the last the device acknowledged; it acknowledged the cancel", 11},
+        {at_block(UploadEnd::StoppedNoAck, 0), "Stopped before the device acknowledged a block; it did not answer the cancel", 11},
         {at_block(UploadEnd::StoppedWaiting, -1), "Stopped before the device asked for the first block", 11},
-        {missing, "File not found: fw.bin: no such file", 5},
+        {missing, "No such file: fw.bin", 5},
         {at_block(UploadEnd::InvalidPort, -1), "The port choice names no port 1 to 9", 3},
     };
     for (const auto& r : rows) {
@@ -47,6 +56,7 @@ TEST(DescribeEnd, SaysHowEachUploadEndedInPlainWords) {
     }
     EXPECT_EQ(describe_end(at_block(UploadEnd::PortUnavailable, -1), "COM2: held by another program"),
               "Could not open the port: COM2: held by another program");
+    EXPECT_EQ(describe_size(std::int64_t{3} << 30), "3221225472 bytes, 3145728 blocks");
 }
 
 TEST(FormatDuration, RoundsUpToWholeSeconds) {

@@ -134,7 +134,7 @@ TEST(StatusLine, EachEndingLeavesItsOwnText) {
         QString text;
     } rows[] = {
         {{}, "Sent 10000 bytes in 10 blocks"},
-        {sim::DeviceBehaviour{.nak_block = 7, .nak_sends = 10}, "Device gave up: 10 NAKs in a row on block 7"},
+        {sim::DeviceBehaviour{.nak_block = 7, .nak_sends = 10}, "Gave up: the device refused block 7 ten times in a row"},
         {sim::DeviceBehaviour{.never_ack_eot = true}, "No answer to the end of transmission"},
         {sim::DeviceBehaviour{.cancel_at_block = 3}, "The device cancelled the transfer at block 3"},
         {sim::DeviceBehaviour{.reject_wakeups = true}, "The device rejected the transfer before the first block"},
@@ -155,7 +155,7 @@ TEST(StatusLine, EachEndingLeavesItsOwnText) {
     VirtualWindow lost;
     lost.clock.at(1.25, [&] { lost.link.vanish(); });
     lost.window.Command2_Click();
-    EXPECT_TRUE(lost.window.StatusLine->text().startsWith("Lost the port during block 5: "))
+    EXPECT_TRUE(lost.window.StatusLine->text().startsWith("The device was disconnected or the port failed during block 5: "))
         << lost.window.StatusLine->text().toStdString();
 }
 
