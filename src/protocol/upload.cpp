@@ -130,8 +130,10 @@ private:
     void load_image(const std::string& file_name) {
         file_ = c_.files.open_image(file_name);
         const std::int64_t length = file_->length();
-        if (length > std::numeric_limits<std::int32_t>::max())
-            throw Failure(err::Overflow, "the file is larger than 2 GiB - 1 bytes");
+        // The offset is 32-bit and moves past the last block once it is
+        // acknowledged: the last block must start at 2 GiB - 2 KiB at most.
+        constexpr std::int64_t kLargest = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1 - kBlockSize;
+        if (length > kLargest) throw Failure(err::Overflow, "it is larger than 2 GiB - 1 KiB");
         if (length < 1) {
             result_.file_empty = true;
             throw Failure(err::SubscriptOutOfRange, "the file is empty");

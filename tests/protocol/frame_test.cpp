@@ -57,6 +57,9 @@ TEST(Frame, LaysOutEachBlockOfTheImage) {
         EXPECT_TRUE(last.back());
 
         const auto& f = frames[c.frame_index];
+        FrameBuffers built;
+        built.build(image, static_cast<std::int64_t>(c.image_size), static_cast<std::int64_t>(c.image_from), 1);
+        EXPECT_EQ(built.block()[1024], 0) << "the spare element of the block buffer is never written";
         ASSERT_EQ(f.size(), 1030u);
         EXPECT_EQ(f[0], 0x02);
         EXPECT_EQ(f[1], c.frame_index + 1);

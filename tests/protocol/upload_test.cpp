@@ -34,6 +34,7 @@ struct EndCase {
     Messages messages;
     bool cleaned_up;  // "Text4" holds a single space and the bar is 0
     bool port_open_after;
+    bool sends_nothing = false;
 };
 
 void PrintTo(const EndCase& c, std::ostream* os) { *os << c.name; }
@@ -61,6 +62,7 @@ TEST_P(UploadEnds, ShowTheirMessageAndLeaveTheDisplaysAndThePortAsTheyShould) {
         EXPECT_EQ(rig.displays.percent_text, "");
     }
     EXPECT_EQ(rig.link.open(), c.port_open_after);
+    EXPECT_EQ(rig.device.sent.empty(), c.sends_nothing);
     EXPECT_EQ(rig.files.open_files(), 0) << "the image file is closed in every case";
     EXPECT_EQ(rig.form.reply_code, kNoAnswer);
 }
@@ -71,11 +73,11 @@ INSTANTIATE_TEST_SUITE_P(
     EveryEnd, UploadEnds,
     ::testing::Values(
         EndCase{"empty path box", [](UploadRig& r) { r.link.set_port(1, test::PortKind::Opens); r.link.setPortOpen(true); },
-                0, UploadEnd::NoFileChosen, {}, true, false},
+                0, UploadEnd::NoFileChosen, {}, true, false, true},
         EndCase{"invalid port", [](UploadRig& r) { r.port_choice = "COM10"; }, 100, UploadEnd::InvalidPort,
-                {"Invalid Serial Port", "Serial port is invalid!"}, false, false},
+                {"Invalid Serial Port", "Serial port is invalid!"}, false, false, true},
         EndCase{"port held", [](UploadRig& r) { r.link.set_port(1, test::PortKind::Held); }, 100,
-                UploadEnd::PortUnavailable, {"Serial port is using!"}, false, false},
+                UploadEnd::PortUnavailable, {"Serial port is using!"}, false, false, true},
         EndCase{"rejected", [](UploadRig& r) { behave(r, sim::DeviceBehaviour{.reject_wakeups = true}); }, 100,
                 UploadEnd::Rejected, {"Sending Request is Rejected"}, true, false},
         EndCase{"cancelled", [](UploadRig& r) { behave(r, sim::DeviceBehaviour{.cancel_at_block = 2}); }, 4000,
@@ -92,7 +94,7 @@ INSTANTIATE_TEST_SUITE_P(
         EndCase{"end of transmission unanswered",
                 [](UploadRig& r) { behave(r, sim::DeviceBehaviour{.never_ack_eot = true}); }, 4096,
                 UploadEnd::NoEotAck, {}, true, false},
-        EndCase{"empty file", nullptr, 0, UploadEnd::Failed, {}, true, false},
+        EndCase{"empty file", nullptr, 0, UploadEnd::Failed, {}, true, false, true},
         EndCase{"link lost", [](UploadRig& r) { r.clock.at(1.5, [&r] { r.link.vanish(); }); }, 8000,
                 UploadEnd::Failed, {}, true, false}),
     [](const auto& p) {
@@ -123,6 +125,16 @@ TEST(Upload, SendsTheDialogsFileNotThePathBoxText) {
     rig.files.put("chosen.bin", image);
     EXPECT_EQ(rig.run_named("something else entirely", "chosen.bin").end, UploadEnd::Finished);
     EXPECT_EQ(rig.received(1500), image);
+}
+
+TEST(Upload, TheWakeUpOfASecondUploadIsAAFollowedBy1029Zeros) {
+    UploadRig rig;
+    ASSERT_EQ(rig.run(test::random_image(3000)).end, UploadEnd::Finished);
+    const std::size_t second = rig.device.sent.size();
+    ASSERT_EQ(rig.run(test::random_image(3000, 2)).end, UploadEnd::Finished);
+    const auto& wake = rig.device.sent.at(second).frame;
+    EXPECT_EQ(wake[0], wire::WAKE);
+    EXPECT_TRUE(std::all_of(wake.begin() + 1, wake.end(), [](auto b) { return b == 0; }));
 }
 
 TEST(Upload, DeliversTheImageByteForByteWithTheFillOnItsLastBlock) {
@@ -277,6 +289,7 @@ TEST(Upload, ShowsThePercentageOfEachBlockAsAFloatRatioRoundedDown) {
         UploadRig rig;
         ASSERT_EQ(rig.run(test::random_image(r.size)).end, UploadEnd::Finished) << r.size;
         EXPECT_EQ(rig.displays.percentages(), r.shown) << r.size;
+        EXPECT_EQ(rig.device.count(wire::EOT), 1) << r.size;
         EXPECT_EQ(rig.displays.text_history.front(), "") << "empty while the upload starts";
         EXPECT_EQ(rig.displays.percent_text, " ");
         std::vector<float> bar(rig.displays.progress_history.begin() + 1, rig.displays.progress_history.end() - 1);
@@ -353,14 +366,17 @@ TEST(Upload, AFileThatChangesLengthEndsTheUploadInsteadOfSendingAMixture) {
     }
 }
 
-TEST(Upload, AFileTooLargeForA32BitLengthFailsBeforeAnythingIsSent) {
-    UploadRig rig;
-    rig.files.put("huge.bin", {1, 2, 3});
-    rig.files.fake_length("huge.bin", std::int64_t{1} << 31);
-    const UploadResult result = rig.run_named("huge.bin", "huge.bin");
-    EXPECT_EQ(result.end, UploadEnd::Failed);
-    EXPECT_EQ(result.error_number, err::Overflow);
-    EXPECT_TRUE(rig.device.sent.empty());
+TEST(Upload, AFileWhoseLastOffsetDoesNotFit32BitsFailsBeforeAnythingIsSent) {
+    constexpr std::int64_t kTwoGiB = std::int64_t{1} << 31;
+    for (std::int64_t length : {kTwoGiB - 1023, kTwoGiB - 1, kTwoGiB, 3 * kTwoGiB / 2}) {
+        UploadRig rig;
+        rig.files.put("huge.bin", {1, 2, 3});
+        rig.files.fake_length("huge.bin", length);
+        const UploadResult result = rig.run_named("huge.bin", "huge.bin");
+        EXPECT_EQ(result.end, UploadEnd::Failed) << length;
+        EXPECT_EQ(result.error_number, err::Overflow) << length;
+        EXPECT_TRUE(rig.device.sent.empty()) << length;
+    }
 }
 
 TEST(Upload, AFailureInsideTheCleanUpIsContained) {
@@ -376,11 +392,26 @@ TEST(Upload, AFailureInsideTheCleanUpIsContained) {
     EXPECT_EQ(rig.files.open_files(), 0);
 }
 
-TEST(Upload, NaksCountedByAnEarlierUploadNeverFailALaterOne) {
-    UploadRig rig(sim::DeviceBehaviour{.nak_block = 1, .nak_sends = 3});
-    rig.form.nak_count = 32767;
-    const auto image = test::random_image(3000);
-    EXPECT_EQ(rig.run(image).end, UploadEnd::Finished);
+TEST(Upload, NaksDuringThePollForTheStartRequestSaturateTheCountInsteadOfFailing) {
+    UploadRig rig(sim::DeviceBehaviour{.never_start = true});
+    rig.link.set_recording(false);
+    rig.clock.set_budget(4000);
+    // The wake-ups end at 30.5 s and the polls come every 0.1 s from 30.9 s:
+    // one NAK arrives between each two polls, 32800 in all, then the start
+    // request.
+    int naks = 0;
+    std::function<void()> send_nak = [&] {
+        if (++naks <= 32800) {
+            rig.link.deliver({wire::NAK});
+            rig.clock.after(0.1, send_nak);
+            return;
+        }
+        EXPECT_EQ(rig.form.nak_count, 32767);
+        rig.link.deliver({wire::START});
+    };
+    rig.clock.at(30.95, send_nak);
+    EXPECT_EQ(rig.run(test::random_image(3000)).end, UploadEnd::Finished);
+    EXPECT_GT(naks, 32800);
 }
 
 TEST(ProgressPercent, CountsTheBlockAboutToGoAsDone) {
