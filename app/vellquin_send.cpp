@@ -204,7 +204,12 @@ int main(int argc, char** argv) {
         "failed to open, 5 file missing, 6 file empty, 7 rejected by the device, 8 cancelled by the\n"
         "device, 9 gave up after 10 NAKs, 10 end of transmission not acknowledged, 11 stopped by the user.\n"
         "\n"
-        "COM1..COM9 are numbered as in the window; VELLQUIN_PORTS=dev1:dev2:... replaces the system's list."));
+        "COM1..COM9 are numbered as in the window.\n"
+        "\n"
+        "Environment:\n"
+        "  VELLQUIN_PORTS  names the ports explicitly, for this program and the window alike:\n"
+        "                  devices separated by ':' or ';' (ptys, /dev/serial/by-id paths); COM1 is the\n"
+        "                  first one named. Empty entries are ignored; with none, the system's list is used."));
     parser.addHelpOption();
     const QCommandLineOption port_option(QStringList{"p", "port"},
                                          "COM1..COM9, numbered as in the window, or a device path "

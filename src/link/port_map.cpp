@@ -91,22 +91,21 @@ PortMap PortMap::from_system() {
 
 PortMap PortMap::from_list(const std::string& devices) {
     std::vector<PortEntry> entries;
-    std::string current;
-    for (char ch : devices + ":") {
-        if (ch == ':' || ch == ';') {
-            if (!current.empty()) entries.push_back({current, "from VELLQUIN_PORTS"});
-            current.clear();
-        } else {
-            current += ch;
-        }
+    for (std::size_t start = 0; start <= devices.size();) {
+        const std::size_t end = std::min(devices.find_first_of(":;", start), devices.size());
+        std::string entry = devices.substr(start, end - start);
+        entry.erase(0, entry.find_first_not_of(" \t"));
+        entry.erase(entry.find_last_not_of(" \t") + 1);
+        if (!entry.empty()) entries.push_back({entry, "from VELLQUIN_PORTS"});
+        start = end + 1;
     }
     return PortMap(std::move(entries));
 }
 
 PortMap PortMap::from_environment_or_system() {
     const char* listed = std::getenv("VELLQUIN_PORTS");
-    if (listed && *listed) return from_list(listed);
-    return from_system();
+    PortMap named = from_list(listed ? listed : "");
+    return named.size() > 0 ? named : from_system();
 }
 
 const PortEntry* PortMap::entry(int port) const {

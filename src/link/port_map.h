@@ -25,10 +25,11 @@ public:
     // The devices of this machine, numbered as above.
     static PortMap from_system();
     // The devices listed in VELLQUIN_PORTS (separated by ':' or ';') when it
-    // is set, so COM1 can stand for a device the system does not report
-    // (a simulated device's pty, say); otherwise from_system().
+    // names any, so COM1 can stand for a device the system does not report
+    // or numbers otherwise (a simulated device's pty, a /dev/serial/by-id
+    // path); otherwise from_system().
     static PortMap from_environment_or_system();
-    // Parses such a list.
+    // Parses such a list; blanks around entries and empty entries are ignored.
     static PortMap from_list(const std::string& devices);
 
     // Port `port` (1-based); nullptr when it names no device.

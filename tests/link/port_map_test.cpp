@@ -29,12 +29,13 @@ namespace vq {
 namespace {
 
 TEST(PortMap, AListOfDevicesNumbersThemInTheirOrder) {
-    const PortMap map = PortMap::from_list("/dev/pts/7:/dev/ttyUSB3;;/dev/ttyS0");
+    const PortMap map = PortMap::from_list(" /dev/pts/7:/dev/ttyUSB3;; :/dev/ttyS0 ");
     ASSERT_EQ(map.size(), 3);
     EXPECT_EQ(map.entry(1)->device, "/dev/pts/7");
     EXPECT_EQ(map.entry(2)->device, "/dev/ttyUSB3");
     EXPECT_EQ(map.entry(3)->device, "/dev/ttyS0");
     EXPECT_EQ(PortMap::from_list("").size(), 0);
+    EXPECT_EQ(PortMap::from_list(" ; : ").size(), 0);
 }
 
 }  // namespace
