@@ -157,8 +157,11 @@ private:
 
     // ---- wake-up -----------------------------------------------------------
     // Up to 101 wake-ups; when none brings the start request, polls for it.
+    // A stop request is seen after every pause as well, so that no wake-up
+    // goes out once the user has stopped.
     WakeUp wake_up() {
         for (int attempt = 0; attempt < timing::kWakeUpTries; ++attempt) {
+            if (stop_requested()) return WakeUp::Stopped;
             phase(Phase::WakingUp, attempt);
             send_control(wire::WAKE, Transmission::WakeUp);
             const std::int16_t code = read();

@@ -352,6 +352,17 @@ TEST(Upload, StopActsWithinASecondInEveryPhase) {
     }
 }
 
+TEST(Upload, StopDuringAPauseBeforeAWakeUpSendsNoFurtherWakeUp) {
+    // Wake-ups go out at 0.5 s, 0.8 s, 1.1 s, ...
+    const struct { double stop_at; int wake_ups; } rows[] = {{0.3, 0}, {0.6, 1}, {0.95, 2}};
+    for (const auto& r : rows) {
+        UploadRig rig(sim::DeviceBehaviour{.never_start = true});
+        rig.clock.at(r.stop_at, [&] { rig.form.stop_request = 1; });
+        EXPECT_EQ(rig.run(test::random_image(100)).end, UploadEnd::StoppedWaiting) << r.stop_at;
+        EXPECT_EQ(rig.device.count(wire::WAKE), r.wake_ups) << r.stop_at;
+    }
+}
+
 // ---- failures ---------------------------------------------------------------
 
 TEST(Upload, AFileThatChangesLengthEndsTheUploadInsteadOfSendingAMixture) {
