@@ -7,19 +7,29 @@
 namespace vq {
 
 int port_number_of(std::string_view choice) {
-    if (choice.empty()) return 0;
-    const char last = choice.back();
-    return (last >= '0' && last <= '9') ? last - '0' : 0;
+    // At most four digits count, so that a long run cannot overflow; it
+    // names no port 1 to 9 either way.
+    int number = 0;
+    int scale = 1;
+    for (std::size_t i = choice.size(); i > 0 && choice[i - 1] >= '0' && choice[i - 1] <= '9'; --i) {
+        if (scale > 1000) return kNoPortNumber;
+        number += (choice[i - 1] - '0') * scale;
+        scale *= 10;
+    }
+    return number;
 }
 
 std::int16_t init_serial_port(std::string_view choice, SerialLink& link, MessageBox& messages,
                               std::string* cause) {
     const int port = port_number_of(choice);
-    if (port < 1 || port > 9) {
+    if (!names_a_port(port)) {
         messages.show(kInvalidSerialPort);
         return kPortChoiceInvalid;
     }
     try {
+        // A port this window left open (after a missing file, say) on
+        // another number is released, not reported as in use.
+        if (link.PortOpen() && link.CommPort() != port) link.setPortOpen(false);
         link.setCommPort(static_cast<std::int16_t>(port));
         if (!link.PortOpen()) link.setPortOpen(true);
         link.setSettings(kLineSettings);

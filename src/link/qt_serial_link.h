@@ -40,6 +40,7 @@ public:
     std::string device() const;
 
     void setCommPort(std::int16_t port) override;
+    std::int16_t CommPort() const override { return comm_port_; }
     void setPortOpen(bool open) override;
     bool PortOpen() const override;
     void setSettings(std::string_view settings) override;

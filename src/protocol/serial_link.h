@@ -21,6 +21,8 @@ public:
     // opening. While the port is open, the same number is accepted and any
     // other number fails with err::PortOperationWhileOpen.
     virtual void setCommPort(std::int16_t port) = 0;
+    // The port number last selected.
+    virtual std::int16_t CommPort() const = 0;
 
     // true opens the selected port: err::PortInvalid when no device stands
     // behind the number, err::PortAlreadyOpen when another program (or this

@@ -16,10 +16,13 @@ using Ops = std::vector<std::string>;
 const Ops kConfigure{"Settings=115200,N,8,1", "InputLen=1", "RThreshold=0", "InputMode=1",
                      "OutBufferCount=0",      "InBufferCount=0"};
 
-Ops opening(int port, bool opens) {
-    Ops ops{"CommPort=" + std::to_string(port), "PortOpen?"};
+// The operations of a call that finds the link closed, or open on `port`.
+Ops opening(int port, bool opens, bool configures = true) {
+    Ops ops{"PortOpen?"};
+    if (!opens) ops.push_back("CommPort?");
+    ops.insert(ops.end(), {"CommPort=" + std::to_string(port), "PortOpen?"});
     if (opens) ops.push_back("PortOpen=true");
-    ops.insert(ops.end(), kConfigure.begin(), kConfigure.end());
+    if (configures) ops.insert(ops.end(), kConfigure.begin(), kConfigure.end());
     return ops;
 }
 
@@ -65,11 +68,13 @@ INSTANTIATE_TEST_SUITE_P(
         OpeningCase{"LastCharacterOnly", "xyz7", nullptr, kPortReady, {}, opening(7, true), true},
         OpeningCase{"Empty", "", nullptr, kPortChoiceInvalid, {"Invalid Serial Port"}, {}, false},
         OpeningCase{"EndsInZero", "COM10", nullptr, kPortChoiceInvalid, {"Invalid Serial Port"}, {}, false},
+        OpeningCase{"TwoDigitsNameNoPortOneToNine", "COM11", nullptr, kPortChoiceInvalid, {"Invalid Serial Port"}, {},
+                    false},
         OpeningCase{"EndsInALetter", "COMx", nullptr, kPortChoiceInvalid, {"Invalid Serial Port"}, {}, false},
         OpeningCase{"FullWidthDigit", "COM\xEF\xBC\x93", nullptr, kPortChoiceInvalid, {"Invalid Serial Port"}, {},
                     false},
         OpeningCase{"Held", "COM2", [](FakeLink& l) { l.set_port(2, PortKind::Held); }, kPortFailed, {},
-                    Ops{"CommPort=2", "PortOpen?", "PortOpen=true"}, false},
+                    opening(2, true, false), false},
         OpeningCase{"AlreadyOpen", "COM3",
                     [](FakeLink& l) {
                         l.setCommPort(3);
@@ -82,16 +87,28 @@ INSTANTIATE_TEST_SUITE_P(
                         l.setCommPort(3);
                         l.setPortOpen(true);
                     },
-                    kPortFailed, {}, Ops{"CommPort=4"}, true},
+                    kPortReady, {},
+                    [] {
+                        Ops ops{"PortOpen?", "CommPort?", "PortOpen=false", "CommPort=4", "PortOpen?", "PortOpen=true"};
+                        ops.insert(ops.end(), kConfigure.begin(), kConfigure.end());
+                        return ops;
+                    }(),
+                    true},
         OpeningCase{"SettingsRefused", "COM1", [](FakeLink& l) { l.fail("Settings", err::SetCommStateFailed); },
-                    kPortFailed, {}, Ops{"CommPort=1", "PortOpen?", "PortOpen=true", "Settings=115200,N,8,1"}, true},
+                    kPortFailed, {}, [] {
+                        Ops ops = opening(1, true, false);
+                        ops.push_back("Settings=115200,N,8,1");
+                        return ops;
+                    }(),
+                    true},
         OpeningCase{"InBufferClearFails", "COM1", [](FakeLink& l) { l.fail("InBufferCount", err::ReadFailed); },
                     kPortFailed, {}, opening(1, true), true}),
     [](const auto& p) { return p.param.name; });
 
-TEST(PortNumberOf, TakesTheLastCharacterOnly) {
+TEST(PortNumberOf, TakesTheDigitsAtTheEnd) {
     const struct { const char* text; int port; } rows[] = {
-        {"COM1", 1}, {"COM9", 9}, {"7", 7}, {"COM10", 0}, {"", 0}, {"COM", 0}, {"COM 3 ", 0}, {"/dev/ttyUSB0", 0}};
+        {"COM1", 1},  {"COM9", 9},   {"7", 7},   {"xyz7", 7},           {"COM10", 10},          {"COM11", 11},
+        {"COM0", 0},  {"", 0},       {"COM", 0}, {"COM 3 ", 0},         {"/dev/ttyUSB0", 0},    {"COM12345", -1}};
     for (const auto& r : rows) EXPECT_EQ(port_number_of(r.text), r.port) << r.text;
 }
 

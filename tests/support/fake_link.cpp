@@ -38,6 +38,11 @@ void FakeLink::setCommPort(std::int16_t port) {
     comm_port_ = port;
 }
 
+std::int16_t FakeLink::CommPort() const {
+    op("CommPort?", "CommPort?");
+    return comm_port_;
+}
+
 void FakeLink::setPortOpen(bool open) {
     op("PortOpen", open ? "PortOpen=true" : "PortOpen=false");
     if (!open) {

@@ -43,6 +43,7 @@ public:
     int openings() const { return openings_; }
 
     void setCommPort(std::int16_t port) override;
+    std::int16_t CommPort() const override;
     void setPortOpen(bool open) override;
     bool PortOpen() const override;
     void setSettings(std::string_view settings) override;
