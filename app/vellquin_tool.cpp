@@ -18,7 +18,7 @@ int main(int argc, char** argv) {
     vq::QtSerialLink link(ports);
     vq::EventClock clock;
     vq::LocalFileSystem files;
-    vq::QtFileDialog dialog(nullptr);
+    vq::QtFileDialog dialog;
 
     vq::Form1 window({link, clock, files, dialog, nullptr, &ports});
     window.Form_Load();

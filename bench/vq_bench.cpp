@@ -144,7 +144,7 @@ double thread_cpu() {
 class Chosen final : public vq::FileDialog {
 public:
     explicit Chosen(std::string name) : name_(std::move(name)) {}
-    void ShowOpen() override {}
+    void ShowOpen(QWidget*, std::function<void()> closed) override { closed(); }
     std::string FileName() const override { return name_; }
 
 private:

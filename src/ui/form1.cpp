@@ -3,7 +3,9 @@
 #include <QCloseEvent>
 #include <QFileInfo>
 #include <QFont>
+#include <QKeyEvent>
 #include <QSignalBlocker>
+#include <functional>
 
 #include "link/discovery.h"
 #include "link/port_errors.h"
@@ -25,6 +27,36 @@ QFont verdana(double points) {
     return font;
 }
 
+// A button that Enter presses as well as Space, as on the desktop tools
+// this window's users know.
+class Button final : public QPushButton {
+public:
+    using QPushButton::QPushButton;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && !event->isAutoRepeat()) {
+            click();
+            return;
+        }
+        QPushButton::keyPressEvent(event);
+    }
+};
+
+// Passes an upload's messages on, except once the window is closing:
+// closing stops the upload and must not wait for anyone to press OK.
+class UnlessClosing final : public MessageBox {
+public:
+    UnlessClosing(std::function<MessageBox&()> target, const bool& closing) : target_(std::move(target)), closing_(closing) {}
+    void show(const std::string& text) override {
+        if (!closing_) target_().show(text);
+    }
+
+private:
+    std::function<MessageBox&()> target_;
+    const bool& closing_;
+};
+
 template <typename W>
 W* place(QWidget* parent, const QRect& where, double points, const QString& text = {}) {
     auto* w = new W(parent);
@@ -42,17 +74,21 @@ QRect twips(int left, int top, int width, int height) {
 }
 
 Form1::Form1(Form1Services services, QWidget* parent)
-    : QWidget(parent), services_(services), own_messages_(this) {
+    : QWidget(parent),
+      services_(services),
+      own_messages_(this),
+      upload_messages_(std::make_unique<UnlessClosing>(
+          [this]() -> MessageBox& { return services_.messages ? *services_.messages : own_messages_; },
+          close_when_done_)) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Form1"));
     setFixedSize(twips(0, 0, kClientWidth, kClientHeight + kStatusHeight).size());
 
     // Created in tab order: the focus chain follows creation.
-    Command1 = place<QPushButton>(this, twips(8400, 1080, 1935, 495), 12, QStringLiteral("Open file"));
+    Command1 = place<Button>(this, twips(8400, 1080, 1935, 495), 12, QStringLiteral("Open file"));
     Text1 = place<QLineEdit>(this, twips(240, 1080, 7935, 495), 12);
-    Text1->setReadOnly(true);  // it shows the choice; the dialog makes it
-    Command2 = place<QPushButton>(this, twips(6840, 3240, 1815, 735), 12, QStringLiteral("Send Data"));
-    Command3 = place<QPushButton>(this, twips(8760, 3240, 1575, 735), 12, QStringLiteral("Stop"));
+    Command2 = place<Button>(this, twips(6840, 3240, 1815, 735), 12, QStringLiteral("Send Data"));
+    Command3 = place<Button>(this, twips(8760, 3240, 1575, 735), 12, QStringLiteral("Stop"));
     ProgressBar1 = place<QProgressBar>(this, twips(6840, 1800, 3495, 495), 0);
     ProgressBar1->setRange(0, 100);
     ProgressBar1->setValue(0);
@@ -67,9 +103,8 @@ Form1::Form1(Form1Services services, QWidget* parent)
     Label4 = place<QLabel>(this, twips(3720, 240, 2655, 615), 18, QStringLiteral("Vellquin Tool"));
     Text2 = place<QPlainTextEdit>(this, twips(240, 1800, 5200, 1950), 14.25);
     Text2->setReadOnly(true);
-    StatusLine = place<QLabel>(this, twips(240, kClientHeight, kClientWidth - 480, kStatusHeight - 60), 9);
+    StatusLine = place<ElidingLabel>(this, twips(240, kClientHeight, kClientWidth - 480, kStatusHeight - 60), 9);
     StatusLine->setFrameShape(QFrame::StyledPanel);
-    StatusLine->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
     const char* names[] = {"Label4", "Text1",  "Command1", "Text2",    "Text4",   "ProgressBar1",
                            "Label1", "Combo1", "Command2", "Command3", "StatusLine"};
@@ -117,9 +152,13 @@ void Form1::show_help() {
 }
 
 void Form1::Command1_Click() {
-    services_.CommonDialog1.ShowOpen();
-    Text1->setText(QString::fromStdString(services_.CommonDialog1.FileName()));
-    show_choice();
+    // The dialog may return before the user has chosen: an upload that is
+    // running goes on meanwhile.
+    services_.CommonDialog1.ShowOpen(this, [this, before = services_.CommonDialog1.FileName()] {
+        const std::string chosen = services_.CommonDialog1.FileName();
+        Text1->setText(QString::fromStdString(chosen));
+        if (chosen != before) show_choice();
+    });
 }
 
 void Form1::Command2_Click() {
@@ -149,7 +188,7 @@ std::int16_t Form1::init_serial_port() {
     return vq::init_serial_port(Combo1->currentText().toStdString(), services_.MSComm1, messages(), &port_cause_);
 }
 
-MessageBox& Form1::messages() { return services_.messages ? *services_.messages : own_messages_; }
+MessageBox& Form1::messages() { return *upload_messages_; }
 
 void Form1::wait_seconds(float seconds) { vq::wait_seconds(seconds, services_.clock); }
 
@@ -157,8 +196,8 @@ std::int16_t Form1::read_reply() { return vq::read_reply(services_.MSComm1, form
 
 void Form1::closeEvent(QCloseEvent* event) {
     if (uploading_) {
-        // Stop the upload as the Stop button does; the window closes once
-        // it has cleaned up and released the port.
+        // Stop the upload as the Stop button does, without its message box;
+        // the window closes once the upload has released the port.
         form_.stop_request = 1;
         close_when_done_ = true;
         event->ignore();
@@ -173,7 +212,7 @@ void Form1::closeEvent(QCloseEvent* event) {
 void Form1::show_choice() {
     QStringList parts;
     const int n = port_number_of(Combo1->currentText().toStdString());
-    const PortEntry* chosen = services_.ports ? services_.ports->entry(n) : nullptr;
+    const PortEntry* chosen = services_.ports && names_a_port(n) ? services_.ports->entry(n) : nullptr;
     const QString port = chosen ? QStringLiteral("COM%1 is %2").arg(n).arg(QString::fromStdString(chosen->device))
                                 : QStringLiteral("COM%1").arg(n);
     if (services_.ports) {
@@ -184,7 +223,7 @@ void Form1::show_choice() {
     }
     if (Combo1->count() == 0) {
         parts << QStringLiteral("No serial ports found");
-    } else if (n >= 1 && n <= 9) {
+    } else if (names_a_port(n)) {
         const bool busy = std::find(discovery_.busy.begin(), discovery_.busy.end(), n) != discovery_.busy.end();
         parts << (busy ? port + QStringLiteral(" (busy: another program holds it)") : port);
     }
@@ -202,7 +241,7 @@ void Form1::show_choice() {
                                       QString::fromStdString(describe_size(info.size()))
                                 : info.fileName() + QStringLiteral(": not found"));
     }
-    status_->set_idle_text(parts.join(QStringLiteral(" \u00B7 ")));
+    status_->show_choice(parts.join(QStringLiteral(" \u00B7 ")));
 }
 
 }  // namespace vq

@@ -88,6 +88,7 @@ private:
     Form1Services services_;
     FormState form_;
     QtMessageBox own_messages_;
+    std::unique_ptr<MessageBox> upload_messages_;
     std::unique_ptr<QtDisplays> displays_;
     std::unique_ptr<ComboPortList> port_list_;
     bool uploading_ = false;

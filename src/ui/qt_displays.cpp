@@ -19,15 +19,28 @@ void QtDisplays::set_percent_text(const std::string& text) {
 }
 
 void QtMessageBox::show(const std::string& text) {
-    QMessageBox box(QMessageBox::NoIcon, QApplication::applicationDisplayName(), QString::fromStdString(text),
+    QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(kApplicationTitle), QString::fromStdString(text),
                     QMessageBox::Ok, parent_);
     box.exec();
 }
 
-void QtFileDialog::ShowOpen() {
-    const QString start = file_name_.empty() ? QString() : QFileInfo(QString::fromStdString(file_name_)).path();
-    const QString chosen = QFileDialog::getOpenFileName(parent_, QString(), start);
-    if (!chosen.isEmpty()) file_name_ = chosen.toStdString();
+void QtFileDialog::ShowOpen(QWidget* window, std::function<void()> closed) {
+    if (open_ && open_->isVisible()) {
+        open_->raise();
+        open_->activateWindow();
+        return;
+    }
+    auto* dialog = new QFileDialog(window);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setFileMode(QFileDialog::ExistingFile);
+    if (!file_name_.empty()) dialog->selectFile(QString::fromStdString(file_name_));
+    QObject::connect(dialog, &QFileDialog::finished, [this, dialog, closed = std::move(closed)](int result) {
+        if (result == QDialog::Accepted && !dialog->selectedFiles().isEmpty())
+            file_name_ = dialog->selectedFiles().front().toStdString();
+        closed();
+    });
+    open_ = dialog;
+    dialog->open();
 }
 
 void ComboPortList::Clear() {

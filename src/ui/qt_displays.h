@@ -2,9 +2,12 @@
 // Qt shapes of the seams the upload and discovery talk to.
 
 #include <QComboBox>
+#include <QFileDialog>
 #include <QLineEdit>
+#include <QPointer>
 #include <QProgressBar>
 #include <QString>
+#include <functional>
 #include <string>
 
 #include "link/port_list.h"
@@ -24,6 +27,9 @@ private:
     QLineEdit& percent_;
 };
 
+// The title of the message boxes.
+inline constexpr const char* kApplicationTitle = "Vellquin Tool";
+
 // A modal box with one OK button and the application's title.
 class QtMessageBox final : public MessageBox {
 public:
@@ -38,18 +44,23 @@ private:
 class FileDialog {
 public:
     virtual ~FileDialog() = default;
-    virtual void ShowOpen() = 0;
+    // Shows the "open" form over `window`; `closed` runs once the user has
+    // chosen a file or cancelled. It may return before that.
+    virtual void ShowOpen(QWidget* window, std::function<void()> closed) = 0;
+    // The last file chosen, UTF-8; empty before the first choice.
     virtual std::string FileName() const = 0;
 };
 
+// Returns at once and lets the dialog run in the window's own event loop, so
+// a running upload keeps its timing while the user chooses. A second call
+// while the dialog is open brings it to the front.
 class QtFileDialog final : public FileDialog {
 public:
-    explicit QtFileDialog(QWidget* parent) : parent_(parent) {}
-    void ShowOpen() override;
+    void ShowOpen(QWidget* window, std::function<void()> closed) override;
     std::string FileName() const override { return file_name_; }
 
 private:
-    QWidget* parent_;
+    QPointer<QFileDialog> open_;
     std::string file_name_;
 };
 

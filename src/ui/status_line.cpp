@@ -1,5 +1,8 @@
 #include "ui/status_line.h"
 
+#include <QPainter>
+#include <QStyle>
+
 #include "protocol/report.h"
 
 namespace vq {
@@ -8,17 +11,32 @@ namespace {
 constexpr double kRedrawInterval = 0.1;  // seconds on the upload's clock
 }
 
-void StatusLine::set_idle_text(const QString& text) {
-    if (!upload_started_) set(text);
+QString ElidingLabel::shown_text() const {
+    const int room = contentsRect().width() - 2 * margin() - fontMetrics().horizontalAdvance(QLatin1Char('x'));
+    return fontMetrics().elidedText(text(), Qt::ElideMiddle, room);
+}
+
+void ElidingLabel::paintEvent(QPaintEvent* event) {
+    QFrame::paintEvent(event);  // the frame only
+    QPainter painter(this);
+    const QRect inner = contentsRect().adjusted(margin() + fontMetrics().horizontalAdvance(QLatin1Char('x')) / 2,
+                                                margin(), -margin(), -margin());
+    style()->drawItemText(&painter, inner, static_cast<int>(alignment()), palette(), isEnabled(), shown_text(),
+                          foregroundRole());
+}
+
+void StatusLine::show_choice(const QString& text) {
+    if (!uploading_) set(text);
 }
 
 void StatusLine::upload_started() {
     stats_ = TransferStats();
-    upload_started_ = true;
+    uploading_ = true;
     last_draw_.reset();
 }
 
 void StatusLine::upload_ended(const UploadResult& result, const std::string& port_cause) {
+    uploading_ = false;
     set(QString::fromStdString(describe_end(result, port_cause)));
 }
 
@@ -53,6 +71,7 @@ void StatusLine::draw(bool force) {
 void StatusLine::set(const QString& text) {
     if (label_.text() == text) return;
     label_.setText(text);
+    label_.setToolTip(text);
     ++redraws_;
 }
 

@@ -1,9 +1,10 @@
 #pragma once
 // The line under the window's controls that says what is happening: the
 // chosen port and file before an upload, the phase, speed and time left
-// during it, and how it ended afterwards. The ending stays until the next
-// upload starts. Redraws follow the upload's clock, at most about ten a
-// second.
+// during it, and how it ended afterwards. The ending stays until the user
+// changes the file or the port, or starts the next upload. Redraws follow
+// the upload's clock, at most about ten a second. A text too long for the
+// line is shortened in the middle, and the whole of it is in the tooltip.
 
 #include <QLabel>
 #include <QString>
@@ -14,13 +15,25 @@
 
 namespace vq {
 
+// A label that draws a text too long for it shortened in the middle, with
+// an ellipsis, instead of cutting it off.
+class ElidingLabel final : public QLabel {
+public:
+    using QLabel::QLabel;
+    // What is drawn.
+    QString shown_text() const;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+};
+
 class StatusLine final : public UploadObserver {
 public:
     explicit StatusLine(QLabel& label) : label_(label) {}
 
-    // The text shown before the first upload; from then on the line shows
-    // the upload under way or how the last one ended.
-    void set_idle_text(const QString& text);
+    // The user changed the file or the port: the line shows the new choice,
+    // unless an upload is running.
+    void show_choice(const QString& text);
     void upload_started();
     void upload_ended(const UploadResult& result, const std::string& port_cause);
     int redraws() const { return redraws_; }
@@ -37,7 +50,7 @@ private:
 
     QLabel& label_;
     TransferStats stats_;
-    bool upload_started_ = false;
+    bool uploading_ = false;
     double now_ = 0;
     std::optional<double> last_draw_;
     int redraws_ = 0;

@@ -5,6 +5,7 @@
 #include "support/qt_print.h"
 
 #include <QApplication>
+#include <QKeyEvent>
 #include <QTimer>
 
 #include "link/event_clock.h"
@@ -19,9 +20,10 @@ namespace {
 
 class FakeDialog final : public FileDialog {
 public:
-    void ShowOpen() override {
+    void ShowOpen(QWidget*, std::function<void()> closed) override {
         ++opened;
         if (!next.empty()) name = next;  // an empty choice is a cancel
+        closed();
     }
     std::string FileName() const override { return name; }
     std::string next;
@@ -188,6 +190,47 @@ TEST_F(WindowTest, SendDataWithNoFileOnlyCleansUpAndClosesAPortLeftOpen) {
     EXPECT_EQ(window.Text4->text(), " ");
     EXPECT_EQ(window.ProgressBar1->value(), 0);
     EXPECT_FALSE(link.open());
+}
+
+TEST_F(WindowTest, EnterAndSpaceBothPressAFocusedButton) {
+    for (int key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space}) {
+        const int before = dialog.opened;
+        QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+        QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier);
+        QApplication::sendEvent(window.Command1, &press);
+        QApplication::sendEvent(window.Command1, &release);
+        EXPECT_EQ(dialog.opened, before + 1) << "key " << key;
+    }
+}
+
+TEST_F(WindowTest, AfterAMissingFileEmptyingThePathBoxLetsSendDataReleaseThePort) {
+    window.Form_Load();
+    dialog.next = "missing.bin";
+    window.Command1_Click();
+    window.Command2_Click();
+    ASSERT_EQ(messages.shown, std::vector<std::string>{"File Not Exisits!"});
+    ASSERT_TRUE(link.open()) << "the port stays open after the missing file";
+
+    window.Text1->selectAll();
+    QKeyEvent erase(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);
+    QApplication::sendEvent(window.Text1, &erase);
+    window.Command2_Click();
+    EXPECT_FALSE(link.open());
+}
+
+TEST(StatusLineText, ALongTextIsShortenedInTheMiddleAndWholeInTheTooltip) {
+    ElidingLabel label;
+    label.setFrameShape(QFrame::StyledPanel);
+    label.resize(300, 24);
+    StatusLine line(label);
+    const QString text = "COM1 (/dev/serial/by-id/usb-Silicon_Labs_CP2102_0001-if00-port0) exists but you may not "
+                         "open it \u00B7 fw.bin: 2500 bytes, 3 blocks";
+    line.show_choice(text);
+    EXPECT_EQ(label.toolTip(), text);
+    const QString shown = label.shown_text();
+    EXPECT_TRUE(shown.contains(QChar(0x2026))) << shown.toStdString();
+    EXPECT_TRUE(shown.startsWith("COM1") && shown.endsWith("3 blocks")) << shown.toStdString();
+    EXPECT_LE(label.fontMetrics().horizontalAdvance(shown), label.contentsRect().width());
 }
 
 TEST(WindowWait, AButtonClickedDuringAWaitRunsBeforeTheWaitReturns) {

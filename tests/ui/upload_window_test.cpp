@@ -5,6 +5,8 @@
 #include "support/qt_print.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QFileDialog>
 #include <QMessageBox>
 #include <QTimer>
 
@@ -24,7 +26,10 @@ namespace {
 
 class ChosenFile final : public FileDialog {
 public:
-    void ShowOpen() override { name = next; }
+    void ShowOpen(QWidget*, std::function<void()> closed) override {
+        if (!next.empty()) name = next;  // an empty choice is a cancel
+        closed();
+    }
     std::string FileName() const override { return name; }
     std::string next, name;
 };
@@ -99,6 +104,7 @@ TEST(UploadWindow, ClosingTheWindowInAnyPhaseReleasesThePort) {
         v.window.show();
         v.clock.at(r.close_at, [&] { v.window.close(); });
         v.window.Command2_Click();
+        EXPECT_TRUE(v.messages.shown.empty()) << "closing asks for no OK";
         EXPECT_FALSE(v.link.open());
         EXPECT_FALSE(v.window.isVisible());
         EXPECT_LT(v.clock.now() - r.close_at, 1.25);
@@ -143,8 +149,6 @@ TEST(StatusLine, EachEndingLeavesItsOwnText) {
         VirtualWindow v(r.behaviour);
         v.window.Command2_Click();
         EXPECT_EQ(v.window.StatusLine->text(), r.text);
-        v.window.Combo1->setEditText("COM1");
-        EXPECT_EQ(v.window.StatusLine->text(), r.text) << "the ending stays until the next upload";
     }
 
     VirtualWindow empty;
@@ -157,6 +161,39 @@ TEST(StatusLine, EachEndingLeavesItsOwnText) {
     lost.window.Command2_Click();
     EXPECT_TRUE(lost.window.StatusLine->text().startsWith("The device was disconnected or the port failed during block 5: "))
         << lost.window.StatusLine->text().toStdString();
+}
+
+TEST(StatusLine, TheEndingStaysUntilTheFileOrThePortChanges) {
+    const struct {
+        const char* change;
+        std::function<void(VirtualWindow&)> make;
+        QString shown;  // empty: the ending stays
+    } rows[] = {
+        {"none: the dialog cancelled, the port chosen again",
+         [](VirtualWindow& v) {
+             v.dialog.next.clear();
+             v.window.Command1->click();
+             v.window.Combo1->setEditText("COM1");
+         },
+         ""},
+        {"the port", [](VirtualWindow& v) { v.window.Combo1->setEditText("COM3"); }, "COM3 \u00B7 fw.bin: not found"},
+        {"the file",
+         [](VirtualWindow& v) {
+             v.dialog.next = "other.bin";
+             v.window.Command1->click();
+         },
+         "COM1 \u00B7 other.bin: not found"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.change);
+        VirtualWindow v;
+        v.window.Command2_Click();  // twice: the first ending must not be the last to follow the choice
+        v.window.Command2_Click();
+        const QString ending = v.window.StatusLine->text();
+        ASSERT_EQ(ending, "Sent 10000 bytes in 10 blocks");
+        r.make(v);
+        EXPECT_EQ(v.window.StatusLine->text(), r.shown.isEmpty() ? ending : r.shown);
+    }
 }
 
 TEST(StatusLine, ShowsThePhasesAndBlocksInOrderAndRedrawsAtMostTenTimesASecond) {
@@ -227,6 +264,47 @@ TEST(UploadWindow, ChooseAFileSendItAndSeeEveryPercentageAndSendingFinished) {
     EXPECT_FALSE(link.PortOpen());
     ASSERT_EQ(device.images().size(), 1u);
     EXPECT_TRUE(std::equal(image.begin(), image.end(), device.images()[0].begin()));
+}
+
+// The file dialog runs in the window's own event loop: opened during an
+// upload, it leaves the upload its timing.
+TEST(UploadWindow, OpenFileDuringAnUploadLeavesItsTimingAlone) {
+    sim::PtyDevice device;
+    device.start();
+    QtSerialLink link(PortMap(std::vector<PortEntry>{{device.path(), ""}}));
+    EventClock clock;
+    LocalFileSystem files;
+    QtFileDialog dialog;
+    test::RecordingMessages messages;
+    test::TempDir dir;
+    const std::string file = dir.write("fw.bin", std::vector<std::uint8_t>(3000, 0x33));
+    Form1 window({link, clock, files, dialog, &messages, nullptr});
+    window.Form_Load();
+    window.show();
+    auto open_dialog = [&] {
+        for (auto* d : window.findChildren<QFileDialog*>())
+            if (d->isVisible()) return d;
+        return static_cast<QFileDialog*>(nullptr);
+    };
+
+    window.Command1->click();
+    ASSERT_NE(open_dialog(), nullptr);
+    open_dialog()->selectFile(QString::fromStdString(file));
+    static_cast<QDialog*>(open_dialog())->accept();  // as the Open button does
+    ASSERT_EQ(window.Text1->text().toStdString(), file);
+
+    QTimer::singleShot(300, [&] { window.Command1->click(); });
+    QTimer::singleShot(5000, [&] {  // ends the stall a blocking dialog would cause
+        if (auto* d = open_dialog()) d->reject();
+    });
+    QElapsedTimer elapsed;
+    elapsed.start();
+    window.Command2_Click();
+    EXPECT_EQ(messages.shown, std::vector<std::string>{"Sending Finished!"});
+    EXPECT_LT(elapsed.elapsed(), 3000) << "the upload went on while the dialog was open";
+    ASSERT_NE(open_dialog(), nullptr) << "the dialog is still open after the upload";
+    open_dialog()->reject();
+    EXPECT_EQ(window.Text1->text().toStdString(), file) << "cancelled: the previous choice again";
 }
 
 }  // namespace
