@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstdio>
 #include <fstream>
+#include <optional>
 
 #include "sim/pty_device.h"
 
@@ -29,6 +30,16 @@ const char* event_name(vq::sim::Event e) {
     return "";
 }
 
+// A whole number of at least `least`, or nullopt after a usage message.
+std::optional<int> whole_number(const QCommandLineParser& parser, const QCommandLineOption& option, int least) {
+    bool ok = false;
+    const int value = parser.value(option).toInt(&ok);
+    if (ok && value >= least) return value;
+    std::fprintf(stderr, "vellquin-device: --%s needs a whole number of at least %d, not '%s'\n",
+                 qPrintable(option.names().back()), least, qPrintable(parser.value(option)));
+    return std::nullopt;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -39,7 +50,8 @@ int main(int argc, char** argv) {
         "A simulated device for Vellquin Tool. It opens a pseudo-terminal, prints the path to send to on\n"
         "its first line, and answers uploads until interrupted: 'C' to a wake-up, ACK to a good block,\n"
         "NAK to a bad one, ACK to the end of transmission. What it receives is logged to stderr."));
-    parser.addHelpOption();
+    const QCommandLineOption help({"h", "help"}, "Show this help and exit.");
+    const QCommandLineOption version({"v", "version"}, "Show the version and exit.");
     const QCommandLineOption out({"o", "out"}, "Write each received image (with the 0xFF fill of its last block) to FILE.", "FILE");
     const QCommandLineOption nak_block("nak-block", "NAK the first --nak-sends sends of block K (1-based).", "K");
     const QCommandLineOption nak_sends("nak-sends", "How many sends --nak-block refuses (default 10).", "N", "10");
@@ -51,14 +63,31 @@ int main(int argc, char** argv) {
     const QCommandLineOption noise("noise", "Answer everything with a byte that means nothing.");
     const QCommandLineOption delay("reply-delay", "Answer MS milliseconds late.", "MS", "0");
     const QCommandLineOption quiet({"q", "quiet"}, "Log nothing.");
-    parser.addOptions({out, nak_block, nak_sends, silent, cancel_at, no_eot_ack, never_start, reject, noise, delay, quiet});
-    parser.process(app);
+    parser.addOptions({help, version, out, nak_block, nak_sends, silent, cancel_at, no_eot_ack, never_start, reject,
+                       noise, delay, quiet});
+    if (!parser.parse(QCoreApplication::arguments())) {
+        std::fprintf(stderr, "vellquin-device: %s\n", qPrintable(parser.errorText()));
+        return 2;
+    }
+    if (parser.isSet(help)) {
+        std::printf("%s", qPrintable(parser.helpText()));
+        return 0;
+    }
+    if (parser.isSet(version)) {
+        std::printf("vellquin-device %s\n", VQ_VERSION);
+        return 0;
+    }
 
     vq::sim::DeviceBehaviour b;
-    b.nak_block = parser.value(nak_block).toInt();
-    b.nak_sends = b.nak_block ? parser.value(nak_sends).toInt() : 0;
+    const auto block_to_nak = parser.isSet(nak_block) ? whole_number(parser, nak_block, 1) : 0;
+    const auto sends_to_nak = whole_number(parser, nak_sends, 1);
+    const auto block_to_cancel = parser.isSet(cancel_at) ? whole_number(parser, cancel_at, 1) : 0;
+    const auto reply_delay = whole_number(parser, delay, 0);
+    if (!block_to_nak || !sends_to_nak || !block_to_cancel || !reply_delay) return 2;
+    b.nak_block = *block_to_nak;
+    b.nak_sends = b.nak_block ? *sends_to_nak : 0;
     b.silent_to_data = parser.isSet(silent);
-    b.cancel_at_block = parser.value(cancel_at).toInt();
+    b.cancel_at_block = *block_to_cancel;
     b.never_ack_eot = parser.isSet(no_eot_ack);
     b.never_start = parser.isSet(never_start);
     b.reject_wakeups = parser.isSet(reject);
@@ -66,7 +95,7 @@ int main(int argc, char** argv) {
 
     try {
         vq::sim::PtyDevice device(b);
-        device.set_reply_delay(std::chrono::milliseconds(parser.value(delay).toInt()));
+        device.set_reply_delay(std::chrono::milliseconds(*reply_delay));
         if (!parser.isSet(quiet))
             device.set_log([](vq::sim::Event e, const std::string& line) {
                 std::fprintf(stderr, "%-8s %s\n", event_name(e), line.c_str());

@@ -1,6 +1,10 @@
 // The Vellquin Tool window.
 
 #include <QApplication>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
 
 #include "link/event_clock.h"
 #include "link/port_map.h"
@@ -9,10 +13,64 @@
 #include "ui/form1.h"
 #include "ui/qt_displays.h"
 
+namespace {
+
+const char* kHelp =
+    "Usage: vellquin-tool [options]\n"
+    "The Vellquin Tool window: sends a firmware image (a .bin file) to a device over a serial port.\n"
+    "\n"
+    "Options:\n"
+    "  -h, --help     Show this help and exit.\n"
+    "  -v, --version  Show the version and exit.\n"
+    "Qt's own options (-platform NAME, -style NAME, ...) are accepted as well.\n"
+    "\n";
+
+// Until the window's application exists, Qt's messages are held back: when
+// no display can be found Qt gives up with a fatal message about platform
+// plugins, and the user is told in one plain line instead.
+struct StartMessage {
+    QtMsgType type;
+    QString text;
+};
+std::vector<StartMessage> g_held;
+bool g_starting = true;
+QtMessageHandler g_qt_handler = nullptr;
+
+void hold_start_messages(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (!g_starting) return g_qt_handler(type, context, text);
+    if (type == QtFatalMsg) {
+        std::fputs("vellquin-tool: no display was found to open the window on; "
+                   "vellquin-send sends without one\n",
+                   stderr);
+        std::_Exit(1);
+    }
+    g_held.push_back({type, text});
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "-h") || !std::strcmp(argv[i], "--help")) {
+            std::printf("%s%s", kHelp, vq::kPortsEnvironmentHelp);
+            return 0;
+        }
+        if (!std::strcmp(argv[i], "-v") || !std::strcmp(argv[i], "--version")) {
+            std::printf("vellquin-tool %s\n", VQ_VERSION);
+            return 0;
+        }
+    }
+
+    g_qt_handler = qInstallMessageHandler(hold_start_messages);
     QApplication app(argc, argv);
+    g_starting = false;
+    qInstallMessageHandler(g_qt_handler);
+    for (const StartMessage& m : g_held) g_qt_handler(m.type, QMessageLogContext(), m.text);
+
+    // No application display name: the window manager would add it to the
+    // window's caption, which is "Form1" and nothing else.
     QApplication::setApplicationName(QStringLiteral("Vellquin Tool"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Vellquin Tool"));
+    QApplication::setApplicationVersion(QStringLiteral(VQ_VERSION));
 
     const vq::PortMap ports = vq::PortMap::from_environment_or_system();
     vq::QtSerialLink link(ports);

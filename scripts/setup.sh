@@ -4,7 +4,7 @@
 set -euo pipefail
 
 VQ_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-VQ_PACKAGES=(cmake g++ make qt6-base-dev qt6-serialport-dev libgtest-dev libgmock-dev)
+VQ_PACKAGES=(cmake g++ make qt6-base-dev qt6-serialport-dev libgtest-dev libgmock-dev xvfb x11-utils)
 
 vq_install_missing() {
     local missing=()

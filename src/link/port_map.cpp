@@ -3,15 +3,8 @@
 #include <QSerialPortInfo>
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <cstdlib>
 #include <map>
-
-#ifndef _WIN32
-#include <unistd.h>
-#endif
-
-#include "link/port_errors.h"
 
 namespace vq {
 namespace {
@@ -111,16 +104,6 @@ PortMap PortMap::from_environment_or_system() {
 const PortEntry* PortMap::entry(int port) const {
     if (port < 1 || port > size()) return nullptr;
     return &entries_[static_cast<std::size_t>(port - 1)];
-}
-
-std::string access_problem(const std::string& device) {
-#ifdef _WIN32
-    (void)device;
-    return {};
-#else
-    if (::access(device.c_str(), R_OK | W_OK) == 0 || errno != EACCES) return {};
-    return permission_problem(device);
-#endif
 }
 
 }  // namespace vq

@@ -40,12 +40,15 @@ private:
     std::vector<PortEntry> entries_;
 };
 
+// What the programs' --help says of VELLQUIN_PORTS.
+inline constexpr const char* kPortsEnvironmentHelp =
+    "Environment:\n"
+    "  VELLQUIN_PORTS  names the ports explicitly, for the window and vellquin-send alike:\n"
+    "                  devices separated by ':' or ';' (ptys, /dev/serial/by-id paths); COM1 is the\n"
+    "                  first one named. Empty entries are ignored; with none, the system's list is used.\n";
+
 // Orders device names the way ports are numbered: USB adapters first, then
 // the rest, each in natural order of their names.
 std::vector<std::string> order_port_names(std::vector<std::string> names);
-
-// Why the user may not open `device`, in words that say how to fix it; empty
-// when nothing stands in the way as far as the file system tells.
-std::string access_problem(const std::string& device);
 
 }  // namespace vq

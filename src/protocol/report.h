@@ -36,7 +36,8 @@ inline constexpr int kRejected = 7;        // CAN while waiting for the start re
 inline constexpr int kCancelled = 8;       // CAN answering a data frame
 inline constexpr int kNakLimit = 9;
 inline constexpr int kNoEotAck = 10;
-inline constexpr int kStopped = 11;        // Ctrl-C
+inline constexpr int kStopped = 11;        // Ctrl-C or SIGTERM
+inline constexpr int kTimedOut = 12;       // --timeout ran out
 }  // namespace exit_code
 
 int exit_code_for(const UploadResult& result);

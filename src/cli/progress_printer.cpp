@@ -1,0 +1,53 @@
+#include "cli/progress_printer.h"
+
+#include "protocol/report.h"
+
+namespace vq::cli {
+
+std::string fit_to_width(const std::string& line, int columns) {
+    const int room = std::max(columns - 1, 0);
+    int places = 0;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        const bool starts_character = (static_cast<unsigned char>(line[i]) & 0xC0) != 0x80;
+        if (starts_character && places++ == room) return line.substr(0, i);
+    }
+    return line;
+}
+
+void ProgressPrinter::on_progress(int percent) {
+    if (!columns_) {
+        std::fprintf(out_, "%d%%\n", percent);
+        std::fflush(out_);
+        return;
+    }
+    draw(percent == 100);
+}
+
+void ProgressPrinter::finish() {
+    if (drawn_) std::fputs("\n", out_);
+    drawn_ = false;
+    std::fflush(out_);
+}
+
+void ProgressPrinter::draw(bool force) {
+    if (!columns_) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (!force && drawn_ && now - last_ < std::chrono::milliseconds(100)) return;
+    last_ = now;
+    // The bar and percentage, then the status line's own words: the phase,
+    // or the block with speed and time left.
+    std::string line;
+    if (stats_.block_index() >= 0) {
+        const int p = stats_.percent();
+        const auto filled = static_cast<std::size_t>(p * 30 / 100);
+        char percent[16];
+        std::snprintf(percent, sizeof percent, "] %3d%%  ", p);
+        line = "[" + std::string(filled, '#') + std::string(30 - filled, '.') + percent;
+    }
+    line += describe_progress(stats_);
+    std::fprintf(out_, "\r%s\033[K", fit_to_width(line, columns_()).c_str());
+    std::fflush(out_);
+    drawn_ = true;
+}
+
+}  // namespace vq::cli

@@ -1,0 +1,44 @@
+#pragma once
+// Progress of an upload on the command line. On a terminal: one line,
+// redrawn at most ten times a second and never wider than the terminal,
+// with a bar, the percentage, the block, the speed and the time left.
+// Elsewhere: "NN%" on a line of its own each time the window would show a
+// percentage.
+
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <string>
+
+#include "protocol/transfer_stats.h"
+#include "protocol/upload.h"
+
+namespace vq::cli {
+
+class ProgressPrinter final : public UploadObserver {
+public:
+    // `columns` gives the terminal's width; null when stdout is no terminal.
+    ProgressPrinter(const TransferStats& stats, std::FILE* out, std::function<int()> columns)
+        : stats_(stats), out_(out), columns_(std::move(columns)) {}
+    ~ProgressPrinter() override { finish(); }
+
+    void on_phase(Phase, int) override { draw(false); }
+    void on_progress(int percent) override;
+    // Ends the redrawn line, so that other output starts on a line of its own.
+    void finish();
+
+private:
+    void draw(bool force);
+
+    const TransferStats& stats_;
+    std::FILE* out_;
+    std::function<int()> columns_;
+    bool drawn_ = false;
+    std::chrono::steady_clock::time_point last_{};
+};
+
+// `line` cut to fit in `columns` - 1 places, so a terminal never wraps it
+// (writing into the last column may). UTF-8 aware: a character is a place.
+std::string fit_to_width(const std::string& line, int columns);
+
+}  // namespace vq::cli

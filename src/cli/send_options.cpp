@@ -1,0 +1,92 @@
+#include "cli/send_options.h"
+
+#include <QCommandLineParser>
+#include <cmath>
+
+#include "link/port_map.h"
+
+namespace vq::cli {
+namespace {
+
+const char* kDescription =
+    "Sends a firmware image to a device over a serial port, exactly as the Vellquin Tool window does.\n"
+    "\n"
+    "Outcome lines on stdout: \"Sending Finished!\", \"Sending Cancelled!\", \"Sending Request is Rejected\",\n"
+    "\"Sending Finised!\" (stopped), \"Invalid Serial Port\" and \"Serial port is invalid!\", \"Serial port is\n"
+    "using!\", \"File Not Exisits!\". Endings without such a line are explained on stderr.\n"
+    "\n"
+    "Progress: a redrawn bar on a terminal; otherwise one \"NN%\" line per block.\n"
+    "Ctrl-C (or SIGTERM) cancels the transfer with CAN to the device; a second one quits at once.\n"
+    "A device that stays silent keeps the sender waiting until then, or until --timeout runs out.\n"
+    "\n"
+    "Exit status: 0 finished, 1 other failure, 2 bad arguments, 3 invalid port, 4 port busy, not\n"
+    "permitted or failed to open, 5 file missing or unreadable, 6 file empty, 7 rejected by the device,\n"
+    "8 cancelled by the device, 9 gave up after 10 NAKs, 10 end of transmission not acknowledged,\n"
+    "11 stopped by Ctrl-C or SIGTERM, 12 stopped by --timeout.\n"
+    "\n"
+    "COM1..COM9 are numbered as in the window.\n"
+    "\n";
+
+struct Parser {
+    Parser() {
+        parser.setApplicationDescription(QString::fromLatin1(kDescription) +
+                                         QString::fromLatin1(kPortsEnvironmentHelp));
+        parser.addOptions({help, version, port, list, trace, timeout});
+        parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The image to send."));
+    }
+    QCommandLineParser parser;
+    const QCommandLineOption help{QStringList{"h", "help"}, "Show this help and exit."};
+    const QCommandLineOption version{QStringList{"v", "version"}, "Show the version and exit."};
+    const QCommandLineOption port{QStringList{"p", "port"},
+                                  "COM1..COM9, numbered as in the window, or a device path (/dev/ttyUSB0, "
+                                  "/dev/pts/7). Default: the first port the window lists.",
+                                  "PORT"};
+    const QCommandLineOption list{QStringList{"l", "list"},
+                                  "List each COM number with its device and whether it is free, busy or "
+                                  "not permitted, then exit."};
+    const QCommandLineOption trace{QStringList{"t", "trace"},
+                                   "Write every transmission and reply with its time to FILE, after a header "
+                                   "that names the port and the file, and end it with the outcome.",
+                                   "FILE"};
+    const QCommandLineOption timeout{QStringList{"timeout"},
+                                     "Stop the upload after SECONDS as Ctrl-C does, with CAN to the device; "
+                                     "the exit status is then 12.",
+                                     "SECONDS"};
+};
+
+}  // namespace
+
+ParsedSendOptions parse_send_options(const QStringList& arguments) {
+    Parser p;
+    ParsedSendOptions parsed;
+    SendOptions& o = parsed.options;
+    if (!p.parser.parse(arguments)) {
+        parsed.error = p.parser.errorText().toStdString();
+        return parsed;
+    }
+    o.help = p.parser.isSet(p.help);
+    o.version = p.parser.isSet(p.version);
+    o.list = p.parser.isSet(p.list);
+    if (o.help || o.version) return parsed;
+
+    if (p.parser.isSet(p.port)) {
+        o.port = p.parser.value(p.port).trimmed().toStdString();
+        if (o.port->empty()) parsed.error = "--port needs a COM name or a device path";
+    }
+    o.trace = p.parser.value(p.trace).toStdString();
+    if (p.parser.isSet(p.timeout)) {
+        bool number = false;
+        const double seconds = p.parser.value(p.timeout).toDouble(&number);
+        if (!number || !std::isfinite(seconds) || seconds <= 0 || seconds > 1e6)
+            parsed.error = "--timeout needs a number of seconds above 0";
+        o.timeout = seconds;
+    }
+    const QStringList files = p.parser.positionalArguments();
+    if (files.size() == 1) o.file = files.front().toStdString();
+    if (parsed.error.empty() && !o.list && files.size() != 1) parsed.error = "give exactly one FILE (see --help)";
+    return parsed;
+}
+
+QString send_help() { return Parser().parser.helpText(); }
+
+}  // namespace vq::cli

@@ -1,0 +1,52 @@
+#include "cli/trace_writer.h"
+
+#include "protocol/report.h"
+
+namespace vq::cli {
+
+TraceWriter::TraceWriter(std::FILE* file, const TraceHeader& h) : file_(file) {
+    std::fprintf(file_, "# %s\n", h.program.c_str());
+    std::fprintf(file_, "# port %s%s\n", h.port.c_str(), h.device.empty() ? "" : (" = " + h.device).c_str());
+    std::fprintf(file_, "# file %s, %s\n", h.file.c_str(), h.size < 0 ? "not found" : describe_size(h.size).c_str());
+    std::fflush(file_);
+}
+
+void TraceWriter::on_block(std::int32_t index, std::int32_t, std::uint8_t) { block_index_ = index; }
+
+void TraceWriter::on_transmission(Transmission kind, std::span<const std::uint8_t, kFrameSize> f, double time) {
+    char text[96];
+    switch (kind) {
+    case Transmission::WakeUp: std::snprintf(text, sizeof text, "send wake-up"); break;
+    case Transmission::Data:
+        // The number on the wire wraps after 255; the block's place in the image does not.
+        std::snprintf(text, sizeof text, "send block %d (number %u) crc 0x%02X%02X", block_index_ + 1, f[1], f[1027],
+                      f[1028]);
+        break;
+    case Transmission::Cancel: std::snprintf(text, sizeof text, "send CAN"); break;
+    case Transmission::EndOfTransmission: std::snprintf(text, sizeof text, "send EOT"); break;
+    }
+    line(time, text);
+}
+
+void TraceWriter::on_reply(const Reply& r, double time) {
+    static const char* codes[] = {"start request", "ACK", "NAK", "CAN", "no usable answer"};
+    char text[96];
+    if (r.byte)
+        std::snprintf(text, sizeof text, "read 0x%02X %s", *r.byte, codes[r.code]);
+    else
+        std::snprintf(text, sizeof text, "read nothing");
+    line(time, text);
+}
+
+void TraceWriter::finish(const UploadResult& result, const std::string& ending, int exit_status) {
+    std::fprintf(file_, "# outcome %s: %s (exit status %d)\n", to_string(result.end), ending.c_str(), exit_status);
+    std::fflush(file_);
+}
+
+void TraceWriter::line(double time, const std::string& text) {
+    if (!start_) start_ = time;
+    std::fprintf(file_, "%10.6f %s\n", time - *start_, text.c_str());
+    std::fflush(file_);
+}
+
+}  // namespace vq::cli

@@ -1,0 +1,43 @@
+#pragma once
+// --trace: a header that says what was sent where, a timestamped line for
+// every transmission and every reply read, and the outcome at the end.
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+
+#include "protocol/upload.h"
+
+namespace vq::cli {
+
+struct TraceHeader {
+    std::string program;      // "vellquin-send 1.0.0"
+    std::string port;         // the choice, "COM1"
+    std::string device;       // what it stands for, "/dev/ttyUSB0"; may be empty
+    std::string file;
+    std::int64_t size = -1;   // -1 when the file cannot be found
+};
+
+class TraceWriter final : public UploadObserver {
+public:
+    // Takes `file` over and writes the header at once.
+    TraceWriter(std::FILE* file, const TraceHeader& header);
+    ~TraceWriter() override { std::fclose(file_); }
+    TraceWriter(const TraceWriter&) = delete;
+    TraceWriter& operator=(const TraceWriter&) = delete;
+
+    void on_block(std::int32_t index, std::int32_t total, std::uint8_t number) override;
+    void on_transmission(Transmission kind, std::span<const std::uint8_t, kFrameSize> frame, double time) override;
+    void on_reply(const Reply& reply, double time) override;
+    // The last line: how the upload ended and the exit status it gave.
+    void finish(const UploadResult& result, const std::string& ending, int exit_status);
+
+private:
+    void line(double time, const std::string& text);
+    std::FILE* file_;
+    std::optional<double> start_;
+    std::int32_t block_index_ = -1;
+};
+
+}  // namespace vq::cli

@@ -1,0 +1,82 @@
+// The command line's pieces: options, fitting a line to the terminal, the trace.
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <fstream>
+
+#include "cli/progress_printer.h"
+#include "cli/send_options.h"
+#include "cli/trace_writer.h"
+#include "support/temp_file.h"
+
+namespace vq::cli {
+namespace {
+
+TEST(SendOptions, BadLinesAreUsageErrorsInPlainWords) {
+    const struct {
+        QStringList args;
+        std::string error;  // empty: accepted
+    } rows[] = {
+        {{"fw.bin"}, ""},
+        {{"--port", "COM3", "--timeout", "2.5", "fw.bin"}, ""},
+        {{"--list"}, ""},
+        {{"--port", "", "fw.bin"}, "--port needs a COM name or a device path"},
+        {{"--port", " ", "fw.bin"}, "--port needs a COM name or a device path"},
+        {{"--timeout", "abc", "fw.bin"}, "--timeout needs a number of seconds above 0"},
+        {{"--timeout", "0", "fw.bin"}, "--timeout needs a number of seconds above 0"},
+        {{}, "give exactly one FILE (see --help)"},
+        {{"a.bin", "b.bin"}, "give exactly one FILE (see --help)"},
+        {{"--help-all"}, "Unknown option 'help-all'."},
+    };
+    for (const auto& r : rows) {
+        const ParsedSendOptions parsed = parse_send_options(QStringList{"vellquin-send"} + r.args);
+        EXPECT_EQ(parsed.error, r.error) << r.args.join(' ').toStdString();
+    }
+    const SendOptions o = parse_send_options({"vellquin-send", "-p", "COM3", "--timeout", "2.5", "fw.bin"}).options;
+    EXPECT_EQ(o.port, "COM3");
+    EXPECT_EQ(o.timeout, 2.5);
+    EXPECT_EQ(o.file, "fw.bin");
+    EXPECT_FALSE(send_help().contains("--help-all"));
+}
+
+TEST(FitToWidth, KeepsALineOffTheTerminalsLastColumn) {
+    const struct { std::string line; int columns; std::string fitted; } rows[] = {
+        {"Block 2 of 20", 80, "Block 2 of 20"},
+        {"Block 2 of 20", 8, "Block 2"},
+        {"a \u00B7 b \u00B7 c", 5, "a \u00B7 "},  // a middle dot is one place, three bytes
+        {"anything", 1, ""},
+        {"", 10, ""},
+    };
+    for (const auto& r : rows) EXPECT_EQ(fit_to_width(r.line, r.columns), r.fitted) << r.line << " in " << r.columns;
+}
+
+TEST(TraceWriter, HasAHeaderNamesEachBlockBesideItsWireNumberAndEndsWithTheOutcome) {
+    test::TempDir dir;
+    const std::string path = dir.file("trace.txt");
+    {
+        TraceWriter trace(std::fopen(path.c_str(), "w"), {"vellquin-send 1.0.0", "COM1", "/dev/pts/3", "fw.bin", 263000});
+        std::array<std::uint8_t, kFrameSize> frame{};
+        frame[0] = 0x02, frame[1] = 1, frame[1027] = 0xAB, frame[1028] = 0xCD;
+        trace.on_block(256, 257, 1);
+        trace.on_transmission(Transmission::Data, frame, 10.0);
+        trace.on_reply({kAck, std::uint8_t{0x06}}, 10.1);
+        UploadResult finished;
+        finished.end = UploadEnd::Finished;
+        trace.finish(finished, "Sent 263000 bytes in 257 blocks", 0);
+    }
+    std::ifstream in(path);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         "# vellquin-send 1.0.0",
+                         "# port COM1 = /dev/pts/3",
+                         "# file fw.bin, 263000 bytes, 257 blocks",
+                         "  0.000000 send block 257 (number 1) crc 0xABCD",
+                         "  0.100000 read 0x06 ACK",
+                         "# outcome finished: Sent 263000 bytes in 257 blocks (exit status 0)",
+                     }));
+}
+
+}  // namespace
+}  // namespace vq::cli
