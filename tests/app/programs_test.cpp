@@ -5,21 +5,24 @@
 #include "support/qt_print.h"
 #include <signal.h>
 
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QThread>
 #include <filesystem>
 #include <fstream>
 
-#include "support/child_process.h"
 #include "support/temp_file.h"
 
 namespace {
 
 const QString kBin = QStringLiteral(VQ_BIN_DIR);
-std::string bin(const char* program) { return std::string(VQ_BIN_DIR) + "/" + program; }
-// Who runs the senders whose port must be left free: another user when
-// this is root (root opens a port another program holds exclusively).
-const int kUser = ::geteuid() == 0 ? 65534 : -1;
+// Root may open what others may not, a port held exclusively among them:
+// as root, the tests that need an ordinary user run their programs as nobody.
+const bool kRoot = ::geteuid() == 0;
 
 std::vector<std::uint8_t> read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -53,21 +56,47 @@ struct Device {
     QString path;
 };
 
+// How a program is run, beyond its arguments.
+struct How {
+    QString program = QStringLiteral("vellquin-send");
+    QStringList env{};                             // NAME=value; NAME= removes it
+    std::vector<std::pair<int, int>> signals_at{};  // (milliseconds after the start, signal)
+    bool stdout_reader_gone = false;               // stdout is a pipe whose reader has gone
+    bool as_nobody = false;                        // when this is root
+};
+
 struct Sent {
     int exit_code;
     QStringList out;  // stdout lines
     QString err;
+    bool crashed;     // ended by a signal
 };
 
-Sent send(const QStringList& args, const QStringList& env = {}) {
+Sent send(const QStringList& args, const How& how = {}) {
     QProcess p;
     QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
-    for (const QString& kv : env) e.insert(kv.section('=', 0, 0), kv.section('=', 1));
+    for (const QString& kv : how.env) {
+        if (kv.endsWith('=')) e.remove(kv.chopped(1));
+        else e.insert(kv.section('=', 0, 0), kv.section('=', 1));
+    }
     p.setProcessEnvironment(e);
-    p.start(kBin + "/vellquin-send", args);
+    p.setChildProcessModifier([&how] {  // in the child, before it runs the program
+        int gone[2];
+        if (how.stdout_reader_gone && ::pipe(gone) == 0) ::dup2(gone[1], 1), ::close(gone[0]), ::close(gone[1]);
+        if (how.as_nobody && kRoot && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
+            ::_exit(127);
+    });
+    p.start(kBin + "/" + how.program, args);
+    p.waitForStarted();
+    QElapsedTimer clock;
+    clock.start();
+    for (auto [ms, signo] : how.signals_at) {
+        QThread::msleep(static_cast<unsigned long>(std::max<qint64>(0, ms - clock.elapsed())));
+        ::kill(static_cast<pid_t>(p.processId()), signo);
+    }
     p.waitForFinished(60000);
     return {p.exitCode(), QString::fromLocal8Bit(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts),
-            QString::fromLocal8Bit(p.readAllStandardError())};
+            QString::fromLocal8Bit(p.readAllStandardError()), p.exitStatus() == QProcess::CrashExit};
 }
 
 TEST(Programs, A20KBImageArrivesByteForByteAndTheExitStatusIs0) {
@@ -132,15 +161,15 @@ TEST(Programs, PortsAreNamedByComNumberOrByPath) {
     const std::string file = dir.write("fw.bin", pattern(100));
     Device device({});
     const QString env = "VELLQUIN_PORTS=" + device.path;
-    EXPECT_EQ(send({"--port", "COM1", QString::fromStdString(file)}, {env}).exit_code, 0);
-    EXPECT_EQ(send({QString::fromStdString(file)}, {env}).exit_code, 0) << "the first port the window lists";
+    EXPECT_EQ(send({"--port", "COM1", QString::fromStdString(file)}, {.env = {env}}).exit_code, 0);
+    EXPECT_EQ(send({QString::fromStdString(file)}, {.env = {env}}).exit_code, 0) << "the first port the window lists";
 
-    const Sent missing = send({"--port", "COM2", QString::fromStdString(file)}, {env});
+    const Sent missing = send({"--port", "COM2", QString::fromStdString(file)}, {.env = {env}});
     EXPECT_EQ(missing.exit_code, 4);
     EXPECT_EQ(missing.out, QStringList{"Serial port is using!"});
     EXPECT_TRUE(missing.err.contains("COM2 names no serial device")) << missing.err.toStdString();
 
-    const Sent invalid = send({"--port", "COM0", QString::fromStdString(file)}, {env});
+    const Sent invalid = send({"--port", "COM0", QString::fromStdString(file)}, {.env = {env}});
     EXPECT_EQ(invalid.exit_code, 3);
     EXPECT_EQ(invalid.out, (QStringList{"Invalid Serial Port", "Serial port is invalid!"}));
 
@@ -151,33 +180,33 @@ TEST(Programs, PortsAreNamedByComNumberOrByPath) {
 
 TEST(Programs, EveryProgramTellsItsVersionAndRefusesMalformedArguments) {
     const struct {
-        std::vector<std::string> args;
-        int exit_status;
-        std::string out;
+        QString program;
+        QStringList args;
+        int exit_code;
+        QStringList out;
     } rows[] = {
-        {{bin("vellquin-send"), "--version"}, 0, "vellquin-send " VQ_VERSION "\n"},
-        {{bin("vellquin-device"), "--version"}, 0, "vellquin-device " VQ_VERSION "\n"},
-        {{bin("vellquin-tool"), "--version"}, 0, "vellquin-tool " VQ_VERSION "\n"},
-        {{bin("vellquin-device"), "--nak-block", "abc"}, 2, ""},
-        {{bin("vellquin-device"), "--reply-delay", "-5"}, 2, ""},
-        {{bin("vellquin-send"), "--port", "", "fw.bin"}, 2, ""},
-        {{bin("vellquin-send"), "--port", "COM10", "fw.bin"}, 3, "Invalid Serial Port\nSerial port is invalid!\n"},
+        {"vellquin-send", {"--version"}, 0, {"vellquin-send " VQ_VERSION}},
+        {"vellquin-device", {"--version"}, 0, {"vellquin-device " VQ_VERSION}},
+        {"vellquin-tool", {"--version"}, 0, {"vellquin-tool " VQ_VERSION}},
+        {"vellquin-device", {"--nak-block", "abc"}, 2, {}},
+        {"vellquin-device", {"--reply-delay", "-5"}, 2, {}},
+        {"vellquin-send", {"--port", "COM10", "fw.bin"}, 3, {"Invalid Serial Port", "Serial port is invalid!"}},
     };
     for (const auto& r : rows) {
-        const auto got = vq::test::run_child({.args = r.args, .env = {"VELLQUIN_PORTS=/dev/vq-no-such-port"}});
-        EXPECT_EQ(got.exit_status, r.exit_status) << r.args[1] << " " << got.err;
-        EXPECT_EQ(got.out, r.out) << r.args[1];
+        const Sent got = send(r.args, {.program = r.program, .env = {"VELLQUIN_PORTS=/dev/vq-no-such-port"}});
+        EXPECT_EQ(got.exit_code, r.exit_code) << r.args.join(' ').toStdString() << got.err.toStdString();
+        EXPECT_EQ(got.out, r.out) << r.args.join(' ').toStdString();
     }
 }
 
 TEST(Programs, EveryWayOfStoppingCancelsReleasesThePortAndEndsWithItsStatus) {
     struct Case {
         const char* name;
-        std::vector<std::string> options;
+        QStringList options;
         std::vector<std::pair<int, int>> signals_at;  // ms after the start, signal
         bool stdout_reader_gone;
-        int exit_status;
-        std::string said, not_said;  // on stderr
+        int exit_code;
+        QString said, not_said;  // on stderr
     };
     const Case cases[] = {
         {"Ctrl-C", {}, {{1500, SIGINT}}, false, 11, "press Ctrl-C again", ""},
@@ -187,25 +216,21 @@ TEST(Programs, EveryWayOfStoppingCancelsReleasesThePortAndEndsWithItsStatus) {
         {"Ctrl-C twice", {}, {{1500, SIGINT}, {1530, SIGINT}}, false, 11, "interrupted", ""},
     };
     vq::test::TempDir dir;
-    const std::string file = dir.write("fw.bin", pattern(5000));
+    const QString file = QString::fromStdString(dir.write("fw.bin", pattern(5000)));
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Device device({"--silent"});
-        const std::string port = device.path.toStdString();
-        ::chmod(port.c_str(), 0666);
-        std::vector<std::string> args{bin("vellquin-send"), "--port", port, file};
-        args.insert(args.end() - 1, c.options.begin(), c.options.end());
-        const auto got = vq::test::run_child(
-            {.args = args, .signals_at = c.signals_at, .stdout_reader_gone = c.stdout_reader_gone, .as_user = kUser});
-        EXPECT_TRUE(got.exited) << "ended by signal " << got.signal;
-        EXPECT_EQ(got.exit_status, c.exit_status) << got.err;
-        EXPECT_NE(got.err.find(c.said), std::string::npos) << got.err;
-        if (!c.not_said.empty()) {
-            EXPECT_EQ(got.err.find(c.not_said), std::string::npos) << got.err;
+        ::chmod(device.path.toLocal8Bit().constData(), 0666);
+        const Sent got = send(QStringList{"--port", device.path} + c.options + QStringList{file},
+                              {.signals_at = c.signals_at, .stdout_reader_gone = c.stdout_reader_gone, .as_nobody = true});
+        EXPECT_FALSE(got.crashed);
+        EXPECT_EQ(got.exit_code, c.exit_code) << got.err.toStdString();
+        EXPECT_TRUE(got.err.contains(c.said)) << got.err.toStdString();
+        if (!c.not_said.isEmpty()) {
+            EXPECT_FALSE(got.err.contains(c.not_said)) << got.err.toStdString();
         }
-        const auto listed = vq::test::run_child(
-            {.args = {bin("vellquin-send"), "--list"}, .env = {"VELLQUIN_PORTS=" + port}, .as_user = kUser});
-        EXPECT_NE(listed.out.find(" free"), std::string::npos) << "the port is released: " << listed.out;
+        const Sent listed = send({"--list"}, {.env = {"VELLQUIN_PORTS=" + device.path}, .as_nobody = true});
+        EXPECT_TRUE(listed.out.join("").contains(" free")) << "the port is released: " << listed.out.join("").toStdString();
         if (c.signals_at.size() == 1) {
             EXPECT_TRUE(device.log().contains("cancel after")) << "CAN on the wire";
         }
@@ -213,42 +238,38 @@ TEST(Programs, EveryWayOfStoppingCancelsReleasesThePortAndEndsWithItsStatus) {
 }
 
 TEST(Programs, APortOrAFileTheUserMayNotOpenIsNamedWithItsFix) {
-    if (kUser < 0) GTEST_SKIP() << "runs the sender as another user, which needs root";
+    if (!kRoot) GTEST_SKIP() << "runs the sender as another user, which needs root";
     vq::test::TempDir dir;
-    const std::string file = dir.write("fw.bin", pattern(100));
-    const std::string locked = dir.write("locked.bin", pattern(100));
-    ::chmod(locked.c_str(), 0600);
+    const QString file = QString::fromStdString(dir.write("fw.bin", pattern(100)));
+    const QString locked = QString::fromStdString(dir.write("locked.bin", pattern(100)));
+    ::chmod(locked.toLocal8Bit().constData(), 0600);
     Device device({});
-    const std::string port = device.path.toStdString();
-    const std::string not_permitted = port + " exists but you may not open it: add yourself to the dialout group";
+    const QString not_permitted = device.path + " exists but you may not open it: add yourself to the dialout group";
     const struct {
         const char* name;
         mode_t port_mode;
-        std::vector<std::string> args;
-        int exit_status;
-        std::string out, said;
+        QStringList args;
+        int exit_code;
+        QString out, said;
     } rows[] = {
-        {"--port COM1", 0600, {"--port", "COM1", file}, 4, "Serial port is using!\n", not_permitted},
-        {"the first port", 0600, {file}, 4, "Serial port is using!\n", not_permitted},
-        {"an unreadable file", 0666, {"--port", "COM1", locked}, 5, "File Not Exisits!\n",
+        {"--port COM1", 0600, {"--port", "COM1", file}, 4, "Serial port is using!", not_permitted},
+        {"the first port", 0600, {file}, 4, "Serial port is using!", not_permitted},
+        {"an unreadable file", 0666, {"--port", "COM1", locked}, 5, "File Not Exisits!",
          "The file cannot be read (permission denied): " + locked},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.name);
-        ::chmod(port.c_str(), r.port_mode);
-        std::vector<std::string> args{bin("vellquin-send")};
-        args.insert(args.end(), r.args.begin(), r.args.end());
-        const auto got = vq::test::run_child({.args = args, .env = {"VELLQUIN_PORTS=" + port}, .as_user = kUser});
-        EXPECT_EQ(got.exit_status, r.exit_status) << got.err;
-        EXPECT_EQ(got.out, r.out);
-        EXPECT_NE(got.err.find(r.said), std::string::npos) << got.err;
+        ::chmod(device.path.toLocal8Bit().constData(), r.port_mode);
+        const Sent got = send(r.args, {.env = {"VELLQUIN_PORTS=" + device.path}, .as_nobody = true});
+        EXPECT_EQ(got.exit_code, r.exit_code) << got.err.toStdString();
+        EXPECT_EQ(got.out, QStringList{r.out});
+        EXPECT_TRUE(got.err.contains(r.said)) << got.err.toStdString();
     }
 }
 
 TEST(Programs, TheWindowSaysWhenThereIsNoDisplayAndIsCaptionedForm1WhenThereIsOne) {
-    const auto none = vq::test::run_child(
-        {.args = {bin("vellquin-tool")}, .env = {"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="}});
-    EXPECT_EQ(none.exit_status, 1);
+    const Sent none = send({}, {.program = "vellquin-tool", .env = {"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="}});
+    EXPECT_EQ(none.exit_code, 1);
     EXPECT_EQ(none.err, "vellquin-tool: no display was found to open the window on; vellquin-send sends without one\n");
 
     if (::access("/usr/bin/Xvfb", X_OK) != 0 || ::access("/usr/bin/xprop", X_OK) != 0)
@@ -280,4 +301,3 @@ TEST(Programs, TheWindowSaysWhenThereIsNoDisplayAndIsCaptionedForm1WhenThereIsOn
 }
 
 }  // namespace
-

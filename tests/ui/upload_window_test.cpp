@@ -164,36 +164,22 @@ TEST(StatusLine, EachEndingLeavesItsOwnText) {
 }
 
 TEST(StatusLine, TheEndingStaysUntilTheFileOrThePortChanges) {
-    const struct {
-        const char* change;
-        std::function<void(VirtualWindow&)> make;
-        QString shown;  // empty: the ending stays
-    } rows[] = {
-        {"none: the dialog cancelled, the port chosen again",
-         [](VirtualWindow& v) {
-             v.dialog.next.clear();
-             v.window.Command1->click();
-             v.window.Combo1->setEditText("COM1");
-         },
-         ""},
-        {"the port", [](VirtualWindow& v) { v.window.Combo1->setEditText("COM3"); }, "COM3 \u00B7 fw.bin: not found"},
-        {"the file",
-         [](VirtualWindow& v) {
-             v.dialog.next = "other.bin";
-             v.window.Command1->click();
-         },
-         "COM1 \u00B7 other.bin: not found"},
-    };
-    for (const auto& r : rows) {
-        SCOPED_TRACE(r.change);
-        VirtualWindow v;
-        v.window.Command2_Click();  // twice: the first ending must not be the last to follow the choice
-        v.window.Command2_Click();
-        const QString ending = v.window.StatusLine->text();
-        ASSERT_EQ(ending, "Sent 10000 bytes in 10 blocks");
-        r.make(v);
-        EXPECT_EQ(v.window.StatusLine->text(), r.shown.isEmpty() ? ending : r.shown);
-    }
+    VirtualWindow v;
+    const QString ending = "Sent 10000 bytes in 10 blocks";
+    v.window.Command2_Click();
+    v.window.Combo1->setEditText("COM3");
+    EXPECT_EQ(v.window.StatusLine->text(), "COM3 \u00B7 fw.bin: not found") << "a new port";
+
+    v.window.Combo1->setEditText("COM1");
+    v.window.Command2_Click();
+    v.dialog.next.clear();
+    v.window.Command1->click();  // cancelled
+    v.window.Combo1->setEditText("COM1");
+    EXPECT_EQ(v.window.StatusLine->text(), ending) << "nothing changed";
+
+    v.dialog.next = "other.bin";
+    v.window.Command1->click();
+    EXPECT_EQ(v.window.StatusLine->text(), "COM1 \u00B7 other.bin: not found") << "a new file";
 }
 
 TEST(StatusLine, ShowsThePhasesAndBlocksInOrderAndRedrawsAtMostTenTimesASecond) {
@@ -219,26 +205,35 @@ TEST(StatusLine, ShowsThePhasesAndBlocksInOrderAndRedrawsAtMostTenTimesASecond) 
     EXPECT_LT(v.window.status_redraws(), 10 * seconds + 10) << "about ten redraws a second at most";
 }
 
-// The real thing: the window, the Qt link and real time against the
-// simulated device on a pty, with the window's own message box.
+// The real thing: the window, its file dialog, the Qt link and real time
+// against the simulated device on a pty, with the window's own message box.
+// The dialog, opened again during the upload, leaves the upload its timing.
 TEST(UploadWindow, ChooseAFileSendItAndSeeEveryPercentageAndSendingFinished) {
     sim::PtyDevice device;
     device.start();
     QtSerialLink link(PortMap(std::vector<PortEntry>{{device.path(), "simulated device"}}));
     EventClock clock;
     LocalFileSystem files;
-    ChosenFile dialog;
+    QtFileDialog dialog;
     test::TempDir dir;
     std::vector<std::uint8_t> image(3000);
     for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i);
-    dialog.next = dir.write("fw.bin", image);
+    const std::string file = dir.write("fw.bin", image);
 
     Form1 window({link, clock, files, dialog, nullptr, nullptr});
     window.Form_Load();
     window.show();
     ASSERT_EQ(window.Combo1->currentText(), "COM1");
+    auto open_dialog = [&] {
+        for (auto* d : window.findChildren<QFileDialog*>())
+            if (d->isVisible()) return d;
+        return static_cast<QFileDialog*>(nullptr);
+    };
     window.Command1->click();
-    EXPECT_EQ(window.Text1->text().toStdString(), dialog.next);
+    ASSERT_NE(open_dialog(), nullptr);
+    open_dialog()->selectFile(QString::fromStdString(file));
+    static_cast<QDialog*>(open_dialog())->accept();  // as its Open button does
+    EXPECT_EQ(window.Text1->text().toStdString(), file);
 
     std::vector<QString> shown;
     QObject::connect(window.Text4, &QLineEdit::textChanged, [&](const QString& t) {
@@ -254,9 +249,19 @@ TEST(UploadWindow, ChooseAFileSendItAndSeeEveryPercentageAndSendingFinished) {
         }
     });
     poll.start(20);
+    QTimer::singleShot(300, [&] { window.Command1->click(); });
+    QTimer::singleShot(5000, [&] {  // ends the stall a blocking dialog would cause
+        if (auto* d = open_dialog()) d->reject();
+    });
+    QElapsedTimer elapsed;
+    elapsed.start();
     window.Command2->click();
     poll.stop();
 
+    EXPECT_LT(elapsed.elapsed(), 3000) << "the upload went on while the dialog was open";
+    ASSERT_NE(open_dialog(), nullptr) << "the dialog is still open after the upload";
+    open_dialog()->reject();
+    EXPECT_EQ(window.Text1->text().toStdString(), file) << "cancelled: the previous choice again";
     EXPECT_EQ(shown, (std::vector<QString>{"34%", "68%", "100%"}));
     EXPECT_EQ(box_text, "Sending Finished!");
     EXPECT_EQ(window.Text4->text(), " ");
@@ -264,47 +269,6 @@ TEST(UploadWindow, ChooseAFileSendItAndSeeEveryPercentageAndSendingFinished) {
     EXPECT_FALSE(link.PortOpen());
     ASSERT_EQ(device.images().size(), 1u);
     EXPECT_TRUE(std::equal(image.begin(), image.end(), device.images()[0].begin()));
-}
-
-// The file dialog runs in the window's own event loop: opened during an
-// upload, it leaves the upload its timing.
-TEST(UploadWindow, OpenFileDuringAnUploadLeavesItsTimingAlone) {
-    sim::PtyDevice device;
-    device.start();
-    QtSerialLink link(PortMap(std::vector<PortEntry>{{device.path(), ""}}));
-    EventClock clock;
-    LocalFileSystem files;
-    QtFileDialog dialog;
-    test::RecordingMessages messages;
-    test::TempDir dir;
-    const std::string file = dir.write("fw.bin", std::vector<std::uint8_t>(3000, 0x33));
-    Form1 window({link, clock, files, dialog, &messages, nullptr});
-    window.Form_Load();
-    window.show();
-    auto open_dialog = [&] {
-        for (auto* d : window.findChildren<QFileDialog*>())
-            if (d->isVisible()) return d;
-        return static_cast<QFileDialog*>(nullptr);
-    };
-
-    window.Command1->click();
-    ASSERT_NE(open_dialog(), nullptr);
-    open_dialog()->selectFile(QString::fromStdString(file));
-    static_cast<QDialog*>(open_dialog())->accept();  // as the Open button does
-    ASSERT_EQ(window.Text1->text().toStdString(), file);
-
-    QTimer::singleShot(300, [&] { window.Command1->click(); });
-    QTimer::singleShot(5000, [&] {  // ends the stall a blocking dialog would cause
-        if (auto* d = open_dialog()) d->reject();
-    });
-    QElapsedTimer elapsed;
-    elapsed.start();
-    window.Command2_Click();
-    EXPECT_EQ(messages.shown, std::vector<std::string>{"Sending Finished!"});
-    EXPECT_LT(elapsed.elapsed(), 3000) << "the upload went on while the dialog was open";
-    ASSERT_NE(open_dialog(), nullptr) << "the dialog is still open after the upload";
-    open_dialog()->reject();
-    EXPECT_EQ(window.Text1->text().toStdString(), file) << "cancelled: the previous choice again";
 }
 
 }  // namespace
