@@ -283,6 +283,9 @@ TEST(Programs, TheWindowSaysWhenThereIsNoDisplayAndIsCaptionedForm1WhenThereIsOn
     env.insert("DISPLAY", display);
     env.insert("QT_QPA_PLATFORM", "xcb");
     env.insert("VELLQUIN_PORTS", "/dev/vq-no-such-port");
+    // The X keyboard library strndup()s a buffer with no NUL at its end:
+    // valid C, but AddressSanitizer's strict string checks report it.
+    if (env.contains("ASAN_OPTIONS")) env.insert("ASAN_OPTIONS", env.value("ASAN_OPTIONS") + ":strict_string_checks=0");
     tool.setProcessEnvironment(env);
     tool.start(kBin + "/vellquin-tool");
     QString caption;
