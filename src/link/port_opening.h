@@ -34,8 +34,9 @@ inline bool names_a_port(int number) { return number >= 1 && number <= 9; }
 // this link holds open on another number is closed first.
 //
 // A choice that names no port 1 to 9 shows "Invalid Serial Port" and
-// touches no link operation. A failing link operation gives kPortFailed with no message; the
-// steps before it took effect, and a port this call opened stays open.
+// touches no link operation. A failing link operation gives kPortFailed
+// with no message; the steps before it took effect, and a port this call
+// opened stays open.
 // `cause`, when given, receives what failed.
 std::int16_t init_serial_port(std::string_view choice, SerialLink& link, MessageBox& messages,
                               std::string* cause = nullptr);

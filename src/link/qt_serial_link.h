@@ -14,8 +14,8 @@
 #include <optional>
 
 #include "link/port_map.h"
-#include "protocol/serial_link.h"
 #include "protocol/failure.h"
+#include "protocol/serial_link.h"
 
 namespace vq {
 

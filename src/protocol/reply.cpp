@@ -2,8 +2,8 @@
 
 #include <limits>
 
-#include "protocol/serial_link.h"
 #include "protocol/frame.h"
+#include "protocol/serial_link.h"
 
 namespace vq {
 

@@ -4,10 +4,10 @@
 #include <limits>
 #include <new>
 
-#include "protocol/serial_link.h"
 #include "protocol/failure.h"
 #include "protocol/host.h"
 #include "protocol/image_file.h"
+#include "protocol/serial_link.h"
 #include "protocol/wait.h"
 
 namespace vq {

@@ -10,8 +10,8 @@
 #include "link/discovery.h"
 #include "link/port_errors.h"
 #include "link/port_opening.h"
-#include "protocol/serial_link.h"
 #include "protocol/report.h"
+#include "protocol/serial_link.h"
 #include "protocol/wait.h"
 
 namespace vq {
