@@ -170,7 +170,8 @@ int main(int argc, char** argv) {
                                 files,
                                 form,
                                 [&] { return init_serial_port(port.choice, link, messages, &port_cause); },
-                                &observers};
+                                &observers,
+                                options.pace};
     running = true;
     const UploadResult result = run_upload(context, options.file, options.file);
     running = false;

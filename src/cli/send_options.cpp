@@ -31,7 +31,7 @@ struct Parser {
     Parser() {
         parser.setApplicationDescription(QString::fromLatin1(kDescription) +
                                          QString::fromLatin1(kPortsEnvironmentHelp));
-        parser.addOptions({help, version, port, list, trace, timeout});
+        parser.addOptions({help, version, port, list, trace, timeout, pace});
         parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The image to send."));
     }
     QCommandLineParser parser;
@@ -52,6 +52,11 @@ struct Parser {
                                      "Stop the upload after SECONDS as Ctrl-C does, with CAN to the device; "
                                      "the exit status is then 12.",
                                      "SECONDS"};
+    const QCommandLineOption pace{QStringList{"pace"},
+                                  "fixed (the default): read each answer after the fixed wait devices are built "
+                                  "against. reply: read each answer as soon as it arrives, up to twice as fast on a "
+                                  "real line; a missed answer, or a block refused twice in a row, goes back to fixed.",
+                                  "fixed|reply", "fixed"};
 };
 
 }  // namespace
@@ -81,6 +86,9 @@ ParsedSendOptions parse_send_options(const QStringList& arguments) {
             parsed.error = "--timeout needs a number of seconds above 0";
         o.timeout = seconds;
     }
+    const QString pace = p.parser.value(p.pace);
+    if (pace == QStringLiteral("reply")) o.pace = Pace::Reply;
+    else if (pace != QStringLiteral("fixed")) parsed.error = "--pace is fixed or reply";
     const QStringList files = p.parser.positionalArguments();
     if (files.size() == 1) o.file = files.front().toStdString();
     if (parsed.error.empty() && !o.list && files.size() != 1) parsed.error = "give exactly one FILE (see --help)";

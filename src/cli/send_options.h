@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+#include "protocol/upload.h"
+
 namespace vq::cli {
 
 struct SendOptions {
@@ -15,6 +17,7 @@ struct SendOptions {
     std::optional<std::string> port;  // as given: COMn or a device path
     std::string trace;                // where to write the trace; empty for none
     std::optional<double> timeout;    // seconds, more than 0
+    Pace pace = Pace::Fixed;
     std::string file;                 // the image, UTF-8
 };
 

@@ -38,6 +38,14 @@ void TraceWriter::on_reply(const Reply& r, double time) {
     line(time, text);
 }
 
+void TraceWriter::on_pacing(Pace pace, const std::string& why) {
+    if (pace == Pace::Reply)
+        std::fprintf(file_, "# paced by replies: each answer is read as soon as it arrives\n");
+    else
+        std::fprintf(file_, "# fixed pacing from here on: %s\n", why.c_str());
+    std::fflush(file_);
+}
+
 void TraceWriter::finish(const UploadResult& result, const std::string& ending, int exit_status) {
     std::fprintf(file_, "# outcome %s: %s (exit status %d)\n", to_string(result.end), ending.c_str(), exit_status);
     std::fflush(file_);

@@ -30,6 +30,7 @@ public:
     void on_block(std::int32_t index, std::int32_t total, std::uint8_t number) override;
     void on_transmission(Transmission kind, std::span<const std::uint8_t, kFrameSize> frame, double time) override;
     void on_reply(const Reply& reply, double time) override;
+    void on_pacing(Pace pace, const std::string& why) override;
     // The last line: how the upload ended and the exit status it gave.
     void finish(const UploadResult& result, const std::string& ending, int exit_status);
 

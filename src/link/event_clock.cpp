@@ -1,19 +1,32 @@
 #include "link/event_clock.h"
 
+#include <QAbstractEventDispatcher>
 #include <QEventLoop>
 #include <QThread>
 #include <QTimer>
 #include <cmath>
 
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
+
 namespace vq {
 
 double EventClock::now() { return static_cast<double>(timer_.nsecsElapsed()) / 1e9; }
 
-void EventClock::process_events_for(double seconds) {
-    // Timers count whole milliseconds: run the event loop for those, and
-    // sleep through the last fraction, so a wait of 0.1 s ends just past
-    // 0.1 s rather than a millisecond later.
-    const int ms = static_cast<int>(std::floor(seconds * 1000.0));
+EventClock::EventClock() {
+    timer_.start();
+#ifdef __linux__
+    // Sleeps of this thread end when asked, not up to 50 microseconds later.
+    ::prctl(PR_SET_TIMERSLACK, 1UL);
+#endif
+}
+
+void EventClock::process_events_for(double seconds, const std::function<bool()>& until) {
+    // Timers count whole milliseconds and wake the loop a little late: run
+    // the event loop until a millisecond before the end, and sleep through
+    // the rest, so a wait of 0.1 s ends just past 0.1 s.
+    const int ms = static_cast<int>(std::floor(seconds * 1000.0)) - 1;
     if (ms < 1) {
         QThread::usleep(static_cast<unsigned long>(std::max(1.0, seconds * 1e6)));
         return;
@@ -21,9 +34,21 @@ void EventClock::process_events_for(double seconds) {
     const double start = now();
     QEventLoop loop;
     QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    bool held = false;
+    if (until) {
+        // The loop is about to sleep: everything pending, a received byte
+        // included, has been handled.
+        QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, &loop,
+                         [&] {
+                             if (!held && until()) {
+                                 held = true;
+                                 loop.quit();
+                             }
+                         });
+    }
     loop.exec();
     const double spent = now() - start;
-    if (spent * 1000.0 < ms)  // the loop refused to run: the application is quitting
+    if (!held && spent * 1000.0 < ms)  // the loop refused to run: the application is quitting
         QThread::usleep(static_cast<unsigned long>((ms - spent * 1000.0) * 1000.0));
 }
 

@@ -3,6 +3,7 @@
 #include <QElapsedTimer>
 #include <cerrno>
 #include <cstring>
+#include <limits>
 #include <string>
 
 #ifdef _WIN32
@@ -202,12 +203,17 @@ void QtSerialLink::Output(std::span<const std::uint8_t> bytes) {
         fail(err::WriteFailed, QStringLiteral("drain failed: ") + QString::fromLocal8Bit(std::strerror(errno)));
 }
 
-std::vector<std::uint8_t> QtSerialLink::Input() {
+int QtSerialLink::InBufferCount() {
     require_open();
     // Bytes reach Qt's buffer only through events; fetch what the OS holds.
     if (port_.bytesAvailable() == 0) port_.waitForReadyRead(0);
     if (broken_) throw *broken_;
-    const qint64 wanted = input_len_ == 0 ? port_.bytesAvailable() : input_len_;
+    return static_cast<int>(std::min<qint64>(port_.bytesAvailable(), std::numeric_limits<int>::max()));
+}
+
+std::vector<std::uint8_t> QtSerialLink::Input() {
+    const int waiting = InBufferCount();
+    const qint64 wanted = input_len_ == 0 ? waiting : input_len_;
     const QByteArray got = port_.read(wanted);
     return {got.begin(), got.end()};
 }

@@ -49,6 +49,7 @@ public:
     void setInputMode(std::int32_t mode) override;
     void setOutBufferCount(std::int16_t count) override;
     void setInBufferCount(std::int16_t count) override;
+    int InBufferCount() override;
     void Output(std::span<const std::uint8_t> bytes) override;
     std::vector<std::uint8_t> Input() override;
 

@@ -13,6 +13,12 @@ std::string plural(std::int64_t n, const char* one, const char* many) {
     return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
+std::string kilobytes_per_second(double bytes_per_second) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f kB/s", bytes_per_second / 1000.0);
+    return text;
+}
+
 std::string block_words(const UploadResult& r) { return "block " + std::to_string(r.block_index + 1); }
 
 // A stop is seen when the next block is about to be sent: every block
@@ -50,7 +56,8 @@ std::string describe_end(const UploadResult& r, const std::string& port_cause) {
     case UploadEnd::NakLimitNoAck:
         return "Gave up: the device refused " + block_words(r) + " ten times in a row";
     case UploadEnd::Finished:
-        return "Sent " + plural(r.image_length, "byte", "bytes") + " in " + plural(r.blocks_total, "block", "blocks");
+        return "Sent " + plural(r.image_length, "byte", "bytes") + " in " + plural(r.blocks_total, "block", "blocks") +
+               (r.seconds > 0 ? " at " + kilobytes_per_second(static_cast<double>(r.image_length) / r.seconds) : "");
     case UploadEnd::NoEotAck: return "No answer to the end of transmission";
     case UploadEnd::StoppedWaiting: return "Stopped before the device asked for the first block";
     case UploadEnd::StoppedAcked: return stopped_words(r, "it acknowledged the cancel");
@@ -74,13 +81,14 @@ std::string describe_progress(const TransferStats& s) {
     case Phase::Sending: break;
     }
     std::string text = "Block " + std::to_string(s.block_index() + 1) + " of " + std::to_string(s.blocks_total());
-    if (const auto rate = s.bytes_per_second()) {
-        char speed[32];
-        std::snprintf(speed, sizeof speed, "%.1f kB/s", *rate / 1000.0);
-        text += dot + speed + dot + format_duration(s.seconds_left().value_or(0)) + " left";
-    }
+    if (const auto rate = s.bytes_per_second())
+        text += dot + kilobytes_per_second(*rate) + dot + format_duration(s.seconds_left().value_or(0)) + " left";
     if (s.resends() > 0 || s.naks() > 0)
         text += dot + plural(s.resends(), "resend", "resends") + ", " + plural(s.naks(), "NAK", "NAKs");
+    if (s.pace() == Pace::Reply)
+        text += dot + "paced by replies";
+    else if (!s.fallback_reason().empty())
+        text += dot + "fixed pacing since " + s.fallback_reason();
     return text;
 }
 

@@ -51,6 +51,9 @@ public:
     virtual void setOutBufferCount(std::int16_t count) = 0;
     // Setting 0 discards every received byte not yet taken by Input.
     virtual void setInBufferCount(std::int16_t count) = 0;
+    // How many received bytes wait for Input, counting those that have
+    // reached the operating system. Fails as Input does.
+    virtual int InBufferCount() = 0;
 
     // Sends every byte, in order, and returns only once all of them have
     // left the link. Fails with err::PortNotOpen or err::WriteFailed.

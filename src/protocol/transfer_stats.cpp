@@ -30,6 +30,11 @@ void TransferStats::on_reply(const Reply& reply, double time) {
     }
 }
 
+void TransferStats::on_pacing(Pace pace, const std::string& why) {
+    pace_ = pace;
+    fallback_reason_ = why;
+}
+
 std::optional<double> TransferStats::bytes_per_second() const {
     if (acked_ == 0 || !first_data_time_) return std::nullopt;
     const double span = last_ack_time_ - *first_data_time_;
@@ -58,6 +63,9 @@ void ObserverList::on_transmission(Transmission k, std::span<const std::uint8_t,
 }
 void ObserverList::on_reply(const Reply& r, double t) {
     for (auto* o : observers_) o->on_reply(r, t);
+}
+void ObserverList::on_pacing(Pace p, const std::string& why) {
+    for (auto* o : observers_) o->on_pacing(p, why);
 }
 
 }  // namespace vq

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "protocol/upload.h"
@@ -19,6 +20,7 @@ public:
     void on_progress(int percent) override { percent_ = percent; }
     void on_transmission(Transmission kind, std::span<const std::uint8_t, kFrameSize> frame, double time) override;
     void on_reply(const Reply& reply, double time) override;
+    void on_pacing(Pace pace, const std::string& why) override;
 
     Phase phase() const { return phase_; }
     int attempt() const { return attempt_; }
@@ -32,6 +34,9 @@ public:
     std::optional<double> bytes_per_second() const;
     // Seconds until the last block is acknowledged at the speed so far.
     std::optional<double> seconds_left() const;
+    // Whether replies pace the upload, and why they stopped doing so.
+    Pace pace() const { return pace_; }
+    const std::string& fallback_reason() const { return fallback_reason_; }
 
 private:
     Phase phase_ = Phase::Starting;
@@ -46,6 +51,8 @@ private:
     std::optional<Transmission> last_sent_;
     std::optional<double> first_data_time_;
     double last_ack_time_ = 0;
+    Pace pace_ = Pace::Fixed;
+    std::string fallback_reason_;
 };
 
 // Passes every report on to several observers.
@@ -57,6 +64,7 @@ public:
     void on_progress(int percent) override;
     void on_transmission(Transmission k, std::span<const std::uint8_t, kFrameSize> f, double t) override;
     void on_reply(const Reply& r, double t) override;
+    void on_pacing(Pace p, const std::string& why) override;
 
 private:
     std::vector<UploadObserver*> observers_;

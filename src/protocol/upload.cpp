@@ -1,8 +1,10 @@
 #include "protocol/upload.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <new>
+#include <optional>
 
 #include "protocol/failure.h"
 #include "protocol/host.h"
@@ -68,7 +70,9 @@ std::int32_t checked_add(std::int32_t a, std::int64_t b) {
 
 class UploadProcedure {
 public:
-    explicit UploadProcedure(const UploadContext& c) : c_(c) {}
+    explicit UploadProcedure(const UploadContext& c) : c_(c), reply_paced_(c.pace == Pace::Reply) {
+        result_.pace = c.pace;
+    }
 
     UploadResult run(const std::string& path_text, const std::string& file_name) {
         try {
@@ -109,6 +113,7 @@ private:
         }
 
         load_image(file_name);
+        if (reply_paced_) pacing("");
         wait(timing::kAfterLoad);
 
         switch (wake_up()) {
@@ -158,16 +163,25 @@ private:
     // ---- wake-up -----------------------------------------------------------
     // Up to 101 wake-ups; when none brings the start request, polls for it.
     // A stop request is seen after every pause as well, so that no wake-up
-    // goes out once the user has stopped.
+    // goes out once the user has stopped. With fixed pacing the answer is
+    // read at once and the pause follows, so each answer is read after the
+    // next wake-up. Paced by replies, the pause ends as soon as the start
+    // request comes; the answer to the last wake-up is left for the polls
+    // all the same, where a CAN is a refusal.
     WakeUp wake_up() {
         for (int attempt = 0; attempt < timing::kWakeUpTries; ++attempt) {
             if (stop_requested()) return WakeUp::Stopped;
             phase(Phase::WakingUp, attempt);
             send_control(wire::WAKE, Transmission::WakeUp);
-            const std::int16_t code = read();
+            const bool last = attempt + 1 == timing::kWakeUpTries;
+            const std::int16_t code =
+                reply_paced_ && !last ? wait_and_read(timing::kAfterWakeUp, {kStartRequest}) : read();
             if (stop_requested()) return WakeUp::Stopped;
             if (code == kStartRequest) return WakeUp::StartRequested;
-            wait(timing::kAfterWakeUp);
+            if (!reply_paced_)
+                wait(timing::kAfterWakeUp);
+            else if (last)
+                wait_for_a_byte(timing::kAfterWakeUp);
         }
         return wait_for_start_request();
     }
@@ -177,7 +191,7 @@ private:
     WakeUp wait_for_start_request() {
         phase(Phase::WaitingForStart, 0);
         for (;;) {
-            const std::int16_t code = wait_and_read(timing::kStartPoll);
+            const std::int16_t code = wait_and_read(timing::kStartPoll, {kStartRequest, kCancel});
             if (stop_requested()) return WakeUp::Stopped;
             if (code == kStartRequest) return WakeUp::StartRequested;
             if (code == kCancel) return WakeUp::Rejected;
@@ -203,8 +217,10 @@ private:
                     sends = 0;
                 }
                 transmit(Transmission::Data);
-                const std::int16_t code = wait_and_read(timing::kAfterFrame);
+                const std::int16_t code = wait_and_read(timing::kAfterFrame, {kAck, kNak, kCancel});
+                if (reply_paced_) keep_pace_or_fall_back(code);
                 if (code == kAck) {
+                    last_ack_time_ = c_.clock.now();
                     offset_ = checked_add(offset_, kBlockSize);
                     ++number_;  // 255 is followed by 0
                     if (last_block_) return Blocks::AllAcknowledged;
@@ -263,7 +279,7 @@ private:
         for (int attempt = 0; attempt < tries; ++attempt) {
             phase(p, attempt);
             send_control(byte, kind);
-            if (wait_and_read(seconds) == kAck) return true;
+            if (wait_and_read(seconds, {kAck}) == kAck) return true;
         }
         return false;
     }
@@ -279,6 +295,7 @@ private:
     }
 
     UploadEnd end_transfer() {
+        if (first_data_time_) result_.seconds = last_ack_time_ - *first_data_time_;
         c_.form.reply_code = kNoAnswer;
         if (!acknowledged(wire::EOT, Transmission::EndOfTransmission, Phase::Ending, timing::kEotTries,
                           timing::kAfterEot))
@@ -323,9 +340,14 @@ private:
 
     // ---- transmissions and replies -----------------------------------------
     void transmit(Transmission kind) {
+        // Paced by replies, a late byte from an earlier transmission must not
+        // answer this one.
+        if (reply_paced_) c_.link.setInBufferCount(0);
         c_.link.Output(frames_.frame());
         c_.link.setOutBufferCount(0);
-        if (c_.observer) c_.observer->on_transmission(kind, frames_.frame(), c_.clock.now());
+        const double now = c_.clock.now();
+        if (kind == Transmission::Data && !first_data_time_) first_data_time_ = now;
+        if (c_.observer) c_.observer->on_transmission(kind, frames_.frame(), now);
     }
 
     void send_control(std::uint8_t byte, Transmission kind) {
@@ -339,9 +361,45 @@ private:
         return reply.code;
     }
 
-    std::int16_t wait_and_read(float seconds) {
-        wait(seconds);
-        return read();
+    // Waits `seconds` and reads the answer. Paced by replies, the wait ends
+    // as soon as a byte arrives; when that byte is not one of `ends_early`,
+    // the rest of the wait is still waited, so that retries keep their
+    // spacing.
+    std::int16_t wait_and_read(float seconds, std::initializer_list<std::int16_t> ends_early) {
+        if (!reply_paced_) {
+            wait(seconds);
+            return read();
+        }
+        const double start = c_.clock.now();
+        wait_for_a_byte(seconds);
+        const std::int16_t code = read();
+        if (std::find(ends_early.begin(), ends_early.end(), code) == ends_early.end())
+            wait(static_cast<float>(seconds - (c_.clock.now() - start)));
+        return code;
+    }
+
+    void wait_for_a_byte(float seconds) {
+        wait_seconds(seconds, c_.clock, [this] { return c_.link.InBufferCount() > 0; });
+    }
+
+    // Replies pace the upload only while the device answers each frame in
+    // its time and does not refuse one twice in a row.
+    void keep_pace_or_fall_back(std::int16_t code) {
+        const std::string block = "block " + std::to_string(result_.block_index + 1);
+        if (code == kNak && c_.form.nak_count >= 2)
+            fall_back(block + " was refused twice in a row");
+        else if (code != kAck && code != kNak && code != kCancel)
+            fall_back(block + " went unanswered");
+    }
+
+    void fall_back(const std::string& why) {
+        reply_paced_ = false;
+        result_.pace = Pace::Fixed;
+        pacing(why);
+    }
+
+    void pacing(const std::string& why) {
+        if (c_.observer) c_.observer->on_pacing(reply_paced_ ? Pace::Reply : Pace::Fixed, why);
     }
 
     void wait(float seconds) { wait_seconds(seconds, c_.clock); }
@@ -364,6 +422,9 @@ private:
     std::int32_t offset_ = 0;
     std::uint8_t number_ = 1;
     bool last_block_ = false;
+    bool reply_paced_ = false;
+    std::optional<double> first_data_time_;
+    double last_ack_time_ = 0;
 };
 
 }  // namespace

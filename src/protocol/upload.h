@@ -68,6 +68,12 @@ enum class UploadEnd {
     Failed,              // any other failure; clean-up, no message
 };
 
+// How the upload waits for the device's answers.
+enum class Pace {
+    Fixed,  // each answer is read after the fixed wait that devices were built against
+    Reply,  // each answer is read as soon as it arrives, never later than that wait
+};
+
 // Every way out of the upload that shows no message box of its own.
 bool is_silent(UploadEnd end);
 const char* to_string(UploadEnd end);
@@ -82,9 +88,12 @@ struct UploadResult {
     std::uint8_t block_number = 0;   // its number on the wire
     bool file_empty = false;         // the file had no byte to send
     bool cleanup_failed = false;     // a clean-up step failed (and was contained)
+    double seconds = 0;              // from the first data frame to the last one acknowledged
+    Pace pace = Pace::Fixed;         // how the upload was paced at its end
 };
 
 enum class Phase { Starting, WakingUp, WaitingForStart, Sending, GivingUp, Stopping, Ending };
+
 enum class Transmission { WakeUp, Data, Cancel, EndOfTransmission };
 
 // Hears what the upload does, for status displays and traces. The calls come
@@ -105,6 +114,9 @@ public:
         (void)frame, (void)time;
     }
     virtual void on_reply(const Reply&, double time) { (void)time; }
+    // How the upload is paced from here on: at the start of an upload paced
+    // by replies, and when it falls back to fixed pacing, saying why.
+    virtual void on_pacing(Pace, const std::string& why) { (void)why; }
 };
 
 struct UploadContext {
@@ -118,6 +130,9 @@ struct UploadContext {
     // 2 a link operation failed.
     std::function<std::int16_t()> init_serial_port;
     UploadObserver* observer = nullptr;
+    // Paced by replies, the upload goes back to fixed pacing for good once a
+    // data frame goes unanswered in its time or is refused twice in a row.
+    Pace pace = Pace::Fixed;
 };
 
 // Runs one whole upload. `path_text` is what the path box shows (it only

@@ -2,6 +2,8 @@
 // Time for the upload: a monotonic clock together with the event pump that
 // keeps the window alive while the upload waits.
 
+#include <functional>
+
 namespace vq {
 
 class Clock {
@@ -11,12 +13,15 @@ public:
     virtual double now() = 0;
     // Processes events (clicks, painting, received bytes) for at most about
     // `seconds`, without spinning; may return earlier. Time must advance.
-    virtual void process_events_for(double seconds) = 0;
+    // When `until` is given, returns as soon as it holds after events were
+    // processed: a byte has arrived, say.
+    virtual void process_events_for(double seconds, const std::function<bool()>& until) = 0;
 };
 
 // Returns once strictly more than `seconds` have passed on the clock,
-// processing events meanwhile. Should the clock ever step backwards, the wait
-// counts again from that point, so it always ends.
-void wait_seconds(float seconds, Clock& clock);
+// processing events meanwhile, or as soon as `until` (when given) holds.
+// Should the clock ever step backwards, the wait counts again from that
+// point, so it always ends.
+void wait_seconds(float seconds, Clock& clock, const std::function<bool()>& until = {});
 
 }  // namespace vq

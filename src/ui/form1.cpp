@@ -20,6 +20,7 @@ namespace {
 constexpr int kClientWidth = 10605;
 constexpr int kClientHeight = 4275;
 constexpr int kStatusHeight = 420;  // the status line, added below the client area
+constexpr int kToggleWidth = 1500;  // the reply pacing toggle at the status line's right end
 
 QFont verdana(double points) {
     QFont font(QStringLiteral("Verdana"));
@@ -103,12 +104,22 @@ Form1::Form1(Form1Services services, QWidget* parent)
     Label4 = place<QLabel>(this, twips(3720, 240, 2655, 615), 18, QStringLiteral("Vellquin Tool"));
     Text2 = place<QPlainTextEdit>(this, twips(240, 1800, 5200, 1950), 14.25);
     Text2->setReadOnly(true);
-    StatusLine = place<ElidingLabel>(this, twips(240, kClientHeight, kClientWidth - 480, kStatusHeight - 60), 9);
+    StatusLine = place<ElidingLabel>(
+        this, twips(240, kClientHeight, kClientWidth - 480 - kToggleWidth - 60, kStatusHeight - 60), 9);
     StatusLine->setFrameShape(QFrame::StyledPanel);
+    ReplyPacing = place<QToolButton>(
+        this, twips(kClientWidth - 240 - kToggleWidth, kClientHeight, kToggleWidth, kStatusHeight - 60), 9,
+        QStringLiteral("Reply pacing"));
+    ReplyPacing->setCheckable(true);
+    ReplyPacing->setToolTip(QStringLiteral(
+        "Read each answer of the device as soon as it arrives instead of after a fixed 0.1 s: up to twice as fast "
+        "on a real line. An upload goes back to the fixed waits if the device misses an answer or refuses a block "
+        "twice in a row."));
 
     const char* names[] = {"Label4", "Text1",  "Command1", "Text2",    "Text4",   "ProgressBar1",
-                           "Label1", "Combo1", "Command2", "Command3", "StatusLine"};
-    QWidget* widgets[] = {Label4, Text1, Command1, Text2, Text4, ProgressBar1, Label1, Combo1, Command2, Command3, StatusLine};
+                           "Label1", "Combo1", "Command2", "Command3", "StatusLine", "ReplyPacing"};
+    QWidget* widgets[] = {Label4,  Text1,  Command1, Text2,    Text4,      ProgressBar1,
+                          Label1,  Combo1, Command2, Command3, StatusLine, ReplyPacing};
     for (std::size_t i = 0; i < std::size(widgets); ++i) widgets[i]->setObjectName(QString::fromLatin1(names[i]));
 
     displays_ = std::make_unique<QtDisplays>(*ProgressBar1, *Text4);
@@ -119,6 +130,7 @@ Form1::Form1(Form1Services services, QWidget* parent)
     connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
     connect(Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
     connect(Combo1, &QComboBox::currentTextChanged, this, &Form1::show_choice);
+    connect(ReplyPacing, &QToolButton::toggled, this, &Form1::show_choice);
 }
 
 Form1::~Form1() = default;
@@ -171,7 +183,8 @@ void Form1::Command2_Click() {
                                 services_.files,
                                 form_,
                                 [this] { return init_serial_port(); },
-                                status_.get()};
+                                status_.get(),
+                                ReplyPacing->isChecked() ? Pace::Reply : Pace::Fixed};
     port_cause_.clear();
     status_->upload_started();
     last_result_ = run_upload(context, Text1->text().toStdString(), services_.CommonDialog1.FileName());
@@ -208,7 +221,7 @@ void Form1::closeEvent(QCloseEvent* event) {
 
 // The chosen port and file: which device the COM number stands for (in the
 // port list's tooltip and the status line), whether it is busy, a port the
-// user may not open, and the file's size.
+// user may not open, the file's size, and whether replies pace the upload.
 void Form1::show_choice() {
     QStringList parts;
     const int n = port_number_of(Combo1->currentText().toStdString());
@@ -241,6 +254,7 @@ void Form1::show_choice() {
                                       QString::fromStdString(describe_size(info.size()))
                                 : info.fileName() + QStringLiteral(": not found"));
     }
+    if (ReplyPacing->isChecked()) parts << QStringLiteral("paced by replies");
     status_->show_choice(parts.join(QStringLiteral(" \u00B7 ")));
 }
 

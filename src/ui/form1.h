@@ -10,6 +10,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QToolButton>
 #include <QWidget>
 #include <memory>
 #include <optional>
@@ -77,6 +78,9 @@ public:
     QPushButton* Command3;
     // Below the controls above: what is happening, and how the last upload ended.
     QLabel* StatusLine;
+    // At the right end of the status line: read each answer as soon as it
+    // arrives instead of after the fixed wait. Off at every start.
+    QToolButton* ReplyPacing;
 
 protected:
     void closeEvent(QCloseEvent* event) override;

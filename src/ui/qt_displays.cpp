@@ -10,12 +10,42 @@
 
 namespace vq {
 
+namespace {
+constexpr int kPaintIntervalMs = 100;
+}
+
+QtDisplays::QtDisplays(QProgressBar& bar, QLineEdit& percent) : bar_(bar), percent_(percent) {
+    release_.setSingleShot(true);
+    QObject::connect(&release_, &QTimer::timeout, [this] { hold_painting(false); });
+}
+
 void QtDisplays::set_progress(float value) {
+    pace_painting();
     bar_.setValue(static_cast<int>(std::lround(std::clamp(value, 0.0f, 100.0f))));
 }
 
 void QtDisplays::set_percent_text(const std::string& text) {
+    pace_painting();
     percent_.setText(QString::fromStdString(text));
+}
+
+// A change paints at once when the last paint is long enough ago; a change
+// soon after one holds painting back until the interval is over, and the
+// values set meanwhile are painted then.
+void QtDisplays::pace_painting() {
+    if (release_.isActive()) return;
+    if (!since_paint_.isValid() || since_paint_.elapsed() >= kPaintIntervalMs) {
+        since_paint_.start();
+        return;
+    }
+    hold_painting(true);
+    release_.start(static_cast<int>(kPaintIntervalMs - since_paint_.elapsed()));
+}
+
+void QtDisplays::hold_painting(bool hold) {
+    bar_.setUpdatesEnabled(!hold);  // enabling repaints what changed
+    percent_.setUpdatesEnabled(!hold);
+    if (!hold) since_paint_.start();
 }
 
 void QtMessageBox::show(const std::string& text) {

@@ -2,11 +2,13 @@
 // Qt shapes of the seams the upload and discovery talk to.
 
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QPointer>
 #include <QProgressBar>
 #include <QString>
+#include <QTimer>
 #include <functional>
 #include <string>
 
@@ -15,16 +17,23 @@
 
 namespace vq {
 
-// The progress bar and the percentage box.
+// The progress bar and the percentage box. Both take every value at once,
+// but repaint at most about ten times a second: a fast upload would
+// otherwise spend more time painting than sending.
 class QtDisplays final : public Displays {
 public:
-    QtDisplays(QProgressBar& bar, QLineEdit& percent) : bar_(bar), percent_(percent) {}
+    QtDisplays(QProgressBar& bar, QLineEdit& percent);
     void set_progress(float value) override;
     void set_percent_text(const std::string& text) override;
 
 private:
+    void pace_painting();
+    void hold_painting(bool hold);
+
     QProgressBar& bar_;
     QLineEdit& percent_;
+    QElapsedTimer since_paint_;
+    QTimer release_;
 };
 
 // The title of the message boxes.

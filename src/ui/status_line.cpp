@@ -42,13 +42,15 @@ void StatusLine::upload_ended(const UploadResult& result, const std::string& por
 
 void StatusLine::on_phase(Phase phase, int attempt) {
     stats_.on_phase(phase, attempt);
-    draw(true);
+    if (phase != Phase::Sending) draw(true);  // the sending is shown with its first block
 }
 
+// Blocks follow each other faster than anyone reads: the first is shown at
+// once, the others at most about ten times a second.
 void StatusLine::on_block(std::int32_t index, std::int32_t total, std::uint8_t number) {
-    const bool new_block = index != stats_.block_index();
+    const bool first = stats_.block_index() < 0;
     stats_.on_block(index, total, number);
-    draw(new_block);
+    draw(first);
 }
 
 void StatusLine::on_transmission(Transmission kind, std::span<const std::uint8_t, kFrameSize> frame, double time) {
@@ -59,7 +61,7 @@ void StatusLine::on_transmission(Transmission kind, std::span<const std::uint8_t
 void StatusLine::on_reply(const Reply& reply, double time) {
     now_ = time;
     stats_.on_reply(reply, time);
-    draw(false);
+    if (reply.code != kAck) draw(false);  // an acknowledged block is followed by the next at once
 }
 
 void StatusLine::draw(bool force) {

@@ -19,6 +19,7 @@ TEST(SendOptions, BadLinesAreUsageErrorsInPlainWords) {
         std::string error;  // empty: accepted
     } rows[] = {
         {{"--list"}, ""},
+        {{"--pace", "fast", "fw.bin"}, "--pace is fixed or reply"},
         {{"--port", "", "fw.bin"}, "--port needs a COM name or a device path"},
         {{"--timeout", "abc", "fw.bin"}, "--timeout needs a number of seconds above 0"},
         {{"a.bin", "b.bin"}, "give exactly one FILE (see --help)"},
@@ -28,10 +29,12 @@ TEST(SendOptions, BadLinesAreUsageErrorsInPlainWords) {
         const ParsedSendOptions parsed = parse_send_options(QStringList{"vellquin-send"} + r.args);
         EXPECT_EQ(parsed.error, r.error) << r.args.join(' ').toStdString();
     }
-    const SendOptions o = parse_send_options({"vellquin-send", "-p", "COM3", "--timeout", "2.5", "fw.bin"}).options;
+    const SendOptions o =
+        parse_send_options({"vellquin-send", "-p", "COM3", "--timeout", "2.5", "--pace", "reply", "fw.bin"}).options;
     EXPECT_EQ(o.port, "COM3");
     EXPECT_EQ(o.timeout, 2.5);
     EXPECT_EQ(o.file, "fw.bin");
+    EXPECT_EQ(o.pace, Pace::Reply);
     EXPECT_FALSE(send_help().contains("--help-all"));
 }
 

@@ -46,5 +46,17 @@ TEST(PtyUpload, DeliversAnImageWithLineControlBytesIntact) {
     EXPECT_LT(cpu_used / seconds, 0.2) << "waiting must not spin";
 }
 
+TEST(PtyUpload, PacedByRepliesA64KiBImageArrivesByteForByteInLittleMoreThanTheFirstPause) {
+    PtyUpload u;
+    const auto image = image_with_control_characters(64 * 1024);
+    QElapsedTimer wall;
+    wall.start();
+    const UploadResult result = u.run(u.dir.write("fw.bin", image), Pace::Reply);
+    EXPECT_EQ(result.end, UploadEnd::Finished);
+    EXPECT_EQ(result.pace, Pace::Reply) << "no answer was missed";
+    EXPECT_TRUE(u.received(image));
+    EXPECT_LT(wall.elapsed(), 2000) << "64 blocks in well under 0.1 s each; fixed pacing takes 7 s";
+}
+
 }  // namespace
 }  // namespace vq

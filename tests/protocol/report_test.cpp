@@ -19,6 +19,7 @@ TEST(DescribeEnd, SaysHowEachUploadEndedInPlainWords) {
     UploadResult finished = at_block(UploadEnd::Finished, 19);
     finished.image_length = 20000;
     finished.blocks_total = 20;
+    finished.seconds = 2.0;
     UploadResult empty = at_block(UploadEnd::Failed, -1);
     empty.file_empty = true;
     UploadResult lost = at_block(UploadEnd::Failed, 11);
@@ -40,7 +41,7 @@ TEST(DescribeEnd, SaysHowEachUploadEndedInPlainWords) {
         {empty, "The file is empty", 6},
         {lost, "The device was disconnected or the port failed during block 12: /dev/ttyUSB0: Input/output error", 1},
         {shrank, "The file shrank while it was read: fw.bin", 1},
-        {finished, "Sent 20000 bytes in 20 blocks", 0},
+        {finished, "Sent 20000 bytes in 20 blocks at 10.0 kB/s", 0},
         {huge, "Sent 3221225472 bytes in 3145728 blocks", 0},
         {at_block(UploadEnd::CancelledByDevice, 1), "The device cancelled the transfer at block 2", 8},
         {at_block(UploadEnd::Rejected, -1), "The device rejected the transfer before the first block", 7},

@@ -32,6 +32,7 @@ public:
         UploadRig rig;
         rig.link.set_recording(false);
         rig.clock.set_budget(45.0);  // past the 101 wake-ups; only the two open loops outlast it
+        rig.pace = coin(0.5) ? Pace::Reply : Pace::Fixed;
         image_ = test::random_image(pick_length(), static_cast<unsigned>(rng_()));
         const bool mutate_real_device = real_device_ = coin(0.5);
         // Replies may be lost, or also garbled. A garbled reply can turn a

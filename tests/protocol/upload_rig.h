@@ -24,7 +24,9 @@ struct Timeline final : UploadObserver {
     void on_phase(Phase p, int attempt) override { phases.emplace_back(p, attempt); }
     void on_block(std::int32_t index, std::int32_t, std::uint8_t) override { builds.push_back(index); }
     void on_reply(const Reply& r, double time) override { reads.push_back({time, r.code}); }
+    void on_pacing(Pace, const std::string& why) override { pacing.push_back(why); }
     std::vector<std::pair<Phase, int>> phases;
+    std::vector<std::string> pacing;
     std::vector<std::int32_t> builds;
     std::vector<Read> reads;
 };
@@ -50,7 +52,7 @@ struct UploadRig {
     UploadResult run_named(const std::string& path_text, const std::string& file_name) {
         const UploadContext context{link,  clock, displays, messages, files, form,
                                     [this] { return init_serial_port(port_choice, link, messages); },
-                                    &timeline};
+                                    &timeline, pace};
         return run_upload(context, path_text, file_name);
     }
 
@@ -70,6 +72,7 @@ struct UploadRig {
     ScriptedDevice device;
     Timeline timeline;
     std::string port_choice = "COM1";
+    Pace pace = Pace::Fixed;
 };
 
 }  // namespace vq::test

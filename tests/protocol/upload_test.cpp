@@ -42,10 +42,13 @@ void PrintTo(const EndCase& c, std::ostream* os) { *os << c.name; }
 
 class UploadEnds : public ::testing::TestWithParam<EndCase> {};
 
-TEST_P(UploadEnds, ShowTheirMessageAndLeaveTheDisplaysAndThePortAsTheyShould) {
+TEST_P(UploadEnds, ShowTheirMessageAndLeaveTheDisplaysAndThePortAsTheyShouldWhateverThePace) {
+    for (Pace pace : {Pace::Fixed, Pace::Reply}) {
+    SCOPED_TRACE(pace == Pace::Fixed ? "fixed pacing" : "paced by replies");
     const EndCase& c = GetParam();
     sim::DeviceBehaviour none;
     UploadRig rig(none);
+    rig.pace = pace;
     if (c.arrange) c.arrange(rig);
     UploadResult result;
     if (c.image_size == 0 && std::string(c.name) == "empty path box")
@@ -65,6 +68,7 @@ TEST_P(UploadEnds, ShowTheirMessageAndLeaveTheDisplaysAndThePortAsTheyShould) {
     EXPECT_EQ(rig.device.sent.empty(), c.sends_nothing);
     EXPECT_EQ(rig.files.open_files(), 0) << "the image file is closed in every case";
     EXPECT_EQ(rig.form.reply_code, kNoAnswer);
+    }
 }
 
 void behave(UploadRig& rig, sim::DeviceBehaviour b) { rig.device.receiver = sim::Receiver(b); }
@@ -95,8 +99,14 @@ INSTANTIATE_TEST_SUITE_P(
                 [](UploadRig& r) { behave(r, sim::DeviceBehaviour{.never_ack_eot = true}); }, 4096,
                 UploadEnd::NoEotAck, {}, true, false},
         EndCase{"empty file", nullptr, 0, UploadEnd::Failed, {}, true, false, true},
-        EndCase{"link lost", [](UploadRig& r) { r.clock.at(1.5, [&r] { r.link.vanish(); }); }, 8000,
-                UploadEnd::Failed, {}, true, false}),
+        EndCase{"link lost",
+                [](UploadRig& r) {
+                    r.device.script = [&r](const test::Sent& s, int) -> std::optional<std::vector<std::uint8_t>> {
+                        if (s.kind() == wire::STX && s.frame[1] == 4) r.link.vanish();
+                        return std::nullopt;
+                    };
+                },
+                8000, UploadEnd::Failed, {}, true, false}),
     [](const auto& p) {
         std::string name = p.param.name;
         for (char& ch : name)
@@ -361,6 +371,72 @@ TEST(Upload, StopDuringAPauseBeforeAWakeUpSendsNoFurtherWakeUp) {
         EXPECT_EQ(rig.run(test::random_image(100)).end, UploadEnd::StoppedWaiting) << r.stop_at;
         EXPECT_EQ(rig.device.count(wire::WAKE), r.wake_ups) << r.stop_at;
     }
+}
+
+// ---- paced by replies -------------------------------------------------------
+
+TEST(ReplyPacing, AWaitEndsWhenTheAnswerArrivesAndNoLaterThanItsFixedTime) {
+    const struct {
+        const char* what;
+        sim::DeviceBehaviour behaviour;
+        std::uint8_t kind;
+        double gap;
+    } rows[] = {
+        {"an ACK after 3 ms", {}, wire::STX, 0.003},
+        {"no answer to the EOT", sim::DeviceBehaviour{.never_ack_eot = true}, wire::EOT, 0.1},
+        {"no start request", sim::DeviceBehaviour{.ignore_wakeups = 5}, wire::WAKE, 0.3},
+    };
+    for (const auto& r : rows) {
+        UploadRig rig(r.behaviour);
+        rig.pace = Pace::Reply;
+        rig.device.latency = 0.003;
+        rig.run(test::random_image(5000));
+        const auto times = rig.device.times_of(r.kind);
+        ASSERT_GE(times.size(), 3u) << r.what;
+        for (double gap : gaps(times)) ASSERT_NEAR(gap, r.gap, 1e-4) << r.what;
+    }
+}
+
+TEST(ReplyPacing, AMissedAnswerOrTwoRefusalsInARowGoBackToFixedPacingForGood) {
+    const struct {
+        const char* why;
+        sim::DeviceBehaviour behaviour;
+        bool lose_first_answer_to_block_3;
+    } rows[] = {
+        {"block 3 went unanswered", {}, true},
+        {"block 2 was refused twice in a row", sim::DeviceBehaviour{.nak_block = 2, .nak_sends = 2}, false},
+    };
+    for (const auto& r : rows) {
+        UploadRig rig(r.behaviour);
+        rig.pace = Pace::Reply;
+        rig.device.latency = 0.003;
+        if (r.lose_first_answer_to_block_3)
+            rig.device.script = [lost = false](const test::Sent& s, int) mutable -> std::optional<std::vector<std::uint8_t>> {
+                if (s.kind() != wire::STX || s.frame[1] != 3 || lost) return std::nullopt;
+                lost = true;
+                return std::vector<std::uint8_t>{};
+            };
+        const UploadResult result = rig.run(test::random_image(8000));
+        EXPECT_EQ(result.end, UploadEnd::Finished) << r.why;
+        EXPECT_EQ(result.pace, Pace::Fixed) << r.why;
+        EXPECT_EQ(rig.timeline.pacing, (std::vector<std::string>{"", r.why}));
+        const auto blocks = rig.device.times_of(wire::STX);
+        EXPECT_NEAR(blocks.back() - blocks[blocks.size() - 2], 0.1, 1e-3) << r.why << ": fixed pacing to the end";
+    }
+}
+
+TEST(ReplyPacing, AByteThatArrivedBeforeATransmissionDoesNotAnswerIt) {
+    UploadRig rig;
+    rig.pace = Pace::Reply;
+    // The first wake-up is answered with noise, the second not at all, the
+    // third with the start request; a stray 'C' arrives before the second.
+    rig.device.script = [](const test::Sent& s, int index) -> std::optional<std::vector<std::uint8_t>> {
+        if (s.kind() != wire::WAKE || index > 1) return std::nullopt;
+        return index == 0 ? std::vector<std::uint8_t>{0x55} : std::vector<std::uint8_t>{};
+    };
+    rig.clock.at(0.7, [&] { rig.link.deliver({wire::START}); });
+    ASSERT_EQ(rig.run(test::random_image(100)).end, UploadEnd::Finished);
+    EXPECT_EQ(rig.device.count(wire::WAKE), 3);
 }
 
 // ---- failures ---------------------------------------------------------------

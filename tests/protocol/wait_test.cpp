@@ -33,7 +33,7 @@ TEST(WaitSeconds, RunsWhatFallsDueDuringTheWait) {
 class SteppingClock final : public Clock {
 public:
     double now() override { return t_; }
-    void process_events_for(double seconds) override {
+    void process_events_for(double seconds, const std::function<bool()>&) override {
         ++calls;
         t_ += std::clamp(seconds, 0.001, 0.01);  // time always advances
         if (calls == 3) t_ -= 86400.0;  // midnight on a time-of-day clock

@@ -96,6 +96,12 @@ void FakeLink::Output(std::span<const std::uint8_t> bytes) {
     if (on_output) on_output(bytes);
 }
 
+int FakeLink::InBufferCount() {
+    op("InBufferCount?", "InBufferCount?");
+    require_open("InBufferCount?");
+    return static_cast<int>(rx_.size());
+}
+
 std::vector<std::uint8_t> FakeLink::Input() {
     op("Input", "Input");
     require_open("Input");

@@ -36,10 +36,10 @@ struct PtyUpload {
         link.setPorts(PortMap(std::vector<PortEntry>{{device->path(), ""}}));
         device->start();
     }
-    UploadResult run(const std::string& file) {
+    UploadResult run(const std::string& file, Pace pace = Pace::Fixed) {
         messages.shown.clear();
         const UploadContext context{link,  clock, displays, messages, files, form,
-                                    [this] { return init_serial_port("COM1", link, messages); }};
+                                    [this] { return init_serial_port("COM1", link, messages); }, nullptr, pace};
         return run_upload(context, file, file);
     }
     bool received(const std::vector<std::uint8_t>& image) const {

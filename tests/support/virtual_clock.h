@@ -21,7 +21,7 @@ struct TimeBudgetExceeded : std::runtime_error {
 class VirtualClock final : public Clock {
 public:
     double now() override { return static_cast<double>(ns_) / 1e9; }
-    void process_events_for(double seconds) override;
+    void process_events_for(double seconds, const std::function<bool()>& until) override;
 
     // Runs `action` when time reaches `time` (seconds).
     void at(double time, std::function<void()> action);
@@ -35,7 +35,7 @@ public:
     int waits() const { return waits_; }
 
 private:
-    void run_until(std::int64_t target);
+    void run_until(std::int64_t target, const std::function<bool()>& until = {});
     std::int64_t ns_ = 0;
     std::int64_t budget_ns_ = INT64_MAX;
     std::multimap<std::int64_t, std::function<void()>> events_;

@@ -134,12 +134,22 @@ TEST(UploadWindow, OpenFileDuringAnUploadLeavesTheRunningUploadItsFile) {
     EXPECT_EQ(v.window.Text1->text(), "other.bin");
 }
 
+TEST(UploadWindow, TheReplyPacingToggleIsOffAtStartAndPacesTheNextUpload) {
+    VirtualWindow v;
+    EXPECT_FALSE(v.window.ReplyPacing->isChecked());
+    v.window.ReplyPacing->click();
+    EXPECT_TRUE(v.window.StatusLine->text().endsWith("paced by replies"));
+    v.window.Command2_Click();
+    EXPECT_EQ(v.window.last_result()->pace, Pace::Reply);
+    EXPECT_LT(v.clock.now(), 0.6) << "the ten blocks were answered within a millisecond each";
+}
+
 TEST(StatusLine, EachEndingLeavesItsOwnText) {
     const struct {
         sim::DeviceBehaviour behaviour;
         QString text;
     } rows[] = {
-        {{}, "Sent 10000 bytes in 10 blocks"},
+        {{}, "Sent 10000 bytes in 10 blocks at 10.0 kB/s"},
         {sim::DeviceBehaviour{.nak_block = 7, .nak_sends = 10}, "Gave up: the device refused block 7 ten times in a row"},
         {sim::DeviceBehaviour{.never_ack_eot = true}, "No answer to the end of transmission"},
         {sim::DeviceBehaviour{.cancel_at_block = 3}, "The device cancelled the transfer at block 3"},
@@ -165,7 +175,7 @@ TEST(StatusLine, EachEndingLeavesItsOwnText) {
 
 TEST(StatusLine, TheEndingStaysUntilTheFileOrThePortChanges) {
     VirtualWindow v;
-    const QString ending = "Sent 10000 bytes in 10 blocks";
+    const QString ending = "Sent 10000 bytes in 10 blocks at 10.0 kB/s";
     v.window.Command2_Click();
     v.window.Combo1->setEditText("COM3");
     EXPECT_EQ(v.window.StatusLine->text(), "COM3 \u00B7 fw.bin: not found") << "a new port";
@@ -199,7 +209,7 @@ TEST(StatusLine, ShowsThePhasesAndBlocksInOrderAndRedrawsAtMostTenTimesASecond) 
     EXPECT_EQ(std::vector<QString>(seen.begin(), seen.begin() + 3), expected_start);
     EXPECT_EQ(seen[3], "Block 2 of 10 \u00B7 10.2 kB/s \u00B7 0:01 left");
     EXPECT_TRUE(seen.back().startsWith("All blocks sent; ending the transfer") ||
-                seen.back() == "Sent 10000 bytes in 10 blocks");
+                seen.back() == "Sent 10000 bytes in 10 blocks at 10.0 kB/s");
     const double seconds = v.clock.now();
     EXPECT_LE(v.window.findChild<QLabel*>("StatusLine")->text().size(), 200);
     EXPECT_LT(v.window.status_redraws(), 10 * seconds + 10) << "about ten redraws a second at most";
