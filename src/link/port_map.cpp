@@ -1,10 +1,7 @@
 #include "link/port_map.h"
 
-#include <QSerialPortInfo>
 #include <algorithm>
 #include <cctype>
-#include <cstdlib>
-#include <map>
 
 namespace vq {
 namespace {
@@ -54,31 +51,21 @@ std::vector<std::string> order_port_names(std::vector<std::string> names) {
     return names;
 }
 
-PortMap PortMap::from_system() {
+PortMap windows_port_map(const std::map<std::string, std::string>& descriptions) {
     std::vector<PortEntry> entries;
-#ifdef _WIN32
-    std::map<std::string, std::string> described;
-    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
-        described[info.portName().toStdString()] = info.description().toStdString();
     for (int n = 1; n <= 9; ++n) {
         const std::string name = "COM" + std::to_string(n);
-        entries.push_back({name, described.count(name) ? described[name] : std::string()});
+        const auto it = descriptions.find(name);
+        entries.push_back({name, it == descriptions.end() ? std::string() : it->second});
     }
-#else
-    std::map<std::string, std::string> described;
+    return PortMap(std::move(entries));
+}
+
+PortMap unix_port_map(const std::map<std::string, std::string>& descriptions) {
     std::vector<std::string> names;
-    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
-        const std::string device = info.systemLocation().toStdString();
-        names.push_back(device);
-        std::string text = info.description().toStdString();
-        const std::string maker = info.manufacturer().toStdString();
-        if (!maker.empty() && text.find(maker) == std::string::npos)
-            text = text.empty() ? maker : maker + " " + text;
-        described[device] = text;
-    }
-    for (const std::string& device : order_port_names(names))
-        entries.push_back({device, described[device]});
-#endif
+    for (const auto& [device, text] : descriptions) names.push_back(device);
+    std::vector<PortEntry> entries;
+    for (const std::string& device : order_port_names(names)) entries.push_back({device, descriptions.at(device)});
     return PortMap(std::move(entries));
 }
 
@@ -93,12 +80,6 @@ PortMap PortMap::from_list(const std::string& devices) {
         start = end + 1;
     }
     return PortMap(std::move(entries));
-}
-
-PortMap PortMap::from_environment_or_system() {
-    const char* listed = std::getenv("VELLQUIN_PORTS");
-    PortMap named = from_list(listed ? listed : "");
-    return named.size() > 0 ? named : from_system();
 }
 
 const PortEntry* PortMap::entry(int port) const {

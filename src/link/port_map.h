@@ -6,7 +6,7 @@
 // first, then the rest, each group in natural order (ttyUSB2 before
 // ttyUSB10). A number past the last device names no port.
 
-#include <optional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -50,5 +50,12 @@ inline constexpr const char* kPortsEnvironmentHelp =
 // Orders device names the way ports are numbered: USB adapters first, then
 // the rest, each in natural order of their names.
 std::vector<std::string> order_port_names(std::vector<std::string> names);
+
+// The ports of a Windows machine: port n is COMn, described as the system
+// describes it (`descriptions` by port name).
+PortMap windows_port_map(const std::map<std::string, std::string>& descriptions);
+// The ports of any other machine: the devices in `descriptions` (by path),
+// numbered in the order of order_port_names.
+PortMap unix_port_map(const std::map<std::string, std::string>& descriptions);
 
 }  // namespace vq

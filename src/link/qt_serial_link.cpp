@@ -5,13 +5,9 @@
 #include <cstring>
 #include <limits>
 #include <string>
+#include <type_traits>
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <termios.h>
-#endif
-
+#include "link/drain.h"
 #include "link/port_errors.h"
 
 namespace vq {
@@ -21,17 +17,16 @@ namespace {
 // for a USB adapter that is slow to start.
 constexpr qint64 kWriteBudgetMs = 2000;
 
-bool flush_driver(QSerialPort& port) {
-#ifdef _WIN32
-    return FlushFileBuffers(reinterpret_cast<HANDLE>(port.handle())) != 0;
-#else
-    int rc;
-    do {
-        rc = ::tcdrain(port.handle());
-    } while (rc != 0 && errno == EINTR);
-    return rc == 0;
-#endif
+// The port's handle, a descriptor or a Windows HANDLE, as a plain integer.
+template <typename Handle>
+std::intptr_t native(Handle handle) {
+    if constexpr (std::is_pointer_v<Handle>)
+        return reinterpret_cast<std::intptr_t>(handle);
+    else
+        return static_cast<std::intptr_t>(handle);
 }
+
+bool flush_driver(QSerialPort& port) { return drain_output(native(port.handle())); }
 
 std::string describe(const QSerialPort& port) { return port.errorString().toStdString(); }
 

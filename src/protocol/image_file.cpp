@@ -73,6 +73,11 @@ std::filesystem::path path_from_utf8(const std::string& name) {
     return std::filesystem::path(std::u8string(reinterpret_cast<const char8_t*>(name.data()), name.size()));
 }
 
+std::string utf8_from_path(const std::filesystem::path& path) {
+    const std::u8string utf8 = path.u8string();
+    return std::string(reinterpret_cast<const char*>(utf8.data()), utf8.size());
+}
+
 std::unique_ptr<ImageFile> LocalFileSystem::open_image(const std::string& name) {
     const std::filesystem::path path = path_from_utf8(name);
     std::error_code ec;

@@ -32,9 +32,10 @@ public:
     virtual std::unique_ptr<ImageFile> open_image(const std::string& name) = 0;
 };
 
-// A UTF-8 file name as the operating system's path. Windows reads narrow
-// names in its ANSI code page, so every file name goes through here.
+// A UTF-8 file name as the operating system's path, and back. Windows reads
+// narrow names in its ANSI code page, so every file name goes through here.
 std::filesystem::path path_from_utf8(const std::string& name);
+std::string utf8_from_path(const std::filesystem::path& path);
 
 // The local file system, through the C library.
 class LocalFileSystem final : public FileSystem {

@@ -155,10 +155,14 @@ private:
     double nak_bias_ = 0;
 };
 
-TEST(UploadFuzz, TwentyThousandUploadsAgainstHostileDevicesKeepEveryInvariant) {
+#ifndef VQ_FUZZ_UPLOADS
+#define VQ_FUZZ_UPLOADS 20000
+#endif
+
+TEST(UploadFuzz, ThousandsOfUploadsAgainstHostileDevicesKeepEveryInvariant) {
     std::mt19937_64 rng(20261208);
     Tally tally;
-    for (tally.uploads = 0; tally.uploads < 20000; ++tally.uploads) FuzzedUpload(rng, tally).run();
+    for (tally.uploads = 0; tally.uploads < VQ_FUZZ_UPLOADS; ++tally.uploads) FuzzedUpload(rng, tally).run();
 
     EXPECT_EQ(tally.violations, 0);
     RecordProperty("uploads", tally.uploads);
