@@ -8,6 +8,7 @@
 
 #include "link/event_clock.h"
 #include "link/port_map.h"
+#include "link/port_sources.h"
 #include "link/qt_serial_link.h"
 #include "protocol/image_file.h"
 #include "ui/form1.h"
@@ -72,13 +73,18 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Vellquin Tool"));
     QApplication::setApplicationVersion(QStringLiteral(VQ_VERSION));
 
-    const vq::PortMap ports = vq::PortMap::from_environment_or_system();
-    vq::QtSerialLink link(ports);
+    // The ports get their numbers once here, and keep them while the window
+    // is open, as devices come and go.
+    const auto source = vq::port_source_from_environment();
+    vq::PortBook ports;
+    ports.update(source->present());
+    vq::QtSerialLink link(ports.map());
     vq::EventClock clock;
     vq::LocalFileSystem files;
     vq::QtFileDialog dialog;
 
-    vq::Form1 window({link, clock, files, dialog, nullptr, &ports});
+    vq::Form1 window({link, clock, files, dialog, nullptr, &ports, source.get(),
+                      [&link](const vq::PortMap& numbers) { link.setPorts(numbers); }});
     window.Form_Load();
     window.show();
     return QApplication::exec();

@@ -31,6 +31,7 @@
 
 #include "link/event_clock.h"
 #include "link/port_map.h"
+#include "link/port_sources.h"
 #include "link/qt_serial_link.h"
 #include "protocol/frame.h"
 #include "protocol/image_file.h"
@@ -238,8 +239,9 @@ Row bench_window(const std::string& dir, std::size_t size, vq::Pace pace) {
 // touched, it finds three simulated devices and six numbers with none.
 double bench_startup(const std::string& devices) {
     const auto start = Clock::now();
-    const vq::PortMap ports = vq::PortMap::from_list(devices);
-    vq::QtSerialLink link(ports);
+    vq::PortBook ports;
+    ports.update(vq::ListPortSource::of_text(devices)->present());
+    vq::QtSerialLink link(ports.map());
     vq::EventClock clock;
     vq::LocalFileSystem files;
     Chosen dialog("");

@@ -51,24 +51,6 @@ std::vector<std::string> order_port_names(std::vector<std::string> names) {
     return names;
 }
 
-PortMap windows_port_map(const std::map<std::string, std::string>& descriptions) {
-    std::vector<PortEntry> entries;
-    for (int n = 1; n <= 9; ++n) {
-        const std::string name = "COM" + std::to_string(n);
-        const auto it = descriptions.find(name);
-        entries.push_back({name, it == descriptions.end() ? std::string() : it->second});
-    }
-    return PortMap(std::move(entries));
-}
-
-PortMap unix_port_map(const std::map<std::string, std::string>& descriptions) {
-    std::vector<std::string> names;
-    for (const auto& [device, text] : descriptions) names.push_back(device);
-    std::vector<PortEntry> entries;
-    for (const std::string& device : order_port_names(names)) entries.push_back({device, descriptions.at(device)});
-    return PortMap(std::move(entries));
-}
-
 PortMap PortMap::from_list(const std::string& devices) {
     std::vector<PortEntry> entries;
     for (std::size_t start = 0; start <= devices.size();) {
@@ -84,7 +66,8 @@ PortMap PortMap::from_list(const std::string& devices) {
 
 const PortEntry* PortMap::entry(int port) const {
     if (port < 1 || port > size()) return nullptr;
-    return &entries_[static_cast<std::size_t>(port - 1)];
+    const PortEntry& e = entries_[static_cast<std::size_t>(port - 1)];
+    return e.device.empty() ? nullptr : &e;
 }
 
 }  // namespace vq

@@ -6,7 +6,6 @@
 // first, then the rest, each group in natural order (ttyUSB2 before
 // ttyUSB10). A number past the last device names no port.
 
-#include <map>
 #include <string>
 #include <vector>
 
@@ -22,17 +21,17 @@ public:
     PortMap() = default;
     explicit PortMap(std::vector<PortEntry> entries) : entries_(std::move(entries)) {}
 
-    // The devices of this machine, numbered as above.
-    static PortMap from_system();
-    // The devices listed in VELLQUIN_PORTS (separated by ':' or ';') when it
-    // names any, so COM1 can stand for a device the system does not report
-    // or numbers otherwise (a simulated device's pty, a /dev/serial/by-id
-    // path); otherwise from_system().
+    // The devices listed in the file VELLQUIN_PORTS_FILE names, or in
+    // VELLQUIN_PORTS (separated by ':' or ';') when it names any, so COM1
+    // can stand for a device the system does not report or numbers
+    // otherwise (a simulated device's pty, a /dev/serial/by-id path);
+    // otherwise the devices of this machine, numbered as above.
     static PortMap from_environment_or_system();
     // Parses such a list; blanks around entries and empty entries are ignored.
     static PortMap from_list(const std::string& devices);
 
-    // Port `port` (1-based); nullptr when it names no device.
+    // Port `port` (1-based); nullptr when it names no device (an entry with
+    // no device stands for a number nothing holds).
     const PortEntry* entry(int port) const;
     int size() const { return static_cast<int>(entries_.size()); }
 
@@ -45,17 +44,12 @@ inline constexpr const char* kPortsEnvironmentHelp =
     "Environment:\n"
     "  VELLQUIN_PORTS  names the ports explicitly, for the window and vellquin-send alike:\n"
     "                  devices separated by ':' or ';' (ptys, /dev/serial/by-id paths); COM1 is the\n"
-    "                  first one named. Empty entries are ignored; with none, the system's list is used.\n";
+    "                  first one named. Empty entries are ignored; with none, the system's list is used.\n"
+    "  VELLQUIN_PORTS_FILE  names a file that holds such a list, read anew each time the window looks for\n"
+    "                  ports, so that devices can be named while it is open. It comes before VELLQUIN_PORTS.\n";
 
 // Orders device names the way ports are numbered: USB adapters first, then
 // the rest, each in natural order of their names.
 std::vector<std::string> order_port_names(std::vector<std::string> names);
-
-// The ports of a Windows machine: port n is COMn, described as the system
-// describes it (`descriptions` by port name).
-PortMap windows_port_map(const std::map<std::string, std::string>& descriptions);
-// The ports of any other machine: the devices in `descriptions` (by path),
-// numbered in the order of order_port_names.
-PortMap unix_port_map(const std::map<std::string, std::string>& descriptions);
 
 }  // namespace vq

@@ -3,8 +3,10 @@
 #include <QCloseEvent>
 #include <QFileInfo>
 #include <QFont>
+#include <QAbstractItemView>
 #include <QKeyEvent>
 #include <QSignalBlocker>
+#include <QStyledItemDelegate>
 #include <functional>
 
 #include "link/discovery.h"
@@ -41,6 +43,34 @@ protected:
             return;
         }
         QPushButton::keyPressEvent(event);
+    }
+};
+
+// The port list: it looks for devices that came or went just before it
+// opens, and its drop-down shows each entry's device and description while
+// the entry's text stays "COMn", the text that port opening reads.
+constexpr int kPortLabelRole = Qt::UserRole + 1;
+
+class PortCombo final : public QComboBox {
+public:
+    using QComboBox::QComboBox;
+    std::function<void()> about_to_open;
+
+    void showPopup() override {
+        if (about_to_open) about_to_open();
+        QComboBox::showPopup();
+    }
+};
+
+class PortLabels final : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        const QVariant label = index.data(kPortLabelRole);
+        if (label.isValid()) option->text = label.toString();
     }
 };
 
@@ -94,9 +124,12 @@ Form1::Form1(Form1Services services, QWidget* parent)
     ProgressBar1->setRange(0, 100);
     ProgressBar1->setValue(0);
     ProgressBar1->setTextVisible(false);
-    Combo1 = place<QComboBox>(this, twips(8040, 2580, 1455, 465), 14.25);
+    auto* ports = place<PortCombo>(this, twips(8040, 2580, 1455, 465), 14.25);
+    ports->about_to_open = [this] { refresh_ports(); };
+    Combo1 = ports;
     Combo1->setEditable(true);
     Combo1->setInsertPolicy(QComboBox::NoInsert);
+    Combo1->setItemDelegate(new PortLabels(Combo1));
     Label1 = place<QLabel>(this, twips(5760, 2640, 2415, 375), 14.25,
                            QStringLiteral("  Serial Ports") + QChar(0xFF1A));
     Text4 = place<QLineEdit>(this, twips(5760, 1800, 855, 495), 10.5);
@@ -145,8 +178,55 @@ void Form1::Form_Load() {
         port_list_->Clear();
         discovery_ = {};
         discover_ports(services_.MSComm1, *port_list_, &discovery_);
+        label_ports();
     }
     show_choice();
+}
+
+void Form1::refresh_ports() {
+    if (uploading_ || !services_.ports || !services_.port_source) return;
+    if (!services_.ports->update(services_.port_source->present())) return;
+    if (services_.use_ports) services_.use_ports(services_.ports->map());
+    {
+        const QSignalBlocker quiet(Combo1);
+        const QString choice = Combo1->currentText();
+        for (int i = Combo1->count() - 1; i >= 0; --i) {
+            const PortBook::Entry* e = services_.ports->at(port_number_of(Combo1->itemText(i).toStdString()));
+            if ((!e || !e->present) && Combo1->itemText(i) != choice) Combo1->removeItem(i);
+        }
+        for (const PortBook::Entry& e : services_.ports->entries()) {
+            const QString name = QStringLiteral("COM%1").arg(e.number);
+            if (!e.present || !names_a_port(e.number) || Combo1->findText(name, Qt::MatchExactly) >= 0) continue;
+            int at = 0;
+            while (at < Combo1->count() && port_number_of(Combo1->itemText(at).toStdString()) < e.number) ++at;
+            Combo1->insertItem(at, name);
+        }
+        Combo1->setEditText(choice);
+        label_ports();
+    }
+    show_choice();
+}
+
+// "COM1 · ttyUSB0 · CP2102 USB to UART" in the drop-down, "gone" for a
+// device unplugged since; the popup is as wide as its longest line.
+void Form1::label_ports() {
+    if (!services_.ports) return;
+    int widest = 0;
+    for (int i = 0; i < Combo1->count(); ++i) {
+        const PortBook::Entry* e = services_.ports->at(port_number_of(Combo1->itemText(i).toStdString()));
+        QString label = Combo1->itemText(i);
+        if (e) {
+            const std::string& device = e->port.device;
+            label += QStringLiteral(" \u00B7 ") + QString::fromStdString(device.substr(device.find_last_of('/') + 1));
+            if (!e->present)
+                label += QStringLiteral(" \u00B7 gone");
+            else if (!e->port.description.empty())
+                label += QStringLiteral(" \u00B7 ") + QString::fromStdString(e->port.description);
+        }
+        Combo1->setItemData(i, label, kPortLabelRole);
+        widest = std::max(widest, Combo1->fontMetrics().horizontalAdvance(label));
+    }
+    Combo1->view()->setMinimumWidth(widest + 40);
 }
 
 QString help_text() {
@@ -207,6 +287,11 @@ void Form1::wait_seconds(float seconds) { vq::wait_seconds(seconds, services_.cl
 
 std::int16_t Form1::read_reply() { return vq::read_reply(services_.MSComm1, form_); }
 
+void Form1::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::ActivationChange && isActiveWindow()) refresh_ports();
+    QWidget::changeEvent(event);
+}
+
 void Form1::closeEvent(QCloseEvent* event) {
     if (uploading_) {
         // Stop the upload as the Stop button does, without its message box;
@@ -225,26 +310,31 @@ void Form1::closeEvent(QCloseEvent* event) {
 void Form1::show_choice() {
     QStringList parts;
     const int n = port_number_of(Combo1->currentText().toStdString());
-    const PortEntry* chosen = services_.ports && names_a_port(n) ? services_.ports->entry(n) : nullptr;
-    const QString port = chosen ? QStringLiteral("COM%1 is %2").arg(n).arg(QString::fromStdString(chosen->device))
-                                : QStringLiteral("COM%1").arg(n);
+    const PortBook::Entry* chosen = services_.ports && names_a_port(n) ? services_.ports->at(n) : nullptr;
+    QString port = chosen ? QStringLiteral("COM%1 is %2").arg(n).arg(QString::fromStdString(chosen->port.device))
+                          : QStringLiteral("COM%1").arg(n);
+    const bool busy = std::find(discovery_.busy.begin(), discovery_.busy.end(), n) != discovery_.busy.end();
+    if (chosen && !chosen->present)
+        port += QStringLiteral(" (gone: unplugged since)");
+    else if (chosen && chosen->is_new)
+        port += QStringLiteral(" (new)");
+    else if (busy)
+        port += QStringLiteral(" (busy: another program holds it)");
     if (services_.ports) {
         QString tip = chosen ? port : QStringLiteral("No serial device behind this choice");
-        if (chosen && !chosen->description.empty())
-            tip += QStringLiteral(" (%1)").arg(QString::fromStdString(chosen->description));
+        if (chosen && !chosen->port.description.empty())
+            tip += QStringLiteral(" \u00B7 ") + QString::fromStdString(chosen->port.description);
         Combo1->setToolTip(tip);
     }
-    if (Combo1->count() == 0) {
+    if (Combo1->count() == 0)
         parts << QStringLiteral("No serial ports found");
-    } else if (names_a_port(n)) {
-        const bool busy = std::find(discovery_.busy.begin(), discovery_.busy.end(), n) != discovery_.busy.end();
-        parts << (busy ? port + QStringLiteral(" (busy: another program holds it)") : port);
-    }
+    else if (names_a_port(n))
+        parts << port;
     // A port that exists but may not be opened is not listed; say so, and how to fix it.
     if (!discovery_.denied.empty()) {
         const int denied = discovery_.denied.front();
-        const PortEntry* e = services_.ports ? services_.ports->entry(denied) : nullptr;
-        const std::string name = "COM" + std::to_string(denied) + (e ? " (" + e->device + ")" : std::string());
+        const PortBook::Entry* e = services_.ports ? services_.ports->at(denied) : nullptr;
+        const std::string name = "COM" + std::to_string(denied) + (e ? " (" + e->port.device + ")" : std::string());
         parts << QString::fromStdString(permission_problem(name));
     }
     const std::string file = services_.CommonDialog1.FileName();

@@ -12,10 +12,12 @@
 #include <QPushButton>
 #include <QToolButton>
 #include <QWidget>
+#include <functional>
 #include <memory>
 #include <optional>
 
 #include "link/discovery.h"
+#include "link/port_book.h"
 #include "link/port_map.h"
 #include "protocol/reply.h"
 #include "protocol/upload.h"
@@ -34,7 +36,14 @@ struct Form1Services {
     FileSystem& files;
     FileDialog& CommonDialog1;
     MessageBox* messages = nullptr;  // null: the window's own modal boxes
-    const PortMap* ports = nullptr;  // tells which device each COM number is
+    // What each COM number stands for, kept for as long as the window is
+    // open; null: the window does not say which device a number is.
+    PortBook* ports = nullptr;
+    // Where to look for devices that come and go; null: the list stays as
+    // start-up found it.
+    PortSource* port_source = nullptr;
+    // Hands the link the numbers after a look found a change.
+    std::function<void(const PortMap&)> use_ports{};
 };
 
 // The help text, lines separated by CRLF.
@@ -82,11 +91,19 @@ public:
     // arrives instead of after the fixed wait. Off at every start.
     QToolButton* ReplyPacing;
 
+    // Looks for serial devices that came or went, while no upload runs: ports
+    // that appeared are listed, ports that went away are shown as gone and
+    // taken off the list unless they are the choice. Nothing is opened. Runs
+    // when the list is opened and when the window becomes active again.
+    void refresh_ports();
+
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void show_choice();
+    void label_ports();
     MessageBox& messages();
 
     Form1Services services_;

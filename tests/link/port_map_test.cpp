@@ -22,19 +22,6 @@ TEST(PortMap, NumbersFromOneAndNamesNothingPastTheLast) {
     EXPECT_EQ(map.entry(0), nullptr);
 }
 
-TEST(PortMap, OnWindowsPortNIsComNWithTheSystemsDescription) {
-    const PortMap map = windows_port_map({{"COM3", "USB Serial Device"}, {"COM12", "beyond nine"}});
-    ASSERT_EQ(map.size(), 9);
-    EXPECT_EQ(map.entry(3)->device, "COM3");
-    EXPECT_EQ(map.entry(3)->description, "USB Serial Device");
-    EXPECT_EQ(map.entry(9)->device, "COM9");
-    EXPECT_EQ(map.entry(1)->description, "");
-
-    const PortMap unix_map = unix_port_map({{"/dev/ttyS0", "16550A"}, {"/dev/ttyUSB0", "CP2102"}});
-    EXPECT_EQ(unix_map.entry(1)->device, "/dev/ttyUSB0");
-    EXPECT_EQ(unix_map.entry(1)->description, "CP2102");
-}
-
 TEST(PortMap, AListOfDevicesNumbersThemInTheirOrder) {
     const PortMap map = PortMap::from_list(" /dev/pts/7:/dev/ttyUSB3;; :/dev/ttyS0 ");
     ASSERT_EQ(map.size(), 3);

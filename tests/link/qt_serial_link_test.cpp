@@ -10,11 +10,14 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <fstream>
 
 #include "link/port_opening.h"
+#include "link/port_sources.h"
 #include "protocol/failure.h"
 #include "support/cpu_time.h"
 #include "support/recording_host.h"
+#include "support/temp_file.h"
 
 namespace vq {
 namespace {
@@ -159,6 +162,24 @@ TEST(LineSettings, ParsesTheSettingsText) {
     EXPECT_TRUE(parse_line_settings("9600,E,7,2"));
     for (const char* bad : {"", "115200", "115200,N,8", "fast,N,8,1", "115200,X,8,1", "115200,N,9,1", "-1,N,8,1"})
         EXPECT_FALSE(parse_line_settings(bad)) << bad;
+}
+
+}  // namespace
+}  // namespace vq
+
+namespace vq {
+namespace {
+
+TEST(ListPortSource, ReadsItsFileAnewAtEveryLookOneNameALineOrSeparated) {
+    test::TempDir dir;
+    const std::string file = dir.write("ports", {});
+    const auto source = ListPortSource::of_file(file);
+    EXPECT_TRUE(source->present().empty());
+    std::ofstream(file) << "/dev/pts/7\n/dev/pts/9;/dev/pts/8\n";
+    const auto ports = source->present();
+    ASSERT_EQ(ports.size(), 3u);
+    EXPECT_EQ(ports[1].device, "/dev/pts/9");
+    EXPECT_EQ(ports[1].identity, "device /dev/pts/9");
 }
 
 }  // namespace

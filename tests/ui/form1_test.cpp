@@ -141,13 +141,14 @@ TEST_F(WindowTest, NoPortsLeaveAnEmptyListAndSendingStopsAtInvalidSerialPort) {
 }
 
 TEST_F(WindowTest, StatusLineNamesThePortItsDeviceAndTheFileBeforeAnUpload) {
-    const PortMap ports(std::vector<PortEntry>{{"/dev/ttyUSB0", ""}, {"/dev/ttyUSB1", ""}, {"/dev/ttyS0", ""}});
+    PortBook ports(Platform::Linux);
+    ports.update({{"/dev/ttyUSB0", "", "usb A"}, {"/dev/ttyUSB1", "", "usb B"}, {"/dev/ttyS0", "", "device /dev/ttyS0"}});
     Form1 w({link, clock, files, dialog, &messages, &ports});
     w.Form_Load();
     EXPECT_EQ(w.StatusLine->text(), "COM1 is /dev/ttyUSB0");
     w.Combo1->setCurrentIndex(1);
     EXPECT_EQ(w.StatusLine->text(), "COM2 is /dev/ttyUSB1 (busy: another program holds it)");
-    EXPECT_EQ(w.Combo1->toolTip(), "COM2 is /dev/ttyUSB1");
+    EXPECT_EQ(w.Combo1->toolTip(), "COM2 is /dev/ttyUSB1 (busy: another program holds it)");
 
     test::TempDir dir;
     dialog.next = dir.write("fw.bin", std::vector<std::uint8_t>(2500));

@@ -144,6 +144,59 @@ TEST(UploadWindow, TheReplyPacingToggleIsOffAtStartAndPacesTheNextUpload) {
     EXPECT_LT(v.clock.now(), 0.6) << "the ten blocks were answered within a millisecond each";
 }
 
+// Serial devices the test plugs in and pulls out.
+struct Plugged final : PortSource {
+    std::vector<PortInfo> devices;
+    std::vector<PortInfo> present() override { return devices; }
+};
+
+TEST(UploadWindow, PortsThatComeAndGoKeepTheirNumbersAndShowAsTheyAreButNotDuringAnUpload) {
+    const PortInfo a{"/dev/ttyUSB0", "CP2102 USB to UART", "usb A"}, b{"/dev/ttyUSB1", "FT232R", "usb B"};
+    const PortInfo b_again{"/dev/ttyUSB3", "FT232R", "usb B"};
+    Plugged plugged;
+    plugged.devices = {a};
+    PortBook book(Platform::Linux);
+    book.update(plugged.present());
+    VirtualWindow v;
+    PortMap handed;
+    Form1 w({v.link, v.clock, v.files, v.dialog, &v.messages, &book, &plugged, [&](const PortMap& m) { handed = m; }});
+    w.Form_Load();
+    auto listed = [&] {
+        QStringList items;
+        for (int i = 0; i < w.Combo1->count(); ++i) items << w.Combo1->itemData(i, Qt::UserRole + 1).toString();
+        return items.join(" | ");
+    };
+    auto plug = [&](std::vector<PortInfo> devices) {
+        plugged.devices = std::move(devices);
+        w.Combo1->showPopup();  // opening the list looks again
+        w.Combo1->hidePopup();
+    };
+    EXPECT_EQ(w.Combo1->itemText(0), "COM1") << "the entry's text is what port opening reads";
+    EXPECT_EQ(listed(), "COM1 \u00B7 ttyUSB0 \u00B7 CP2102 USB to UART");
+
+    plug({a, b});
+    EXPECT_EQ(listed(), "COM1 \u00B7 ttyUSB0 \u00B7 CP2102 USB to UART | COM2 \u00B7 ttyUSB1 \u00B7 FT232R");
+    w.Combo1->setCurrentIndex(1);
+    EXPECT_EQ(w.Combo1->toolTip(), "COM2 is /dev/ttyUSB1 (new) \u00B7 FT232R");
+
+    plug({a});
+    EXPECT_EQ(listed(), "COM1 \u00B7 ttyUSB0 \u00B7 CP2102 USB to UART | COM2 \u00B7 ttyUSB1 \u00B7 gone") << "kept: it is the choice";
+    EXPECT_TRUE(w.StatusLine->text().startsWith("COM2 is /dev/ttyUSB1 (gone"));
+
+    plug({b_again});
+    EXPECT_EQ(listed(), "COM2 \u00B7 ttyUSB3 \u00B7 FT232R") << "the same number under a new name; COM1 went";
+    EXPECT_EQ(handed.entry(2)->device, "/dev/ttyUSB3");
+
+    v.link.set_port(2, test::PortKind::Opens);
+    w.Command1_Click();
+    v.clock.at(1.0, [&] { plug({b_again, a}); });
+    w.Command2_Click();
+    ASSERT_EQ(w.last_result()->end, UploadEnd::Finished);
+    EXPECT_EQ(listed(), "COM2 \u00B7 ttyUSB3 \u00B7 FT232R") << "nothing changes during an upload";
+    plug({b_again, a});
+    EXPECT_EQ(listed(), "COM1 \u00B7 ttyUSB0 \u00B7 CP2102 USB to UART | COM2 \u00B7 ttyUSB3 \u00B7 FT232R");
+}
+
 TEST(StatusLine, EachEndingLeavesItsOwnText) {
     const struct {
         sim::DeviceBehaviour behaviour;

@@ -1,0 +1,71 @@
+#pragma once
+// Numbers for the serial devices that come and go while a window is open.
+//
+// A device keeps the number it was given for as long as the book lives,
+// also while it is unplugged and after it comes back under another name:
+// it is known by its identity (its USB serial number, else the USB socket
+// it is plugged into, else its device name). A new device takes the lowest
+// number that no device known to the book holds; only 1 to 9 can be chosen
+// in the window. On Windows COMn is port n, whatever else is plugged in.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "link/port_errors.h"
+#include "link/port_map.h"
+
+namespace vq {
+
+struct PortInfo {
+    std::string device;       // what gets opened: /dev/ttyUSB0, COM3
+    std::string description;  // what the system says about it, may be empty
+    std::string identity;     // what stays the same when it is plugged in again
+};
+
+// The identity of a device from what the system tells of it: the USB
+// vendor, product and serial number, else the socket (a /dev/serial/by-path
+// name), else the device name.
+std::string port_identity(const std::string& usb_serial, const std::string& socket, const std::string& device);
+
+// The serial devices present now.
+class PortSource {
+public:
+    virtual ~PortSource() = default;
+    // Without opening any of them. New devices are numbered in this order.
+    virtual std::vector<PortInfo> present() = 0;
+};
+
+class PortBook {
+public:
+    explicit PortBook(Platform platform = kThisPlatform) : platform_(platform) {}
+
+    struct Entry {
+        int number = 0;
+        PortInfo port;
+        bool present = true;
+        bool is_new = false;  // appeared after the first look
+    };
+
+    // Takes the devices present now. Known devices keep their numbers (and
+    // take their new device name), new ones are numbered, and those not
+    // present any more are marked gone. Returns whether anything changed.
+    bool update(const std::vector<PortInfo>& present);
+
+    // The entry numbered `number`; nullptr when none has it.
+    const Entry* at(int number) const;
+    // Every entry, present or gone, by number.
+    const std::vector<Entry>& entries() const { return entries_; }
+    // What each number stands for, for opening: a device that is gone keeps
+    // its last name.
+    PortMap map() const;
+
+private:
+    int number_for(const PortInfo& port) const;
+
+    Platform platform_;
+    std::vector<Entry> entries_;  // ordered by number
+    bool looked_ = false;
+};
+
+}  // namespace vq

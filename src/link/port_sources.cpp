@@ -1,0 +1,106 @@
+#include "link/port_sources.h"
+
+#include <QSerialPortInfo>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "protocol/image_file.h"
+
+namespace vq {
+namespace {
+
+// Device path -> the name of its /dev/serial/by-path link: the USB socket
+// (or bus position) the adapter is plugged into.
+std::map<std::string, std::string> sockets() {
+    std::map<std::string, std::string> by_device;
+    std::error_code ec;
+    for (const auto& link : std::filesystem::directory_iterator("/dev/serial/by-path", ec)) {
+        const auto target = std::filesystem::canonical(link.path(), ec);
+        if (!ec) by_device[utf8_from_path(target)] = utf8_from_path(link.path().filename());
+    }
+    return by_device;
+}
+
+std::string usb_identity(const QSerialPortInfo& info) {
+    if (!info.hasVendorIdentifier() || info.serialNumber().isEmpty()) return {};
+    return QStringLiteral("%1:%2 %3")
+        .arg(info.vendorIdentifier(), 4, 16, QLatin1Char('0'))
+        .arg(info.productIdentifier(), 4, 16, QLatin1Char('0'))
+        .arg(info.serialNumber())
+        .toStdString();
+}
+
+}  // namespace
+
+std::vector<PortInfo> SystemPortSource::present() {
+    const auto socket_of = sockets();
+    std::map<std::string, PortInfo> found;
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+#ifdef _WIN32
+        const std::string device = info.portName().toStdString();
+        std::string text = info.description().toStdString();
+#else
+        const std::string device = info.systemLocation().toStdString();
+        std::string text = info.description().toStdString();
+        const std::string maker = info.manufacturer().toStdString();
+        if (!maker.empty() && text.find(maker) == std::string::npos) text = text.empty() ? maker : maker + " " + text;
+#endif
+        const auto socket = socket_of.find(device);
+        found[device] = {device, text,
+                         port_identity(usb_identity(info), socket == socket_of.end() ? "" : socket->second, device)};
+    }
+    std::vector<std::string> names;
+    for (const auto& [device, info] : found) names.push_back(device);
+    std::vector<PortInfo> ports;
+    for (const std::string& device : order_port_names(names)) ports.push_back(found[device]);
+    return ports;
+}
+
+std::unique_ptr<ListPortSource> ListPortSource::of_text(std::string list) {
+    auto source = std::make_unique<ListPortSource>();
+    source->list_ = std::move(list);
+    return source;
+}
+
+std::unique_ptr<ListPortSource> ListPortSource::of_file(std::string path) {
+    auto source = std::make_unique<ListPortSource>();
+    source->file_ = std::move(path);
+    return source;
+}
+
+std::vector<PortInfo> ListPortSource::present() {
+    std::string list = list_;
+    if (!file_.empty()) {
+        std::ifstream in(path_from_utf8(file_));
+        std::stringstream text;
+        text << in.rdbuf();
+        list = text.str();
+        for (char& ch : list)
+            if (ch == '\n' || ch == '\r') ch = ':';  // one name a line works as well
+    }
+    const PortMap named = PortMap::from_list(list);
+    std::vector<PortInfo> ports;
+    for (int n = 1; n <= named.size(); ++n) {
+        const PortEntry* e = named.entry(n);
+        ports.push_back({e->device, e->description, port_identity("", "", e->device)});
+    }
+    return ports;
+}
+
+std::unique_ptr<PortSource> port_source_from_environment() {
+    if (const char* file = std::getenv("VELLQUIN_PORTS_FILE"); file && *file) return ListPortSource::of_file(file);
+    if (const char* list = std::getenv("VELLQUIN_PORTS"); list && PortMap::from_list(list).size() > 0)
+        return ListPortSource::of_text(list);
+    return std::make_unique<SystemPortSource>();
+}
+
+PortMap PortMap::from_environment_or_system() {
+    PortBook book;
+    book.update(port_source_from_environment()->present());
+    return book.map();
+}
+
+}  // namespace vq

@@ -1,0 +1,39 @@
+#pragma once
+// Where the serial devices present now come from: the system, or a list of
+// devices named in VELLQUIN_PORTS or in the file VELLQUIN_PORTS_FILE names.
+
+#include <memory>
+#include <string>
+
+#include "link/port_book.h"
+
+namespace vq {
+
+// The system's serial devices, as Qt enumerates them, without opening any.
+// Each is known by its USB serial number, else its /dev/serial/by-path
+// socket, else its name; elsewhere than on Windows they come in the order
+// of order_port_names.
+class SystemPortSource final : public PortSource {
+public:
+    std::vector<PortInfo> present() override;
+};
+
+// The devices of a list such as VELLQUIN_PORTS holds; each is known by its
+// name. Given a file, the list is read from it anew at every look, so that
+// devices can be named (plugged in) while a window is open.
+class ListPortSource final : public PortSource {
+public:
+    static std::unique_ptr<ListPortSource> of_text(std::string list);
+    static std::unique_ptr<ListPortSource> of_file(std::string path);
+    std::vector<PortInfo> present() override;
+
+private:
+    std::string list_;
+    std::string file_;
+};
+
+// VELLQUIN_PORTS_FILE when it is set, else VELLQUIN_PORTS when it names any
+// device, else the system.
+std::unique_ptr<PortSource> port_source_from_environment();
+
+}  // namespace vq
