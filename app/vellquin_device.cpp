@@ -6,8 +6,12 @@
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <memory>
 #include <optional>
+#include <thread>
+#include <vector>
 
 #include "sim/pty_device.h"
 
@@ -49,10 +53,14 @@ int main(int argc, char** argv) {
     parser.setApplicationDescription(QStringLiteral(
         "A simulated device for Vellquin Tool. It opens a pseudo-terminal, prints the path to send to on\n"
         "its first line, and answers uploads until interrupted: 'C' to a wake-up, ACK to a good block,\n"
-        "NAK to a bad one, ACK to the end of transmission. What it receives is logged to stderr."));
+        "NAK to a bad one, ACK to the end of transmission. What it receives is logged to stderr.\n"
+        "With --count N it serves N devices, one path a line; K below counts them from 1."));
     const QCommandLineOption help({"h", "help"}, "Show this help and exit.");
     const QCommandLineOption version({"v", "version"}, "Show the version and exit.");
-    const QCommandLineOption out({"o", "out"}, "Write each received image (with the 0xFF fill of its last block) to FILE.", "FILE");
+    const QCommandLineOption out({"o", "out"},
+                                 "Write each received image (with the 0xFF fill of its last block) to FILE "
+                                 "(FILE-K for several devices).",
+                                 "FILE");
     const QCommandLineOption nak_block("nak-block", "NAK the first --nak-sends sends of block K (1-based).", "K");
     const QCommandLineOption nak_sends("nak-sends", "How many sends --nak-block refuses (default 10).", "N", "10");
     const QCommandLineOption silent("silent", "Never answer a data block.");
@@ -63,8 +71,19 @@ int main(int argc, char** argv) {
     const QCommandLineOption noise("noise", "Answer everything with a byte that means nothing.");
     const QCommandLineOption delay("reply-delay", "Answer MS milliseconds late.", "MS", "0");
     const QCommandLineOption quiet({"q", "quiet"}, "Log nothing.");
+    const QCommandLineOption count("count", "Serve N devices, each on its own pseudo-terminal.", "N", "1");
+    const QCommandLineOption fault("fault",
+                                   "Give device K one fault: silent, no-eot-ack, never-start, reject, noise, "
+                                   "nak-block=B or cancel-at=B. May be given several times.",
+                                   "K:FAULT");
+    const QCommandLineOption link("link", "Make PATH (PATH-K for several devices) a link to the pseudo-terminal.",
+                                  "PATH");
+    const QCommandLineOption unplug("unplug-after",
+                                    "After SECONDS remove the links and close the devices, as an unplug does, "
+                                    "and end.",
+                                    "SECONDS");
     parser.addOptions({help, version, out, nak_block, nak_sends, silent, cancel_at, no_eot_ack, never_start, reject,
-                       noise, delay, quiet});
+                       noise, delay, quiet, count, fault, link, unplug});
     if (!parser.parse(QCoreApplication::arguments())) {
         std::fprintf(stderr, "vellquin-device: %s\n", qPrintable(parser.errorText()));
         return 2;
@@ -83,7 +102,8 @@ int main(int argc, char** argv) {
     const auto sends_to_nak = whole_number(parser, nak_sends, 1);
     const auto block_to_cancel = parser.isSet(cancel_at) ? whole_number(parser, cancel_at, 1) : 0;
     const auto reply_delay = whole_number(parser, delay, 0);
-    if (!block_to_nak || !sends_to_nak || !block_to_cancel || !reply_delay) return 2;
+    const auto devices = whole_number(parser, count, 1);
+    if (!block_to_nak || !sends_to_nak || !block_to_cancel || !reply_delay || !devices) return 2;
     b.nak_block = *block_to_nak;
     b.nak_sends = b.nak_block ? *sends_to_nak : 0;
     b.silent_to_data = parser.isSet(silent);
@@ -93,30 +113,72 @@ int main(int argc, char** argv) {
     b.reject_wakeups = parser.isSet(reject);
     b.noise = parser.isSet(noise);
 
+    std::vector<vq::sim::DeviceBehaviour> behaviours(static_cast<std::size_t>(*devices), b);
+    for (const QString& f : parser.values(fault)) {
+        bool ok = false;
+        const int k = f.section(':', 0, 0).toInt(&ok);
+        if (!ok || k < 1 || k > *devices || !vq::sim::add_fault(f.section(':', 1).toStdString(), behaviours[k - 1])) {
+            std::fprintf(stderr, "vellquin-device: --fault needs K:FAULT with K from 1 to %d, not '%s'\n", *devices,
+                         qPrintable(f));
+            return 2;
+        }
+    }
+    bool seconds_ok = true;
+    const double unplug_after = parser.isSet(unplug) ? parser.value(unplug).toDouble(&seconds_ok) : -1;
+    if (!seconds_ok || (parser.isSet(unplug) && unplug_after < 0)) {
+        std::fprintf(stderr, "vellquin-device: --unplug-after needs a number of seconds\n");
+        return 2;
+    }
+
+    // One name per device: NAME itself for one, NAME-K for several.
+    auto nth = [&](const QString& name, int k) {
+        return *devices == 1 ? name.toStdString() : name.toStdString() + "-" + std::to_string(k);
+    };
+    std::vector<std::string> links;
     try {
-        vq::sim::PtyDevice device(b);
-        device.set_reply_delay(std::chrono::milliseconds(*reply_delay));
-        if (!parser.isSet(quiet))
-            device.set_log([](vq::sim::Event e, const std::string& line) {
-                std::fprintf(stderr, "%-8s %s\n", event_name(e), line.c_str());
-            });
-        const std::string out_file = parser.value(out).toStdString();
+        std::vector<std::unique_ptr<vq::sim::PtyDevice>> served;
         const bool log = !parser.isSet(quiet);
-        device.set_on_image([&](const std::vector<std::uint8_t>& image) {
-            if (!out_file.empty()) {
-                std::ofstream(out_file, std::ios::binary)
-                    .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
-            }
+        for (int k = 1; k <= *devices; ++k) {
+            auto device = std::make_unique<vq::sim::PtyDevice>(behaviours[static_cast<std::size_t>(k - 1)]);
+            device->set_reply_delay(std::chrono::milliseconds(*reply_delay));
+            const std::string who = *devices == 1 ? "" : "[" + std::to_string(k) + "] ";
             if (log)
-                std::fprintf(stderr, "image    %zu bytes received%s%s\n", image.size(),
-                             out_file.empty() ? "" : ", written to ", out_file.c_str());
-        });
-        std::printf("%s\n", device.path().c_str());
+                device->set_log([who](vq::sim::Event e, const std::string& line) {
+                    std::fprintf(stderr, "%s%-8s %s\n", who.c_str(), event_name(e), line.c_str());
+                });
+            const std::string out_file = parser.isSet(out) ? nth(parser.value(out), k) : std::string();
+            device->set_on_image([out_file, log, who](const std::vector<std::uint8_t>& image) {
+                if (!out_file.empty())
+                    std::ofstream(out_file, std::ios::binary)
+                        .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+                if (log)
+                    std::fprintf(stderr, "%simage    %zu bytes received%s%s\n", who.c_str(), image.size(),
+                                 out_file.empty() ? "" : ", written to ", out_file.c_str());
+            });
+            if (parser.isSet(link)) {
+                links.push_back(nth(parser.value(link), k));
+                std::filesystem::remove(links.back());
+                std::filesystem::create_symlink(device->path(), links.back());
+            }
+            std::printf("%s\n", device->path().c_str());
+            served.push_back(std::move(device));
+        }
         std::fflush(stdout);
         std::signal(SIGINT, on_signal);
         std::signal(SIGTERM, on_signal);
-        device.serve(g_running);
+        for (auto& device : served) device->start();
+        const auto start = std::chrono::steady_clock::now();
+        while (g_running) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            if (unplug_after >= 0 &&
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() >= unplug_after)
+                break;
+        }
+        for (const std::string& l : links) std::filesystem::remove(l);
+        links.clear();
+        for (auto& device : served) device->hang_up();
     } catch (const std::exception& e) {
+        for (const std::string& l : links) std::filesystem::remove(l);
         std::fprintf(stderr, "vellquin-device: %s\n", e.what());
         return 1;
     }

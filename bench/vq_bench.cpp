@@ -26,6 +26,7 @@
 #include <csignal>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -168,6 +169,111 @@ Row bench_programs(const std::string& dir, std::size_t size, vq::Pace pace, int 
     return row;
 }
 
+// Starts vellquin-device with `args` and reads the paths it prints.
+std::vector<std::string> start_devices(std::vector<std::string> args, int count, pid_t& pid) {
+    int out[2];
+    if (pipe(out) != 0) throw std::runtime_error("pipe");
+    pid = fork();
+    if (pid == 0) {
+        dup2(out[1], STDOUT_FILENO);
+        std::vector<char*> argv;
+        args.insert(args.begin(), std::string(VQ_BIN_DIR) + "/vellquin-device");
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(out[1]);
+    std::vector<std::string> paths;
+    std::string line;
+    char ch;
+    while (static_cast<int>(paths.size()) < count && read(out[0], &ch, 1) == 1) {
+        if (ch != '\n') {
+            line += ch;
+            continue;
+        }
+        paths.push_back(line);
+        line.clear();
+    }
+    return paths;
+}
+
+// Many devices at once: each upload against its own floor, the sender's CPU
+// and memory. With `unplug_one`, the first device is pulled out half-way.
+void bench_many(const std::string& dir, int devices, std::size_t size, bool unplug_one) {
+    const std::string image = write_image(dir, size);
+    const std::string logs = dir + "/logs-" + std::to_string(unplug_one);
+    pid_t many = 0, single = 0;
+    std::vector<std::string> paths;
+    if (unplug_one) {
+        paths = start_devices({"-q", "--unplug-after", "3.6"}, 1, single);
+        const auto rest = start_devices({"-q", "--count", std::to_string(devices - 1)}, devices - 1, many);
+        paths.insert(paths.end(), rest.begin(), rest.end());
+    } else {
+        paths = start_devices({"-q", "--count", std::to_string(devices)}, devices, many);
+    }
+    const std::string json = dir + "/many.json";
+    const auto start = Clock::now();
+    const pid_t sender = fork();
+    if (sender == 0) {
+        const int out = open(json.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(out, STDOUT_FILENO);
+        std::vector<std::string> args{std::string(VQ_BIN_DIR) + "/vellquin-send", "--json", "--log", logs};
+        for (const auto& p : paths) args.insert(args.end(), {"--port", p});
+        args.push_back(image);
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    wait4(sender, &status, 0, &usage);
+    const double wall = std::chrono::duration<double>(Clock::now() - start).count();
+    for (pid_t p : {many, single})
+        if (p > 0) kill(p, SIGTERM), waitpid(p, nullptr, 0);
+    const double cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                       static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+
+    // Each upload's own time (from its end event) against its own floor
+    // (from its log).
+    std::map<std::string, std::pair<std::string, double>> ends;  // port -> outcome, seconds
+    std::ifstream in(json);
+    for (std::string line; std::getline(in, line);) {
+        if (line.find("\"event\":\"end\"") == std::string::npos) continue;
+        auto field = [&](const std::string& key) {
+            const auto at = line.find("\"" + key + "\":") + key.size() + 3;
+            return line.substr(at, line.find_first_of(",}", at) - at);
+        };
+        std::string port = field("port"), outcome = field("outcome");
+        ends[port.substr(1, port.size() - 2)] = {outcome.substr(1, outcome.size() - 2), std::stod(field("seconds"))};
+    }
+    double worst = 0;
+    int finished = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(logs)) {
+        const std::string log = entry.path().string();
+        for (const auto& [port, end] : ends) {
+            std::string name = port.substr(5);  // "/dev/pts/3": logged as "..._pts_3_finished.log"
+            std::replace(name.begin(), name.end(), '/', '_');
+            const std::string suffix = "_" + name + "_finished.log";
+            if (log.size() < suffix.size() || log.compare(log.size() - suffix.size(), suffix.size(), suffix) != 0)
+                continue;
+            Row row;
+            row.counts = count_trace(log);
+            row.wall = end.second;
+            worst = std::max(worst, (row.wall - row.floor()) / row.floor());
+            ++finished;
+        }
+    }
+    std::string unplugged = "-";
+    if (unplug_one) unplugged = ends[paths.front()].first;
+    std::printf("| %d x %zu KiB%s | %8.3f | %2d of %2d | %7.2f%% | %6.2f%% | %8.1f | %-10s |\n", devices, size / 1024,
+                unplug_one ? ", first unplugged at 3.6 s" : "", wall, finished, devices, 100.0 * worst,
+                100.0 * cpu / wall, static_cast<double>(usage.ru_maxrss) / 1024.0, unplugged.c_str());
+    std::fflush(stdout);
+}
+
 double thread_cpu() {
     rusage u{};
     getrusage(RUSAGE_THREAD, &u);
@@ -267,6 +373,15 @@ int main(int argc, char** argv) {
     const bool quick = argc > 1 && std::string(argv[1]) == "--quick";
     const std::string dir = temp_dir();
     using vq::Pace;
+    auto many = [&] {
+        std::printf("\n| %-38s | %8s | %8s | %8s | %7s | %8s | %-10s |\n", "devices at once", "wall s", "finished",
+                    "worst over floor", "CPU", "peak MiB", "unplugged");
+        for (bool unplug : {false, true}) bench_many(dir, 16, 64 * 1024, unplug);
+    };
+    if (argc > 1 && std::string(argv[1]) == "--many-only") {
+        many();
+        return 0;
+    }
     if (argc > 1 && std::string(argv[1]) == "--window-only") {
         for (Pace pace : {Pace::Fixed, Pace::Reply}) print(bench_window(dir, 64 * 1024, pace));
         return 0;
@@ -303,6 +418,8 @@ int main(int argc, char** argv) {
                     p.reply.wall, p.fixed.wall / p.reply.wall, p.fixed.at_115200(), p.reply.at_115200(),
                     p.fixed.at_115200() / p.reply.at_115200());
     }
+
+    many();
 
     vq::sim::PtyDevice a, b, c;
     const std::string devices = a.path() + ":" + b.path() + ":" + c.path();

@@ -31,7 +31,7 @@ struct Parser {
     Parser() {
         parser.setApplicationDescription(QString::fromLatin1(kDescription) +
                                          QString::fromLatin1(kPortsEnvironmentHelp));
-        parser.addOptions({help, version, port, list, trace, timeout, pace});
+        parser.addOptions({help, version, port, all, list, trace, timeout, pace, json, log, repeat, count});
         parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The image to send."));
     }
     QCommandLineParser parser;
@@ -39,8 +39,22 @@ struct Parser {
     const QCommandLineOption version{QStringList{"v", "version"}, "Show the version and exit."};
     const QCommandLineOption port{QStringList{"p", "port"},
                                   "COM1..COM9, numbered as in the window, or a device path (/dev/ttyUSB0, "
-                                  "/dev/pts/7). Default: the first port the window lists.",
+                                  "/dev/serial/by-id/..., any link to a tty). Give it several times to send to "
+                                  "several devices at once. Default: the first port the window lists.",
                                   "PORT"};
+    const QCommandLineOption all{QStringList{"all"}, "Send to every port the window lists, all at once."};
+    const QCommandLineOption json{QStringList{"json"},
+                                  "Print JSON Lines on stdout, one object per event (start, phase, progress, "
+                                  "pacing, end, and a last summary), and nothing else there."};
+    const QCommandLineOption log{QStringList{"log"},
+                                 "Write a log of every upload into DIR (its trace, after the tool's version, the "
+                                 "file with its SHA-256, the device and its USB identity), and a line into "
+                                 "DIR/summary.csv.",
+                                 "DIR"};
+    const QCommandLineOption repeat{QStringList{"repeat"},
+                                    "For a fixed jig: on each port, wait until a device is there, send, wait "
+                                    "until it is gone, and again, until Ctrl-C or --count."};
+    const QCommandLineOption count{QStringList{"count"}, "With --repeat: stop after N uploads on each port.", "N"};
     const QCommandLineOption list{QStringList{"l", "list"},
                                   "List each COM number with its device and whether it is free, busy or "
                                   "not permitted, then exit."};
@@ -74,11 +88,22 @@ ParsedSendOptions parse_send_options(const QStringList& arguments) {
     o.list = p.parser.isSet(p.list);
     if (o.help || o.version) return parsed;
 
-    if (p.parser.isSet(p.port)) {
-        o.port = p.parser.value(p.port).trimmed().toStdString();
-        if (o.port->empty()) parsed.error = "--port needs a COM name or a device path";
+    for (const QString& port : p.parser.values(p.port)) {
+        o.ports.push_back(port.trimmed().toStdString());
+        if (o.ports.back().empty()) parsed.error = "--port needs a COM name or a device path";
     }
+    o.all = p.parser.isSet(p.all);
+    if (o.all && !o.ports.empty()) parsed.error = "give --port or --all, not both";
     o.trace = p.parser.value(p.trace).toStdString();
+    if (!o.trace.empty() && (o.all || o.ports.size() > 1)) parsed.error = "--trace is for one port; use --log DIR";
+    o.json = p.parser.isSet(p.json);
+    o.log_dir = p.parser.value(p.log).toStdString();
+    o.repeat = p.parser.isSet(p.repeat);
+    if (p.parser.isSet(p.count)) {
+        bool number = false;
+        o.count = p.parser.value(p.count).toInt(&number);
+        if (!number || o.count < 1 || !o.repeat) parsed.error = "--count needs --repeat and a number of uploads above 0";
+    }
     if (p.parser.isSet(p.timeout)) {
         bool number = false;
         const double seconds = p.parser.value(p.timeout).toDouble(&number);

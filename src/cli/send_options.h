@@ -5,6 +5,7 @@
 #include <QStringList>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "protocol/upload.h"
 
@@ -14,10 +15,15 @@ struct SendOptions {
     bool help = false;
     bool version = false;
     bool list = false;
-    std::optional<std::string> port;  // as given: COMn or a device path
+    std::vector<std::string> ports;   // as given: COMn or device paths; none: the first port the window lists
+    bool all = false;                 // every port the window lists
     std::string trace;                // where to write the trace; empty for none
     std::optional<double> timeout;    // seconds, more than 0
     Pace pace = Pace::Fixed;
+    bool json = false;                // JSON Lines on stdout
+    std::string log_dir;              // a log per upload and summary.csv
+    bool repeat = false;              // a jig: upload each time a device is plugged in
+    int count = 0;                    // with repeat: uploads per port; 0 until stopped
     std::string file;                 // the image, UTF-8
 };
 

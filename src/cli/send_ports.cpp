@@ -1,12 +1,74 @@
 #include "cli/send_ports.h"
 
+#include <QSerialPortInfo>
+#include <algorithm>
 #include <cctype>
+#include <filesystem>
+#include <fstream>
 
 #include "link/discovery.h"
 #include "link/qt_serial_link.h"
 #include "protocol/failure.h"
+#include "protocol/image_file.h"
 
 namespace vq::cli {
+
+namespace {
+
+#ifdef __linux__
+std::string first_line(const std::filesystem::path& file) {
+    std::ifstream in(file);
+    std::string line;
+    std::getline(in, line);
+    return line;
+}
+#endif
+
+}  // namespace
+
+std::string usb_identity_of(const std::string& device) {
+    std::error_code ec;
+    const auto real = std::filesystem::canonical(path_from_utf8(device), ec);
+#ifdef __linux__
+    // The tty's USB device, found from its own sysfs entry: enumerating every
+    // port would cost each upload thousands of file operations.
+    if (ec) return {};
+    auto dir = std::filesystem::canonical(std::filesystem::path("/sys/class/tty") / real.filename() / "device", ec);
+    for (; !ec && dir.has_relative_path(); dir = dir.parent_path()) {
+        if (!std::filesystem::exists(dir / "idVendor", ec)) continue;
+        std::string text = first_line(dir / "idVendor") + ":" + first_line(dir / "idProduct");
+        if (const std::string serial = first_line(dir / "serial"); !serial.empty()) text += ", serial " + serial;
+        const std::string maker = first_line(dir / "manufacturer"), product = first_line(dir / "product");
+        if (!maker.empty() || !product.empty()) text += ", " + maker + (maker.empty() || product.empty() ? "" : " ") + product;
+        return text;
+    }
+    return {};
+#else
+    const QString name = QString::fromStdString(ec ? device : utf8_from_path(real));
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+        if (info.systemLocation() != name && info.portName() != name) continue;
+        QStringList parts;
+        if (info.hasVendorIdentifier())
+            parts << QStringLiteral("%1:%2")
+                         .arg(info.vendorIdentifier(), 4, 16, QLatin1Char('0'))
+                         .arg(info.productIdentifier(), 4, 16, QLatin1Char('0'));
+        if (!info.serialNumber().isEmpty()) parts << QStringLiteral("serial ") + info.serialNumber();
+        const QString maker = info.manufacturer(), text = info.description();
+        if (!maker.isEmpty() || !text.isEmpty()) parts << (maker + QLatin1Char(' ') + text).trimmed();
+        return parts.join(QStringLiteral(", ")).toStdString();
+    }
+    return {};
+#endif
+}
+
+std::string by_id_link_of(const std::string& device) {
+    std::error_code ec;
+    const auto real = std::filesystem::canonical(path_from_utf8(device), ec);
+    if (ec) return {};
+    for (const auto& link : std::filesystem::directory_iterator("/dev/serial/by-id", ec))
+        if (std::filesystem::canonical(link.path(), ec) == real) return utf8_from_path(link.path());
+    return {};
+}
 
 bool is_com_name(std::string_view port) {
     if (port.size() < 4) return false;
@@ -17,21 +79,31 @@ bool is_com_name(std::string_view port) {
     return true;
 }
 
-ChosenPort choose_port(const std::optional<std::string>& port) {
-    if (port && !is_com_name(*port))
-        return {PortMap(std::vector<PortEntry>{{*port, "given on the command line"}}), "COM1"};
-    ChosenPort chosen{PortMap::from_environment_or_system(), {}};
-    if (port) {
-        chosen.choice = "COM" + port->substr(3);
-        return chosen;
+std::vector<PortTarget> choose_ports(const std::vector<std::string>& ports, bool all) {
+    std::vector<PortTarget> targets;
+    // Numbering the system's ports is needed only for COM names.
+    const bool by_number = ports.empty() || std::any_of(ports.begin(), ports.end(), is_com_name);
+    const PortMap numbered = by_number ? PortMap::from_environment_or_system() : PortMap();
+    for (const std::string& port : ports) {
+        if (is_com_name(port))
+            targets.push_back({port, numbered, "COM" + port.substr(3)});
+        else
+            targets.push_back({port, PortMap(std::vector<PortEntry>{{port, "given on the command line"}}), "COM1"});
     }
-    QtSerialLink probe(chosen.ports);
+    if (!ports.empty()) return targets;
+
+    QtSerialLink probe(numbered);
     MemoryPortList list;
     DiscoveryReport report;
     discover_ports(probe, list, &report);
-    chosen.choice = list.text();
-    if (chosen.choice.empty() && !report.denied.empty()) chosen.choice = "COM" + std::to_string(report.denied.front());
-    return chosen;
+    if (all) {
+        for (const std::string& name : list.items()) targets.push_back({name, numbered, name});
+        if (!targets.empty()) return targets;
+    }
+    std::string choice = list.text();
+    if (choice.empty() && !report.denied.empty()) choice = "COM" + std::to_string(report.denied.front());
+    targets.push_back({choice, numbered, choice});
+    return targets;
 }
 
 std::vector<std::string> describe_ports(const PortMap& ports) {
@@ -55,9 +127,12 @@ std::vector<std::string> describe_ports(const PortMap& ports) {
         }
         const std::string name = n <= 9 ? "COM" + std::to_string(n) : "(COM" + std::to_string(n) + ")";
         char line[512];
-        std::snprintf(line, sizeof line, "%-7s %-20s %s%s", name.c_str(), e->device.c_str(), state.c_str(),
-                      e->description.empty() ? "" : ("  " + e->description).c_str());
+        std::snprintf(line, sizeof line, "%-7s %-20s %s", name.c_str(), e->device.c_str(), state.c_str());
         lines.emplace_back(line);
+        const std::string identity = usb_identity_of(e->device), by_id = by_id_link_of(e->device);
+        const std::string about = !identity.empty() ? identity : e->description;
+        if (!about.empty()) lines.push_back("        " + about);
+        if (!by_id.empty()) lines.push_back("        " + by_id);
     }
     return lines;
 }

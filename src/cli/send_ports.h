@@ -6,27 +6,33 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/port_run.h"
 #include "link/port_map.h"
 
 namespace vq::cli {
-
-struct ChosenPort {
-    PortMap ports;       // what the COM numbers stand for
-    std::string choice;  // the port choice, as the window's port list would hold it
-};
 
 // "COM" and digits, in any case: a choice numbered as the window numbers
 // ports. Anything else names a device.
 bool is_com_name(std::string_view port);
 
-// A COM name is looked up in the system's ports (or VELLQUIN_PORTS); a
-// device path becomes COM1 of a list of its own. Without `port`: the first
-// port the window would list or, when it lists none, the first that exists
-// but may not be opened, so that sending to it says why.
-ChosenPort choose_port(const std::optional<std::string>& port);
+// The ports to send to, in the order given. A COM name is looked up in the
+// system's ports (or VELLQUIN_PORTS); a device path (a link to one
+// included) becomes COM1 of a list of its own. With `all`, every port the
+// window would list. With neither: the first port the window would list
+// or, when it lists none, the first that exists but may not be opened, so
+// that sending to it says why.
+std::vector<PortTarget> choose_ports(const std::vector<std::string>& ports, bool all);
 
-// One line per port: its COM number, device, whether it is free, busy or
-// not permitted, and its description.
+// For each port a line with its COM number, device, and whether it is
+// free, busy or not permitted; then, where the system knows them, a line
+// with its USB identity (or description) and one with its stable
+// /dev/serial/by-id path.
 std::vector<std::string> describe_ports(const PortMap& ports);
+
+// "10c4:ea60, serial 0001, Silicon Labs CP2102 USB to UART Bridge" for a
+// USB device (`device` may be a link to it); empty when unknown.
+std::string usb_identity_of(const std::string& device);
+// The /dev/serial/by-id link that leads to `device`; empty when none does.
+std::string by_id_link_of(const std::string& device);
 
 }  // namespace vq::cli

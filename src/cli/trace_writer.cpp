@@ -8,6 +8,7 @@ TraceWriter::TraceWriter(std::FILE* file, const TraceHeader& h) : file_(file) {
     std::fprintf(file_, "# %s\n", h.program.c_str());
     std::fprintf(file_, "# port %s%s\n", h.port.c_str(), h.device.empty() ? "" : (" = " + h.device).c_str());
     std::fprintf(file_, "# file %s, %s\n", h.file.c_str(), h.size < 0 ? "not found" : describe_size(h.size).c_str());
+    for (const std::string& line : h.more) std::fprintf(file_, "# %s\n", line.c_str());
     std::fflush(file_);
 }
 
@@ -43,7 +44,6 @@ void TraceWriter::on_pacing(Pace pace, const std::string& why) {
         std::fprintf(file_, "# paced by replies: each answer is read as soon as it arrives\n");
     else
         std::fprintf(file_, "# fixed pacing from here on: %s\n", why.c_str());
-    std::fflush(file_);
 }
 
 void TraceWriter::finish(const UploadResult& result, const std::string& ending, int exit_status) {
@@ -53,8 +53,9 @@ void TraceWriter::finish(const UploadResult& result, const std::string& ending, 
 
 void TraceWriter::line(double time, const std::string& text) {
     if (!start_) start_ = time;
+    // Buffered: many uploads at once write their logs side by side. The
+    // outcome line flushes it all.
     std::fprintf(file_, "%10.6f %s\n", time - *start_, text.c_str());
-    std::fflush(file_);
 }
 
 }  // namespace vq::cli

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "protocol/upload.h"
 
@@ -17,6 +18,7 @@ struct TraceHeader {
     std::string device;       // what it stands for, "/dev/ttyUSB0"; may be empty
     std::string file;
     std::int64_t size = -1;   // -1 when the file cannot be found
+    std::vector<std::string> more = {};  // further header lines
 };
 
 class TraceWriter final : public UploadObserver {

@@ -23,10 +23,10 @@ EventClock::EventClock() {
 }
 
 void EventClock::process_events_for(double seconds, const std::function<bool()>& until) {
-    // Timers count whole milliseconds and wake the loop a little late: run
-    // the event loop until a millisecond before the end, and sleep through
-    // the rest, so a wait of 0.1 s ends just past 0.1 s.
-    const int ms = static_cast<int>(std::floor(seconds * 1000.0)) - 1;
+    // Timers count whole milliseconds: run the event loop for those, and
+    // sleep through the last fraction, so a wait of 0.1 s ends just past
+    // 0.1 s rather than a millisecond later.
+    const int ms = static_cast<int>(std::floor(seconds * 1000.0));
     if (ms < 1) {
         QThread::usleep(static_cast<unsigned long>(std::max(1.0, seconds * 1e6)));
         return;

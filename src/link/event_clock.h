@@ -14,7 +14,7 @@ public:
     double now() override;
     // Runs a nested event loop until a precise single-shot timer fires, or
     // until `until` holds each time the loop has handled what was pending;
-    // the last millisecond is slept. Should the loop refuse to
+    // a remainder under a millisecond is slept. Should the loop refuse to
     // run because the application is quitting, the thread sleeps instead of
     // returning at once.
     void process_events_for(double seconds, const std::function<bool()>& until) override;

@@ -3,12 +3,14 @@
 #include <QElapsedTimer>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <limits>
 #include <string>
 #include <type_traits>
 
 #include "link/drain.h"
 #include "link/port_errors.h"
+#include "protocol/image_file.h"
 
 namespace vq {
 namespace {
@@ -106,7 +108,12 @@ void QtSerialLink::setPortOpen(bool open) {
     if (!entry) throw Failure(err::PortInvalid, "COM" + std::to_string(comm_port_) + " names no serial device");
 
     broken_.reset();
-    port_.setPortName(QString::fromStdString(entry->device));
+    // A link (/dev/serial/by-id/...) is opened as the device it leads to, so
+    // that its lock is the one every other program takes for that device.
+    std::error_code ec;
+    const auto real = std::filesystem::canonical(path_from_utf8(entry->device), ec);
+    port_.setPortName(QString::fromStdString(ec || kThisPlatform == Platform::Windows ? entry->device
+                                                                                       : utf8_from_path(real)));
     if (!port_.open(QIODevice::ReadWrite)) throw opening_failure(port_.error(), entry->device);
     try {
         apply(settings_);

@@ -49,6 +49,26 @@ const char* to_string(UploadEnd end) {
     return "?";
 }
 
+const char* outcome_word(UploadEnd end) {
+    switch (end) {
+    case UploadEnd::NoFileChosen: return "no_file_chosen";
+    case UploadEnd::InvalidPort: return "invalid_port";
+    case UploadEnd::PortUnavailable: return "port_unavailable";
+    case UploadEnd::FileNotFound: return "file_not_found";
+    case UploadEnd::Rejected: return "rejected";
+    case UploadEnd::CancelledByDevice: return "cancelled";
+    case UploadEnd::NakLimit: return "nak_limit";
+    case UploadEnd::NakLimitNoAck: return "nak_limit_no_ack";
+    case UploadEnd::Finished: return "finished";
+    case UploadEnd::NoEotAck: return "no_eot_ack";
+    case UploadEnd::StoppedWaiting: return "stopped_waiting";
+    case UploadEnd::StoppedAcked: return "stopped";
+    case UploadEnd::StoppedNoAck: return "stopped_no_ack";
+    case UploadEnd::Failed: return "failed";
+    }
+    return "failed";
+}
+
 int progress_percent(std::int64_t offset, std::int64_t length) {
     // The ratio is divided in double precision and kept as a 4-byte float,
     // then the whole part of its hundredfold is taken: 0.32f lies just below

@@ -77,6 +77,9 @@ enum class Pace {
 // Every way out of the upload that shows no message box of its own.
 bool is_silent(UploadEnd end);
 const char* to_string(UploadEnd end);
+// One word for each way out, for file names and machine-readable output:
+// "finished", "nak_limit", ...
+const char* outcome_word(UploadEnd end);
 
 struct UploadResult {
     UploadEnd end = UploadEnd::Failed;

@@ -10,6 +10,29 @@ namespace {
 constexpr std::uint8_t kNoise = 0x55;
 }
 
+bool add_fault(const std::string& fault, DeviceBehaviour& b) {
+    const auto eq = fault.find('=');
+    const std::string name = fault.substr(0, eq);
+    int block = 0;
+    if (eq != std::string::npos) {
+        const std::string value = fault.substr(eq + 1);
+        if (value.empty() || value.size() > 6 || value.find_first_not_of("0123456789") != std::string::npos) return false;
+        block = std::stoi(value);
+        if (block < 1) return false;
+    }
+    const bool numbered = name == "nak-block" || name == "cancel-at";
+    if (numbered != (eq != std::string::npos)) return false;
+    if (name == "silent") b.silent_to_data = true;
+    else if (name == "no-eot-ack") b.never_ack_eot = true;
+    else if (name == "never-start") b.never_start = true;
+    else if (name == "reject") b.reject_wakeups = true;
+    else if (name == "noise") b.noise = true;
+    else if (name == "nak-block") b.nak_block = block, b.nak_sends = std::max(b.nak_sends, 10);
+    else if (name == "cancel-at") b.cancel_at_block = block;
+    else return false;
+    return true;
+}
+
 std::vector<std::uint8_t> Receiver::feed(std::span<const std::uint8_t> bytes) {
     std::vector<std::uint8_t> out;
     pending_.insert(pending_.end(), bytes.begin(), bytes.end());

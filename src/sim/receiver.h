@@ -26,6 +26,10 @@ struct DeviceBehaviour {
     bool ack_cancel = true;         // ACK a cancel from the sender
 };
 
+// Gives `behaviour` one fault by name: silent, no-eot-ack, never-start,
+// reject, noise, nak-block=K or cancel-at=K. False for anything else.
+bool add_fault(const std::string& fault, DeviceBehaviour& behaviour);
+
 enum class Event { WakeUp, Block, RepeatedBlock, BadBlock, Cancel, EndOfTransmission, Unknown };
 
 class Receiver {

@@ -9,11 +9,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QThread>
 #include <filesystem>
 #include <fstream>
+#include <map>
 
 #include "support/temp_file.h"
 
@@ -301,6 +306,77 @@ TEST(Programs, TheWindowSaysWhenThereIsNoDisplayAndIsCaptionedForm1WhenThereIsOn
     x.terminate();
     x.waitForFinished(3000);
     EXPECT_EQ(caption, "_NET_WM_NAME(UTF8_STRING) = \"Form1\"");
+}
+
+// Several devices from one vellquin-device process, one path a line.
+QStringList device_paths(QProcess& devices, int count) {
+    QStringList paths;
+    while (paths.size() < count && devices.waitForReadyRead(5000))
+        while (devices.canReadLine()) paths << QString::fromLocal8Bit(devices.readLine()).trimmed();
+    return paths;
+}
+
+TEST(Programs, EightDevicesAtOnceEndEachOnItsOwnWithJsonLinesAndLogs) {
+    vq::test::TempDir dir;
+    const QString file = QString::fromStdString(dir.write("fw.bin", pattern(5000)));
+    const QString logs = QString::fromStdString(dir.file("logs"));
+    QProcess devices;
+    devices.start(kBin + "/vellquin-device", {"-q", "--count", "8", "--fault", "3:silent", "--fault", "6:cancel-at=2"});
+    const QStringList paths = device_paths(devices, 8);
+    ASSERT_EQ(paths.size(), 8);
+    QStringList args{"--pace", "reply", "--timeout", "3", "--json", "--log", logs, file};
+    for (const QString& p : paths) args = QStringList{"--port", p} + args;  // given in reverse order
+
+    const Sent s = send(args);
+    devices.terminate();
+    devices.waitForFinished(3000);
+    std::map<QString, QJsonObject> ends;
+    QJsonObject summary;
+    for (const QString& line : s.out) {
+        const QJsonDocument json = QJsonDocument::fromJson(line.toUtf8());
+        ASSERT_TRUE(json.isObject()) << "not JSON: " << line.toStdString();
+        ASSERT_TRUE(json.object().contains("port") && json.object().contains("event")) << line.toStdString();
+        if (json["event"] == "end") ends[json["port"].toString()] = json.object();
+        if (json["event"] == "summary") summary = json.object();
+    }
+    ASSERT_EQ(ends.size(), 8u);
+    for (int k = 1; k <= 8; ++k) {
+        const QString expected = k == 3 ? "stopped" : k == 6 ? "cancelled" : "finished";
+        EXPECT_EQ(ends[paths[k - 1]]["outcome"].toString(), expected) << k;
+    }
+    EXPECT_TRUE(ends[paths[2]]["timed_out"].toBool());
+    EXPECT_EQ(summary["finished"].toInt(), 6);
+    EXPECT_EQ(summary["failed_ports"].toArray(), (QJsonArray{paths[5], paths[2]})) << "in the order given";
+    EXPECT_EQ(s.exit_code, 8) << "the first port given that failed: device 6, cancelled";
+    EXPECT_EQ(QJsonDocument::fromJson(s.out.back().toUtf8())["event"], "summary") << "the summary comes last";
+
+    const QStringList logged = QDir(logs).entryList({"*.log"});
+    EXPECT_EQ(logged.filter("_finished.log").size(), 6) << logged.join(' ').toStdString();
+    EXPECT_EQ(logged.filter("_cancelled.log").size(), 1);
+    QFile csv(logs + "/summary.csv");
+    ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
+    const QStringList rows = QString::fromUtf8(csv.readAll()).split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(rows.size(), 9);
+    EXPECT_EQ(rows[0], "time,port,device,identity,file,sha256,bytes,outcome,seconds");
+}
+
+TEST(Programs, RepeatFlashesEachDevicePluggedIntoTheJigUntilTheCount) {
+    vq::test::TempDir dir;
+    const QString file = QString::fromStdString(dir.write("fw.bin", pattern(3000)));
+    const QString jig = QString::fromStdString(dir.file("jig"));
+    QProcess sender;
+    sender.start(kBin + "/vellquin-send", {"--repeat", "--count", "2", "--port", jig, "--pace", "reply", "--json", file});
+    QThread::msleep(300);
+    QProcess first, second;
+    first.start(kBin + "/vellquin-device", {"-q", "--link", jig, "--unplug-after", "1.5"});
+    ASSERT_TRUE(first.waitForFinished(5000));  // plugged in, flashed, pulled out
+    second.start(kBin + "/vellquin-device", {"-q", "--link", jig});
+    ASSERT_TRUE(sender.waitForFinished(15000));
+    second.terminate();
+    second.waitForFinished(3000);
+    const QStringList lines = QString::fromUtf8(sender.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    EXPECT_EQ(lines.filter("\"event\":\"end\",\"outcome\":\"finished\"").size(), 2) << lines.join('\n').toStdString();
+    EXPECT_EQ(sender.exitCode(), 0);
 }
 
 }  // namespace

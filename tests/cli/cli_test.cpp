@@ -5,6 +5,8 @@
 #include <array>
 #include <fstream>
 
+#include "cli/json.h"
+#include "cli/outputs.h"
 #include "cli/progress_printer.h"
 #include "cli/send_options.h"
 #include "cli/trace_writer.h"
@@ -31,7 +33,7 @@ TEST(SendOptions, BadLinesAreUsageErrorsInPlainWords) {
     }
     const SendOptions o =
         parse_send_options({"vellquin-send", "-p", "COM3", "--timeout", "2.5", "--pace", "reply", "fw.bin"}).options;
-    EXPECT_EQ(o.port, "COM3");
+    EXPECT_EQ(o.ports, std::vector<std::string>{"COM3"});
     EXPECT_EQ(o.timeout, 2.5);
     EXPECT_EQ(o.file, "fw.bin");
     EXPECT_EQ(o.pace, Pace::Reply);
@@ -74,6 +76,14 @@ TEST(TraceWriter, HasAHeaderNamesEachBlockBesideItsWireNumberAndEndsWithTheOutco
                          "  0.100000 read 0x06 ACK",
                          "# outcome finished: Sent 263000 bytes in 257 blocks (exit status 0)",
                      }));
+}
+
+TEST(JsonAndCsv, QuoteWhatMustBeQuotedAndNothingElse) {
+    EXPECT_EQ(json_string("COM1 \"a\\b\"\n\x01 \u00B7"), "\"COM1 \\\"a\\\\b\\\"\\n\\u0001 \u00B7\"");
+    EXPECT_EQ(JsonLine().add("port", "COM1").add("bytes", 5000).add_null("message").add("ok", true).text(),
+              R"({"port":"COM1","bytes":5000,"message":null,"ok":true})");
+    EXPECT_EQ(csv_field("/dev/ttyUSB0"), "/dev/ttyUSB0");
+    EXPECT_EQ(csv_field("10c4:ea60, serial \"7\""), R"("10c4:ea60, serial ""7""")");
 }
 
 }  // namespace

@@ -76,5 +76,17 @@ TEST(Receiver, ScriptedFaults) {
     }
 }
 
+TEST(AddFault, NamesEachFaultAndRefusesAnythingElse) {
+    DeviceBehaviour b;
+    for (const char* fault : {"silent", "no-eot-ack", "never-start", "reject", "noise", "nak-block=3", "cancel-at=2"})
+        EXPECT_TRUE(add_fault(fault, b)) << fault;
+    EXPECT_TRUE(b.silent_to_data && b.never_ack_eot && b.never_start && b.reject_wakeups && b.noise);
+    EXPECT_EQ(b.nak_block, 3);
+    EXPECT_EQ(b.nak_sends, 10);
+    EXPECT_EQ(b.cancel_at_block, 2);
+    for (const char* bad : {"", "loud", "silent=1", "nak-block", "nak-block=", "nak-block=0", "cancel-at=x2"})
+        EXPECT_FALSE(add_fault(bad, b)) << bad;
+}
+
 }  // namespace
 }  // namespace vq::sim

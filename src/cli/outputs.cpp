@@ -1,0 +1,209 @@
+#include "cli/outputs.h"
+
+#include <QDateTime>
+#include <filesystem>
+#include <fstream>
+
+#include "cli/port_worker.h"
+#include "protocol/image_file.h"
+#include "protocol/report.h"
+
+namespace vq::cli {
+namespace {
+
+const char* phase_word(Phase p) {
+    switch (p) {
+    case Phase::Starting: return "starting";
+    case Phase::WakingUp: return "waking";
+    case Phase::WaitingForStart: return "waiting_for_start";
+    case Phase::Sending: return "sending";
+    case Phase::GivingUp: return "giving_up";
+    case Phase::Stopping: return "stopping";
+    case Phase::Ending: return "ending";
+    }
+    return "";
+}
+
+std::string bar(int percent, int width) {
+    const auto filled = static_cast<std::size_t>(percent * width / 100);
+    return "[" + std::string(filled, '#') + std::string(static_cast<std::size_t>(width) - filled, '.') + "]";
+}
+
+}  // namespace
+
+void say(const std::string& prefix, const std::string& text) {
+    std::fprintf(stderr, "vellquin-send: %s%s\n", prefix.empty() ? "" : (prefix + ": ").c_str(), text.c_str());
+}
+
+void EndingLines::ended(const UploadOutcome& o) {
+    if (ending_needs_words(o.result)) say(prefix_, o.ending);
+}
+
+// ---- one port -------------------------------------------------------------
+
+void SinglePortLines::message(const std::string& text) {
+    progress_.finish();
+    std::printf("%s\n", text.c_str());
+    std::fflush(stdout);
+}
+
+void SinglePortLines::note(const std::string& text) {
+    progress_.finish();
+    EndingLines::note(text);
+}
+
+void SinglePortLines::ended(const UploadOutcome& o) {
+    progress_.finish();
+    EndingLines::ended(o);
+}
+
+// ---- several ports, no terminal -------------------------------------------
+
+void PrefixedLines::on_progress(int percent) {
+    std::printf("%s: %d%%\n", port_.c_str(), percent);
+    std::fflush(stdout);
+}
+
+void PrefixedLines::message(const std::string& text) {
+    std::printf("%s: %s\n", port_.c_str(), text.c_str());
+    std::fflush(stdout);
+}
+
+// ---- several ports on a terminal ------------------------------------------
+
+class PortTable::RowOutput final : public PortOutput {
+public:
+    RowOutput(PortTable& table, std::size_t row) : table_(table), row_(row) {}
+    void started(const UploadStart& s) override {
+        Row& r = table_.rows_[row_];
+        r.device = s.device.substr(s.device.find_last_of('/') + 1);
+        r.ending.clear();
+        r.started = true;
+        table_.changed();
+    }
+    void on_phase(Phase, int) override { table_.changed(); }
+    void on_progress(int) override { table_.changed(); }
+    void message(const std::string& text) override { table_.rows_[row_].ending = text; }
+    void note(const std::string& text) override { table_.rows_[row_].ending = text; }
+    void ended(const UploadOutcome& o) override {
+        Row& r = table_.rows_[row_];
+        r.ending = (r.ending.empty() ? "" : r.ending + " \u00B7 ") + o.ending;
+        table_.draw();
+    }
+
+private:
+    PortTable& table_;
+    std::size_t row_;
+};
+
+std::unique_ptr<PortOutput> PortTable::row(const std::string& port, const TransferStats& stats) {
+    rows_.push_back({port, "", "", &stats});
+    return std::make_unique<RowOutput>(*this, rows_.size() - 1);
+}
+
+std::string PortTable::line(const Row& r) const {
+    std::string text = r.port + "  " + r.device + "  ";
+    if (!r.ending.empty() && r.stats->phase() != Phase::Sending) return fit_to_width(text + r.ending, columns_());
+    if (!r.started) return fit_to_width(text + "waiting for the device", columns_());
+    char percent[8];
+    std::snprintf(percent, sizeof percent, " %3d%%  ", r.stats->percent());
+    return fit_to_width(text + bar(r.stats->percent(), 20) + percent + describe_progress(*r.stats), columns_());
+}
+
+void PortTable::changed() {
+    if (std::chrono::steady_clock::now() - last_ < std::chrono::milliseconds(100)) return;
+    draw();
+}
+
+void PortTable::draw() {
+    last_ = std::chrono::steady_clock::now();
+    if (drawn_rows_ > 0) std::printf("\033[%dA", drawn_rows_);
+    for (const Row& r : rows_) std::printf("\r%s\033[K\n", line(r).c_str());
+    drawn_rows_ = static_cast<int>(rows_.size());
+    std::fflush(stdout);
+}
+
+// ---- JSON -----------------------------------------------------------------
+
+void print_json(const JsonLine& line, bool flush) {
+    std::printf("%s\n", line.text().c_str());
+    if (flush) std::fflush(stdout);
+}
+
+JsonLine JsonEvents::event(const char* name) const {
+    JsonLine line;
+    line.add("port", port_).add("event", name);
+    return line;
+}
+
+void JsonEvents::started(const UploadStart& s) {
+    message_.clear();
+    JsonLine line = event("start");
+    line.add("device", s.device).add("identity", s.identity).add("file", file_);
+    if (s.size >= 0) line.add("bytes", s.size).add("blocks", (s.size + 1023) / 1024);
+    line.add("sha256", s.sha256).add("pace", s.pace == Pace::Reply ? "reply" : "fixed");
+    print_json(line, true);
+}
+
+void JsonEvents::on_phase(Phase p, int attempt) {
+    if (p == Phase::Sending) return;  // the progress says so
+    print_json(event("phase").add("phase", phase_word(p)).add("attempt", attempt + 1), false);
+}
+
+void JsonEvents::on_progress(int percent) {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - last_progress_ < std::chrono::milliseconds(100)) return;
+    last_progress_ = now;
+    JsonLine line = event("progress");
+    line.add("block", stats_.block_index() + 1).add("blocks", stats_.blocks_total()).add("percent", percent);
+    if (const auto rate = stats_.bytes_per_second()) line.add("bytes_per_second", *rate);
+    if (const auto left = stats_.seconds_left()) line.add("seconds_left", *left);
+    print_json(line.add("resends", stats_.resends()).add("naks", stats_.naks()), false);
+}
+
+void JsonEvents::on_pacing(Pace p, const std::string& why) {
+    print_json(event("pacing").add("pace", p == Pace::Reply ? "reply" : "fixed").add("why", why), false);
+}
+
+void JsonEvents::ended(const UploadOutcome& o) {
+    const UploadResult& r = o.result;
+    JsonLine line = event("end");
+    line.add("outcome", outcome_word(r.end)).add("exit_status", o.exit_status).add("timed_out", o.timed_out);
+    if (message_.empty())
+        line.add_null("message");
+    else
+        line.add("message", message_);
+    line.add("text", o.ending).add("bytes", std::max<std::int64_t>(r.image_length, 0)).add("blocks", r.blocks_total);
+    line.add("seconds", o.wall_seconds).add("resends", o.resends).add("naks", o.naks);
+    if (r.end == UploadEnd::Finished && r.seconds > 0)
+        line.add("kilobytes_per_second", static_cast<double>(r.image_length) / r.seconds / 1000.0);
+    print_json(line.add("pace", r.pace == Pace::Reply ? "reply" : "fixed"), true);
+}
+
+// ---- summary.csv ----------------------------------------------------------
+
+std::string csv_field(const std::string& text) {
+    if (text.find_first_of(",\"\n\r") == std::string::npos) return text;
+    std::string quoted = "\"";
+    for (char ch : text) quoted += ch == '"' ? std::string("\"\"") : std::string(1, ch);
+    return quoted + "\"";
+}
+
+void SummaryCsv::ended(const UploadOutcome& o) {
+    const auto path = path_from_utf8(dir_ + "/summary.csv");
+    std::error_code ec;
+    const bool fresh = !std::filesystem::exists(path, ec) || std::filesystem::file_size(path, ec) == 0;
+    std::string text;
+    if (fresh) text = "time,port,device,identity,file,sha256,bytes,outcome,seconds\n";
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.3f", o.wall_seconds);
+    const std::string time = QDateTime::currentDateTime().toString(Qt::ISODateWithMs).toStdString();
+    for (const std::string& field : {time, port_, start_.device, start_.identity, file_, start_.sha256,
+                                     std::to_string(std::max<std::int64_t>(o.result.image_length, 0)),
+                                     std::string(outcome_word(o.result.end)), std::string(seconds)})
+        text += csv_field(field) + ",";
+    text.back() = '\n';
+    std::ofstream(path, std::ios::app | std::ios::binary) << text << std::flush;
+}
+
+}  // namespace vq::cli

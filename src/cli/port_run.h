@@ -1,0 +1,65 @@
+#pragma once
+// What the command line runs on one port, and what it hears of it. The
+// uploads run on a thread of the port's own; everything they report is
+// passed to the main thread, where the outputs hear it in order.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "link/port_map.h"
+#include "protocol/upload.h"
+
+namespace vq::cli {
+
+// A port as the user named it, and what that name stands for.
+struct PortTarget {
+    std::string name;    // as given: COM3, /dev/ttyUSB0, /dev/serial/by-id/...
+    PortMap ports;       // what the COM numbers stand for
+    std::string choice;  // the port choice, as the window's port list would hold it
+    std::string device() const;
+};
+
+// The same for every port.
+struct RunSettings {
+    std::string file;
+    Pace pace = Pace::Fixed;
+    std::optional<double> timeout;  // seconds per upload
+    std::string trace;              // a trace file; one port only
+    std::string log_dir;            // a log per upload and summary.csv
+    bool repeat = false;            // a jig: wait for a device, upload, wait until it has gone, again
+    int count = 0;                  // with repeat: uploads per port; 0 until stopped
+};
+
+struct UploadStart {
+    std::string device;
+    std::string identity;      // the USB identity, where the system knows it
+    std::int64_t size = -1;    // -1 when the file cannot be found
+    std::string sha256;        // of the file, when it could be read
+    Pace pace = Pace::Fixed;
+};
+
+struct UploadOutcome {
+    UploadResult result;
+    std::string port_cause;  // why the port could not be opened
+    bool timed_out = false;
+    int exit_status = 0;     // what this upload's ending is as vellquin-send's exit status
+    std::string ending;      // in plain words
+    double wall_seconds = 0;
+    int resends = 0;
+    int naks = 0;
+};
+
+// What an output hears of one port, in the main thread: everything the
+// upload reports (as an UploadObserver) and the following.
+class PortOutput : public UploadObserver {
+public:
+    virtual void started(const UploadStart&) {}
+    // What the window shows in a message box.
+    virtual void message(const std::string& text) { (void)text; }
+    // A plain line the user should read: a timeout, say.
+    virtual void note(const std::string& text) { (void)text; }
+    virtual void ended(const UploadOutcome&) {}
+};
+
+}  // namespace vq::cli

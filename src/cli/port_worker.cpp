@@ -1,0 +1,380 @@
+#include "cli/port_worker.h"
+
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSerialPortInfo>
+#include <QTimer>
+#include <array>
+#include <cstdio>
+#include <filesystem>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
+#include "cli/send_ports.h"
+#include "cli/trace_writer.h"
+#include "link/event_clock.h"
+#include "link/port_opening.h"
+#include "link/qt_serial_link.h"
+#include "protocol/host.h"
+#include "protocol/image_file.h"
+#include "protocol/report.h"
+#include "protocol/wait.h"
+
+namespace vq::cli {
+namespace {
+
+// The command line has no bar or percentage box; the outputs show progress
+// from what the upload reports.
+class NoDisplays final : public Displays {
+public:
+    void set_progress(float) override {}
+    void set_percent_text(const std::string&) override {}
+};
+
+class ForwardedMessages final : public MessageBox {
+public:
+    explicit ForwardedMessages(std::function<void(const std::string&)> to) : to_(std::move(to)) {}
+    void show(const std::string& text) override { to_(text); }
+
+private:
+    std::function<void(const std::string&)> to_;
+};
+
+// Hands every report of the upload to the main thread, in order.
+class Forwarder final : public UploadObserver {
+public:
+    explicit Forwarder(std::function<void(std::function<void(PortOutput&)>)> post) : post_(std::move(post)) {}
+    void on_phase(Phase p, int a) override {
+        post_([=](PortOutput& o) { o.on_phase(p, a); });
+    }
+    void on_block(std::int32_t i, std::int32_t t, std::uint8_t n) override {
+        post_([=](PortOutput& o) { o.on_block(i, t, n); });
+    }
+    void on_progress(int percent) override {
+        post_([=](PortOutput& o) { o.on_progress(percent); });
+    }
+    void on_transmission(Transmission k, std::span<const std::uint8_t, kFrameSize> frame, double time) override {
+        std::array<std::uint8_t, kFrameSize> copy{};
+        std::copy(frame.begin(), frame.end(), copy.begin());
+        post_([=](PortOutput& o) { o.on_transmission(k, copy, time); });
+    }
+    void on_reply(const Reply& r, double time) override {
+        post_([=](PortOutput& o) { o.on_reply(r, time); });
+    }
+    void on_pacing(Pace p, const std::string& why) override {
+        post_([=](PortOutput& o) { o.on_pacing(p, why); });
+    }
+
+private:
+    std::function<void(std::function<void(PortOutput&)>)> post_;
+};
+
+std::int64_t size_of(const std::string& file) {
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(path_from_utf8(file), ec);
+    return ec ? -1 : static_cast<std::int64_t>(size);
+}
+
+std::string sha256_of(const std::string& file) {
+    QFile f(QString::fromStdString(file));
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (!f.open(QIODevice::ReadOnly) || !hash.addData(&f)) return {};
+    return hash.result().toHex().toStdString();
+}
+
+// A port's name as part of a file name: "/dev/serial/by-id/usb-X" becomes
+// "serial_by-id_usb-X", "COM3" stays.
+std::string file_safe(const std::string& port) {
+    std::string name = port.rfind("/dev/", 0) == 0 ? port.substr(5) : port;
+    for (char& ch : name)
+        if (!std::isalnum(static_cast<unsigned char>(ch)) && ch != '-' && ch != '.') ch = '_';
+    return name;
+}
+
+}  // namespace
+
+std::string PortTarget::device() const {
+    const PortEntry* e = ports.entry(port_number_of(choice));
+    return e ? e->device : std::string();
+}
+
+bool ending_needs_words(const UploadResult& r) {
+    return is_silent(r.end) || r.end == UploadEnd::InvalidPort || r.end == UploadEnd::PortUnavailable ||
+           r.end == UploadEnd::FileNotFound;
+}
+
+// ---- the worker, in the port's thread -------------------------------------
+
+void PortWorker::post(std::function<void(PortOutput&)> call) {
+    // Reports come in bursts (a frame, its answer, the next block): the main
+    // thread is woken once for each burst, not for each report.
+    if (run_.queue(std::move(call))) {
+        PortRun* run = &run_;
+        QMetaObject::invokeMethod(run, [run] { run->deliver(); }, Qt::QueuedConnection);
+    }
+}
+
+void PortWorker::run() {
+    for (int made = 0; !stopped_;) {
+        if (settings_.repeat && !wait_until([this] { return present_and_opens(); })) break;
+        const std::string flashed = fingerprint();
+        upload_once();
+        ++made;
+        if (!settings_.repeat || made == settings_.count) break;
+        // Gone, or gone and back already: another device node or link.
+        if (!wait_until([&] { return !present() || fingerprint() != flashed; })) break;
+    }
+    PortRun* run = &run_;
+    QMetaObject::invokeMethod(run, [run] { run->worker_done(); }, Qt::QueuedConnection);
+    QThread::currentThread()->quit();
+}
+
+void PortWorker::stop() {
+    stopped_ = true;
+    if (form_) form_->stop_request = 1;
+}
+
+void PortWorker::abort() {
+    stop();
+    try {
+        if (link_) link_->setPortOpen(false);
+    } catch (const std::exception&) {
+    }
+}
+
+bool PortWorker::wait_until(const std::function<bool()>& condition) {
+    EventClock clock;
+    while (!stopped_) {
+        if (condition()) return true;
+        wait_seconds(0.25f, clock);
+    }
+    return false;
+}
+
+bool PortWorker::present() const {
+    const std::string device = target_.device();
+    std::error_code ec;
+    if (device.find('/') != std::string::npos) return std::filesystem::exists(path_from_utf8(device), ec);
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
+        if (info.portName().toStdString() == device) return true;
+    return false;
+}
+
+std::string PortWorker::fingerprint() const {
+#ifdef _WIN32
+    return {};
+#else
+    // The link and the node it leads to, as made: a replug makes new ones.
+    const std::string device = target_.device();
+    struct stat link_info {}, node_info {};
+    if (::lstat(device.c_str(), &link_info) != 0 || ::stat(device.c_str(), &node_info) != 0) return {};
+    auto stamp = [](const struct stat& s) {
+        return std::to_string(s.st_ino) + "." + std::to_string(s.st_ctim.tv_sec) + "." + std::to_string(s.st_ctim.tv_nsec);
+    };
+    return stamp(link_info) + "/" + stamp(node_info) + "/" + std::to_string(node_info.st_rdev);
+#endif
+}
+
+bool PortWorker::present_and_opens() const {
+    if (!present()) return false;
+    QtSerialLink probe(target_.ports);
+    try {
+        probe.setCommPort(static_cast<std::int16_t>(port_number_of(target_.choice)));
+        probe.setPortOpen(true);
+        probe.setPortOpen(false);
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+void PortWorker::upload_once() {
+    const std::string device = target_.device();
+    const UploadStart start{device, usb_identity_of(device), size_of(settings_.file), sha256_of(settings_.file),
+                            settings_.pace};
+    post([start](PortOutput& o) { o.started(start); });
+
+    const TraceHeader header{"vellquin-send " VQ_VERSION, target_.choice, device, settings_.file, start.size};
+    std::unique_ptr<TraceWriter> trace, log;
+    if (!settings_.trace.empty())
+        if (std::FILE* f = std::fopen(settings_.trace.c_str(), "w")) trace = std::make_unique<TraceWriter>(f, header);
+    std::string log_path;
+    if (!settings_.log_dir.empty()) {
+        const QString time = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss.zzz"));
+        log_path = settings_.log_dir + "/" + time.toStdString() + "_" + file_safe(target_.name);
+        if (std::FILE* f = std::fopen((log_path + ".partial").c_str(), "w")) {
+            TraceHeader h = header;
+            h.more = {"sha256 " + (start.sha256.empty() ? std::string("unknown") : start.sha256),
+                      "identity " + (start.identity.empty() ? std::string("none known") : start.identity)};
+            log = std::make_unique<TraceWriter>(f, h);
+        }
+    }
+
+    QtSerialLink link(target_.ports);
+    EventClock clock;
+    NoDisplays displays;
+    LocalFileSystem files;
+    FormState form;
+    ForwardedMessages messages([this](const std::string& text) { post([text](PortOutput& o) { o.message(text); }); });
+    Forwarder forward([this](std::function<void(PortOutput&)> call) { post(std::move(call)); });
+    TransferStats stats;
+    ObserverList observers;
+    observers.add(&forward);
+    observers.add(&stats);
+    if (trace) observers.add(trace.get());
+    if (log) observers.add(log.get());
+    link_ = &link;
+    form_ = &form;
+    if (stopped_) form.stop_request = 1;
+
+    bool timed_out = false;
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    deadline.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&deadline, &QTimer::timeout, [&] {
+        timed_out = true;
+        const std::string note = "timed out after " + QString::number(*settings_.timeout).toStdString() +
+                                 " s; stopping the upload";
+        post([note](PortOutput& o) { o.note(note); });
+        form.stop_request = 1;
+    });
+    if (settings_.timeout) deadline.start(static_cast<int>(*settings_.timeout * 1000.0));
+
+    QElapsedTimer wall;
+    wall.start();
+    std::string port_cause;
+    const UploadContext context{link,
+                                clock,
+                                displays,
+                                messages,
+                                files,
+                                form,
+                                [&] { return init_serial_port(target_.choice, link, messages, &port_cause); },
+                                &observers,
+                                settings_.pace};
+    UploadOutcome outcome;
+    outcome.result = run_upload(context, settings_.file, settings_.file);
+    deadline.stop();
+    link_ = nullptr;
+    form_ = nullptr;
+
+    outcome.port_cause = port_cause;
+    outcome.timed_out = timed_out;
+    outcome.wall_seconds = static_cast<double>(wall.nsecsElapsed()) / 1e9;
+    outcome.resends = stats.resends();
+    outcome.naks = stats.naks();
+    outcome.exit_status = exit_code_for(outcome.result);
+    if (timed_out && outcome.exit_status == exit_code::kStopped) outcome.exit_status = exit_code::kTimedOut;
+    const UploadResult& r = outcome.result;
+    outcome.ending = r.end != UploadEnd::InvalidPort ? describe_end(r, port_cause)
+                     : target_.choice.empty()        ? std::string("no serial port found")
+                                                     : "'" + target_.choice + "' names no port 1 to 9";
+    if (trace) trace->finish(r, outcome.ending, outcome.exit_status);
+    if (log) {
+        log->finish(r, outcome.ending, outcome.exit_status);
+        log.reset();
+        std::error_code ec;
+        std::filesystem::rename(log_path + ".partial", log_path + "_" + outcome_word(r.end) + ".log", ec);
+    }
+    post([outcome](PortOutput& o) { o.ended(outcome); });
+}
+
+// ---- its face in the main thread ------------------------------------------
+
+class PortRun::FanOut final : public PortOutput {
+public:
+    explicit FanOut(PortRun& run) : run_(run) {}
+    void on_phase(Phase p, int a) override {
+        run_.stats_.on_phase(p, a);
+        for (auto* o : run_.outputs_) o->on_phase(p, a);
+    }
+    void on_block(std::int32_t i, std::int32_t t, std::uint8_t n) override {
+        run_.stats_.on_block(i, t, n);
+        for (auto* o : run_.outputs_) o->on_block(i, t, n);
+    }
+    void on_progress(int percent) override {
+        run_.stats_.on_progress(percent);
+        for (auto* o : run_.outputs_) o->on_progress(percent);
+    }
+    void on_transmission(Transmission k, std::span<const std::uint8_t, kFrameSize> f, double t) override {
+        run_.stats_.on_transmission(k, f, t);
+        for (auto* o : run_.outputs_) o->on_transmission(k, f, t);
+    }
+    void on_reply(const Reply& r, double t) override {
+        run_.stats_.on_reply(r, t);
+        for (auto* o : run_.outputs_) o->on_reply(r, t);
+    }
+    void on_pacing(Pace p, const std::string& why) override {
+        run_.stats_.on_pacing(p, why);
+        for (auto* o : run_.outputs_) o->on_pacing(p, why);
+    }
+    void started(const UploadStart& s) override {
+        run_.stats_ = TransferStats();
+        for (auto* o : run_.outputs_) o->started(s);
+    }
+    void message(const std::string& text) override {
+        for (auto* o : run_.outputs_) o->message(text);
+    }
+    void note(const std::string& text) override {
+        for (auto* o : run_.outputs_) o->note(text);
+    }
+    void ended(const UploadOutcome& outcome) override {
+        run_.outcomes_.push_back(outcome);
+        for (auto* o : run_.outputs_) o->ended(outcome);
+    }
+
+private:
+    PortRun& run_;
+};
+
+PortRun::PortRun(PortTarget target, RunSettings settings)
+    : target_(std::move(target)), settings_(std::move(settings)), fan_out_(std::make_unique<FanOut>(*this)) {}
+
+PortRun::~PortRun() {
+    thread_.quit();
+    thread_.wait();
+    delete worker_;
+}
+
+void PortRun::start() {
+    worker_ = new PortWorker(target_, settings_, *this);
+    worker_->moveToThread(&thread_);
+    QObject::connect(&thread_, &QThread::started, worker_, &PortWorker::run);
+    thread_.start();
+}
+
+void PortRun::stop() {
+    if (worker_ && !finished_) QMetaObject::invokeMethod(worker_, [w = worker_] { w->stop(); }, Qt::QueuedConnection);
+}
+
+void PortRun::abort() {
+    if (worker_ && !finished_) QMetaObject::invokeMethod(worker_, [w = worker_] { w->abort(); }, Qt::QueuedConnection);
+}
+
+bool PortRun::queue(std::function<void(PortOutput&)> call) {
+    const std::lock_guard lock(mutex_);
+    pending_.push_back(std::move(call));
+    return pending_.size() == 1;
+}
+
+void PortRun::deliver() {
+    std::vector<std::function<void(PortOutput&)>> calls;
+    {
+        const std::lock_guard lock(mutex_);
+        calls.swap(pending_);
+    }
+    for (const auto& call : calls) call(*fan_out_);
+}
+
+void PortRun::worker_done() {
+    thread_.wait();
+    deliver();
+    finished_ = true;
+    if (on_finished) on_finished();
+}
+
+}  // namespace vq::cli

@@ -1,0 +1,139 @@
+#include "cli/runner.h"
+
+#include <QEventLoop>
+#include <QTimer>
+#include <csignal>
+#include <cstdlib>
+#include <memory>
+
+#ifndef _WIN32
+#include <sys/ioctl.h>
+#include <unistd.h>
+#endif
+
+#include "cli/interrupts.h"
+#include "cli/outputs.h"
+#include "cli/port_worker.h"
+#include "protocol/report.h"
+
+namespace vq::cli {
+namespace {
+
+// The terminal's width when stdout is one; null otherwise.
+std::function<int()> terminal_columns() {
+#ifdef _WIN32
+    return nullptr;
+#else
+    if (!::isatty(STDOUT_FILENO)) return nullptr;
+    return [] {
+        winsize size{};
+        return ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : 80;
+    };
+#endif
+}
+
+}  // namespace
+
+int run_ports(const std::vector<PortTarget>& targets, const RunSettings& settings, Output output) {
+    const bool several = targets.size() > 1;
+    const auto columns = terminal_columns();
+    PortTable table(columns);
+    std::vector<std::unique_ptr<PortRun>> runs;
+    std::vector<std::unique_ptr<PortOutput>> outputs;
+    SinglePortLines* single = nullptr;
+
+    for (const PortTarget& target : targets) {
+        auto run = std::make_unique<PortRun>(target, settings);
+        auto add = [&](std::unique_ptr<PortOutput> o) {
+            run->add_output(o.get());
+            outputs.push_back(std::move(o));
+        };
+        const std::string prefix = several ? target.name : std::string();
+        if (output == Output::Json) {
+            add(std::make_unique<JsonEvents>(target.name, settings.file, run->stats()));
+            add(std::make_unique<EndingLines>(prefix));
+        } else if (!several) {
+            auto lines = std::make_unique<SinglePortLines>(run->stats(), columns);
+            single = lines.get();
+            add(std::move(lines));
+        } else if (columns) {
+            add(table.row(target.name, run->stats()));
+            add(std::make_unique<EndingLines>(prefix));
+        } else {
+            add(std::make_unique<PrefixedLines>(target.name));
+        }
+        if (!settings.log_dir.empty()) add(std::make_unique<SummaryCsv>(settings.log_dir, target.name, settings.file));
+        runs.push_back(std::move(run));
+    }
+
+    QEventLoop all_done;
+    auto check_done = [&] {
+        for (const auto& run : runs)
+            if (!run->finished()) return;
+        all_done.quit();
+    };
+    for (const auto& run : runs) run->on_finished = check_done;
+
+    int interrupts = 0;
+    Interrupts on_interrupt([&](int signo) {
+        if (single) single->interrupt();
+        if (++interrupts == 1) {
+            say("", signo == SIGINT ? "stopping; press Ctrl-C again to quit at once" : "terminated; stopping the upload");
+            for (const auto& run : runs) run->stop();
+            return;
+        }
+        // Each port is closed in its own thread; they are given a moment.
+        for (const auto& run : runs) run->abort();
+        QEventLoop closing;
+        QTimer::singleShot(1000, &closing, &QEventLoop::quit);
+        for (const auto& run : runs) run->on_finished = [&] {
+            for (const auto& r : runs)
+                if (!r->finished()) return;
+            closing.quit();
+        };
+        closing.exec();
+        say("", "interrupted");
+        std::fflush(stdout);
+        std::_Exit(exit_code::kStopped);
+    });
+
+    QTimer flush;
+    QObject::connect(&flush, &QTimer::timeout, [] { std::fflush(stdout); });
+    if (output == Output::Json) flush.start(100);
+
+    const bool tabled = output == Output::Plain && several && columns;
+    if (tabled) table.draw();
+    for (const auto& run : runs) run->start();
+    all_done.exec();
+    if (tabled) table.draw();
+
+    // 0 when every upload finished; else the first port's, in the order given.
+    int status = exit_code::kFinished;
+    int finished = 0, failed = 0;
+    std::vector<std::string> failed_ports;
+    for (const auto& run : runs) {
+        bool port_failed = false;
+        for (const UploadOutcome& o : run->outcomes()) {
+            if (o.exit_status == exit_code::kFinished) {
+                ++finished;
+                continue;
+            }
+            ++failed;
+            if (status == exit_code::kFinished) status = o.exit_status;
+            port_failed = true;
+        }
+        if (port_failed) failed_ports.push_back(run->target().name);
+    }
+    if (output == Output::Json) {
+        JsonLine summary;
+        summary.add_null("port").add("event", "summary").add("finished", finished).add("failed", failed);
+        print_json(summary.add("failed_ports", failed_ports).add("exit_status", status), true);
+    } else if (several && !failed_ports.empty()) {
+        std::string names;
+        for (const std::string& p : failed_ports) names += (names.empty() ? "" : ", ") + p;
+        say("", std::to_string(finished) + " finished, " + std::to_string(failed) + " failed: " + names);
+    }
+    return status;
+}
+
+}  // namespace vq::cli
