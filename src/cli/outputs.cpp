@@ -76,7 +76,7 @@ public:
     RowOutput(PortTable& table, std::size_t row) : table_(table), row_(row) {}
     void started(const UploadStart& s) override {
         Row& r = table_.rows_[row_];
-        r.device = s.device.substr(s.device.find_last_of('/') + 1);
+        r.device = s.device.rfind("/dev/", 0) == 0 ? s.device.substr(5) : s.device;
         r.ending.clear();
         r.started = true;
         table_.changed();
