@@ -72,6 +72,7 @@ int main(int argc, char** argv) {
     // window's caption, which is "Form1" and nothing else.
     QApplication::setApplicationName(QStringLiteral("Vellquin Tool"));
     QApplication::setApplicationVersion(QStringLiteral(VQ_VERSION));
+    QApplication::setDesktopFileName(QStringLiteral("org.vellquin.VellquinTool"));  // its menu entry and icon
 
     // The ports get their numbers once here, and keep them while the window
     // is open, as devices come and go.

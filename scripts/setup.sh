@@ -6,9 +6,11 @@ set -euo pipefail
 VQ_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 VQ_PACKAGES=(cmake g++ make qt6-base-dev qt6-serialport-dev libgtest-dev libgmock-dev)
 # What the tests need beyond the build: a virtual X display for the window's
-# caption, and the Windows cross-compiler, GoogleTest's sources and Wine for
-# the Windows build of the core.
-VQ_TEST_PACKAGES=(xvfb x11-utils g++-mingw-w64-x86-64-posix wine64 googletest)
+# caption; the Windows cross-compiler, GoogleTest's sources and Wine for the
+# Windows build of the core; the checkers of the installed files and the
+# package.
+VQ_TEST_PACKAGES=(xvfb x11-utils g++-mingw-w64-x86-64-posix wine64 googletest
+                  desktop-file-utils appstream man-db lintian dpkg-dev)
 
 vq_install_missing() {
     local missing=()
