@@ -16,36 +16,34 @@ constexpr int kPaintIntervalMs = 100;
 
 QtDisplays::QtDisplays(QProgressBar& bar, QLineEdit& percent) : bar_(bar), percent_(percent) {
     release_.setSingleShot(true);
-    QObject::connect(&release_, &QTimer::timeout, [this] { hold_painting(false); });
+    QObject::connect(&release_, &QTimer::timeout, [this] {
+        bar_.update();
+        percent_.update();
+        since_paint_.start();
+    });
 }
 
 void QtDisplays::set_progress(float value) {
-    pace_painting();
-    bar_.setValue(static_cast<int>(std::lround(std::clamp(value, 0.0f, 100.0f))));
+    change(bar_, [&] { bar_.setValue(static_cast<int>(std::lround(std::clamp(value, 0.0f, 100.0f)))); });
 }
 
 void QtDisplays::set_percent_text(const std::string& text) {
-    pace_painting();
-    percent_.setText(QString::fromStdString(text));
+    change(percent_, [&] { percent_.setText(QString::fromStdString(text)); });
 }
 
-// A change paints at once when the last paint is long enough ago; a change
-// soon after one holds painting back until the interval is over, and the
-// values set meanwhile are painted then.
-void QtDisplays::pace_painting() {
-    if (release_.isActive()) return;
-    if (!since_paint_.isValid() || since_paint_.elapsed() >= kPaintIntervalMs) {
+// A change paints at once when the last paint is long enough ago. A change
+// soon after one asks for no repaint: the widget takes its value and shows
+// it when the interval is over (or whenever the window is exposed).
+void QtDisplays::change(QWidget& widget, const std::function<void()>& set) {
+    if (!release_.isActive() && (!since_paint_.isValid() || since_paint_.elapsed() >= kPaintIntervalMs)) {
         since_paint_.start();
+        set();
         return;
     }
-    hold_painting(true);
-    release_.start(static_cast<int>(kPaintIntervalMs - since_paint_.elapsed()));
-}
-
-void QtDisplays::hold_painting(bool hold) {
-    bar_.setUpdatesEnabled(!hold);  // enabling repaints what changed
-    percent_.setUpdatesEnabled(!hold);
-    if (!hold) since_paint_.start();
+    widget.setAttribute(Qt::WA_UpdatesDisabled, true);
+    set();
+    widget.setAttribute(Qt::WA_UpdatesDisabled, false);
+    if (!release_.isActive()) release_.start(static_cast<int>(std::max<qint64>(0, kPaintIntervalMs - since_paint_.elapsed())));
 }
 
 void QtMessageBox::show(const std::string& text) {

@@ -27,8 +27,7 @@ public:
     void set_percent_text(const std::string& text) override;
 
 private:
-    void pace_painting();
-    void hold_painting(bool hold);
+    void change(QWidget& widget, const std::function<void()>& set);
 
     QProgressBar& bar_;
     QLineEdit& percent_;
