@@ -405,11 +405,11 @@ private:
     // Replies pace the upload only while the device answers each frame in
     // its time and does not refuse one twice in a row.
     void keep_pace_or_fall_back(std::int16_t code) {
-        const std::string block = "block " + std::to_string(result_.block_index + 1);
-        if (code == kNak && c_.form.nak_count >= 2)
-            fall_back(block + " was refused twice in a row");
-        else if (code != kAck && code != kNak && code != kCancel)
-            fall_back(block + " went unanswered");
+        const bool refused_twice = code == kNak && c_.form.nak_count >= 2;
+        const bool unanswered = code != kAck && code != kNak && code != kCancel;
+        if (refused_twice || unanswered)
+            fall_back("block " + std::to_string(result_.block_index + 1) +
+                      (refused_twice ? " was refused twice in a row" : " went unanswered"));
     }
 
     void fall_back(const std::string& why) {
