@@ -53,8 +53,8 @@ int main(int argc, char** argv) {
         std::fclose(f);
     }
 
-    const cli::RunSettings settings{options.file,   options.pace,   options.timeout, options.trace,
-                                    options.log_dir, options.repeat, options.count};
+    const cli::RunSettings settings{options.file,    options.pace,   options.timeout, options.trace,
+                                    options.log_dir, options.repeat, options.count,  options.json || !options.log_dir.empty()};
     return cli::run_ports(cli::choose_ports(options.ports, options.all), settings,
                           options.json ? cli::Output::Json : cli::Output::Plain);
 }

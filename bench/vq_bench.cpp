@@ -81,7 +81,7 @@ struct Row {
     double at_115200() const { return floor() + kWireSeconds * counts.transmissions() + overhead(); }
 };
 
-const char* pace_word(vq::Pace pace) { return pace == vq::Pace::Reply ? "reply" : "fixed"; }
+using vq::pace_word;
 
 std::string temp_dir() {
     char name[] = "/tmp/vq-bench-XXXXXX";

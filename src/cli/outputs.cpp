@@ -24,11 +24,6 @@ const char* phase_word(Phase p) {
     return "";
 }
 
-std::string bar(int percent, int width) {
-    const auto filled = static_cast<std::size_t>(percent * width / 100);
-    return "[" + std::string(filled, '#') + std::string(static_cast<std::size_t>(width) - filled, '.') + "]";
-}
-
 }  // namespace
 
 void say(const std::string& prefix, const std::string& text) {
@@ -105,9 +100,7 @@ std::string PortTable::line(const Row& r) const {
     std::string text = r.port + "  " + r.device + "  ";
     if (!r.ending.empty() && r.stats->phase() != Phase::Sending) return fit_to_width(text + r.ending, columns_());
     if (!r.started) return fit_to_width(text + "waiting for the device", columns_());
-    char percent[8];
-    std::snprintf(percent, sizeof percent, " %3d%%  ", r.stats->percent());
-    return fit_to_width(text + bar(r.stats->percent(), 20) + percent + describe_progress(*r.stats), columns_());
+    return fit_to_width(text + bar_and_percent(r.stats->percent(), 20) + describe_progress(*r.stats), columns_());
 }
 
 void PortTable::changed() {
@@ -141,7 +134,7 @@ void JsonEvents::started(const UploadStart& s) {
     JsonLine line = event("start");
     line.add("device", s.device).add("identity", s.identity).add("file", file_);
     if (s.size >= 0) line.add("bytes", s.size).add("blocks", (s.size + 1023) / 1024);
-    line.add("sha256", s.sha256).add("pace", s.pace == Pace::Reply ? "reply" : "fixed");
+    line.add("sha256", s.sha256).add("pace", pace_word(s.pace));
     print_json(line, true);
 }
 
@@ -162,7 +155,7 @@ void JsonEvents::on_progress(int percent) {
 }
 
 void JsonEvents::on_pacing(Pace p, const std::string& why) {
-    print_json(event("pacing").add("pace", p == Pace::Reply ? "reply" : "fixed").add("why", why), false);
+    print_json(event("pacing").add("pace", pace_word(p)).add("why", why), false);
 }
 
 void JsonEvents::ended(const UploadOutcome& o) {
@@ -174,10 +167,10 @@ void JsonEvents::ended(const UploadOutcome& o) {
     else
         line.add("message", message_);
     line.add("text", o.ending).add("bytes", std::max<std::int64_t>(r.image_length, 0)).add("blocks", r.blocks_total);
-    line.add("seconds", o.wall_seconds).add("resends", o.resends).add("naks", o.naks);
+    line.add("seconds", o.wall_seconds).add("resends", stats_.resends()).add("naks", stats_.naks());
     if (r.end == UploadEnd::Finished && r.seconds > 0)
         line.add("kilobytes_per_second", static_cast<double>(r.image_length) / r.seconds / 1000.0);
-    print_json(line.add("pace", r.pace == Pace::Reply ? "reply" : "fixed"), true);
+    print_json(line.add("pace", pace_word(r.pace)), true);
 }
 
 // ---- summary.csv ----------------------------------------------------------

@@ -29,13 +29,16 @@ struct RunSettings {
     std::string log_dir;            // a log per upload and summary.csv
     bool repeat = false;            // a jig: wait for a device, upload, wait until it has gone, again
     int count = 0;                  // with repeat: uploads per port; 0 until stopped
+    // Each start names the file's SHA-256 and the device's USB identity, as
+    // JSON and the logs record them; reading the file twice is for them only.
+    bool record = false;
 };
 
 struct UploadStart {
     std::string device;
-    std::string identity;      // the USB identity, where the system knows it
+    std::string identity;      // the USB identity, where the system knows it (recorded runs)
     std::int64_t size = -1;    // -1 when the file cannot be found
-    std::string sha256;        // of the file, when it could be read
+    std::string sha256;        // of the file, when it could be read (recorded runs)
     Pace pace = Pace::Fixed;
 };
 
@@ -46,8 +49,6 @@ struct UploadOutcome {
     int exit_status = 0;     // what this upload's ending is as vellquin-send's exit status
     std::string ending;      // in plain words
     double wall_seconds = 0;
-    int resends = 0;
-    int naks = 0;
 };
 
 // What an output hears of one port, in the main thread: everything the

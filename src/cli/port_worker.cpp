@@ -194,8 +194,9 @@ bool PortWorker::present_and_opens() const {
 
 void PortWorker::upload_once() {
     const std::string device = target_.device();
-    const UploadStart start{device, usb_identity_of(device), size_of(settings_.file), sha256_of(settings_.file),
-                            settings_.pace};
+    const bool record = settings_.record;
+    const UploadStart start{device, record ? usb_identity_of(device) : std::string(), size_of(settings_.file),
+                            record ? sha256_of(settings_.file) : std::string(), settings_.pace};
     post([start](PortOutput& o) { o.started(start); });
 
     const TraceHeader header{"vellquin-send " VQ_VERSION, target_.choice, device, settings_.file, start.size};
@@ -221,10 +222,8 @@ void PortWorker::upload_once() {
     FormState form;
     ForwardedMessages messages([this](const std::string& text) { post([text](PortOutput& o) { o.message(text); }); });
     Forwarder forward([this](std::function<void(PortOutput&)> call) { post(std::move(call)); });
-    TransferStats stats;
     ObserverList observers;
     observers.add(&forward);
-    observers.add(&stats);
     if (trace) observers.add(trace.get());
     if (log) observers.add(log.get());
     link_ = &link;
@@ -265,8 +264,6 @@ void PortWorker::upload_once() {
     outcome.port_cause = port_cause;
     outcome.timed_out = timed_out;
     outcome.wall_seconds = static_cast<double>(wall.nsecsElapsed()) / 1e9;
-    outcome.resends = stats.resends();
-    outcome.naks = stats.naks();
     outcome.exit_status = exit_code_for(outcome.result);
     if (timed_out && outcome.exit_status == exit_code::kStopped) outcome.exit_status = exit_code::kTimedOut;
     const UploadResult& r = outcome.result;

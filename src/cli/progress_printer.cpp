@@ -14,6 +14,13 @@ std::string fit_to_width(const std::string& line, int columns) {
     return line;
 }
 
+std::string bar_and_percent(int percent, int width) {
+    const auto filled = static_cast<std::size_t>(percent * width / 100);
+    char number[16];
+    std::snprintf(number, sizeof number, " %3d%%  ", percent);
+    return "[" + std::string(filled, '#') + std::string(static_cast<std::size_t>(width) - filled, '.') + "]" + number;
+}
+
 void ProgressPrinter::on_progress(int percent) {
     if (!columns_) {
         std::fprintf(out_, "%d%%\n", percent);
@@ -36,14 +43,7 @@ void ProgressPrinter::draw(bool force) {
     last_ = now;
     // The bar and percentage, then the status line's own words: the phase,
     // or the block with speed and time left.
-    std::string line;
-    if (stats_.block_index() >= 0) {
-        const int p = stats_.percent();
-        const auto filled = static_cast<std::size_t>(p * 30 / 100);
-        char percent[16];
-        std::snprintf(percent, sizeof percent, "] %3d%%  ", p);
-        line = "[" + std::string(filled, '#') + std::string(30 - filled, '.') + percent;
-    }
+    std::string line = stats_.block_index() >= 0 ? bar_and_percent(stats_.percent(), 30) : std::string();
     line += describe_progress(stats_);
     std::fprintf(out_, "\r%s\033[K", fit_to_width(line, columns_()).c_str());
     std::fflush(out_);

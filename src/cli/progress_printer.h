@@ -37,6 +37,9 @@ private:
     std::chrono::steady_clock::time_point last_{};
 };
 
+// "[######........]  42%  ": a bar of `width` places and the percentage.
+std::string bar_and_percent(int percent, int width);
+
 // `line` cut to fit in `columns` - 1 places, so a terminal never wraps it
 // (writing into the last column may). UTF-8 aware: a character is a place.
 std::string fit_to_width(const std::string& line, int columns);

@@ -112,8 +112,8 @@ ParsedSendOptions parse_send_options(const QStringList& arguments) {
         o.timeout = seconds;
     }
     const QString pace = p.parser.value(p.pace);
-    if (pace == QStringLiteral("reply")) o.pace = Pace::Reply;
-    else if (pace != QStringLiteral("fixed")) parsed.error = "--pace is fixed or reply";
+    if (pace == QLatin1String(pace_word(Pace::Reply))) o.pace = Pace::Reply;
+    else if (pace != QLatin1String(pace_word(Pace::Fixed))) parsed.error = "--pace is fixed or reply";
     const QStringList files = p.parser.positionalArguments();
     if (files.size() == 1) o.file = files.front().toStdString();
     if (parsed.error.empty() && !o.list && files.size() != 1) parsed.error = "give exactly one FILE (see --help)";

@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "link/discovery.h"
+#include "link/port_sources.h"
 #include "link/qt_serial_link.h"
 #include "protocol/failure.h"
 #include "protocol/image_file.h"
@@ -65,9 +66,9 @@ std::string by_id_link_of(const std::string& device) {
     std::error_code ec;
     const auto real = std::filesystem::canonical(path_from_utf8(device), ec);
     if (ec) return {};
-    for (const auto& link : std::filesystem::directory_iterator("/dev/serial/by-id", ec))
-        if (std::filesystem::canonical(link.path(), ec) == real) return utf8_from_path(link.path());
-    return {};
+    const auto links = serial_links("/dev/serial/by-id");
+    const auto link = links.find(utf8_from_path(real));
+    return link == links.end() ? std::string() : link->second;
 }
 
 bool is_com_name(std::string_view port) {

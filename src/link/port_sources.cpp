@@ -12,18 +12,6 @@
 namespace vq {
 namespace {
 
-// Device path -> the name of its /dev/serial/by-path link: the USB socket
-// (or bus position) the adapter is plugged into.
-std::map<std::string, std::string> sockets() {
-    std::map<std::string, std::string> by_device;
-    std::error_code ec;
-    for (const auto& link : std::filesystem::directory_iterator("/dev/serial/by-path", ec)) {
-        const auto target = std::filesystem::canonical(link.path(), ec);
-        if (!ec) by_device[utf8_from_path(target)] = utf8_from_path(link.path().filename());
-    }
-    return by_device;
-}
-
 std::string usb_identity(const QSerialPortInfo& info) {
     if (!info.hasVendorIdentifier() || info.serialNumber().isEmpty()) return {};
     return QStringLiteral("%1:%2 %3")
@@ -35,8 +23,19 @@ std::string usb_identity(const QSerialPortInfo& info) {
 
 }  // namespace
 
+std::map<std::string, std::string> serial_links(const std::string& folder) {
+    std::map<std::string, std::string> by_device;
+    std::error_code ec;
+    for (const auto& link : std::filesystem::directory_iterator(path_from_utf8(folder), ec)) {
+        const auto target = std::filesystem::canonical(link.path(), ec);
+        if (!ec) by_device[utf8_from_path(target)] = utf8_from_path(link.path());
+    }
+    return by_device;
+}
+
 std::vector<PortInfo> SystemPortSource::present() {
-    const auto socket_of = sockets();
+    // The USB socket (or bus position) each adapter is plugged into.
+    const auto socket_of = serial_links("/dev/serial/by-path");
     std::map<std::string, PortInfo> found;
     for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
 #ifdef _WIN32
@@ -49,8 +48,9 @@ std::vector<PortInfo> SystemPortSource::present() {
         if (!maker.empty() && text.find(maker) == std::string::npos) text = text.empty() ? maker : maker + " " + text;
 #endif
         const auto socket = socket_of.find(device);
-        found[device] = {device, text,
-                         port_identity(usb_identity(info), socket == socket_of.end() ? "" : socket->second, device)};
+        const std::string socket_name =
+            socket == socket_of.end() ? std::string() : utf8_from_path(path_from_utf8(socket->second).filename());
+        found[device] = {device, text, port_identity(usb_identity(info), socket_name, device)};
     }
     std::vector<std::string> names;
     for (const auto& [device, info] : found) names.push_back(device);

@@ -2,6 +2,7 @@
 // Where the serial devices present now come from: the system, or a list of
 // devices named in VELLQUIN_PORTS or in the file VELLQUIN_PORTS_FILE names.
 
+#include <map>
 #include <memory>
 #include <string>
 
@@ -31,6 +32,10 @@ private:
     std::string list_;
     std::string file_;
 };
+
+// The links in `folder` (/dev/serial/by-id, /dev/serial/by-path), each by
+// the device it leads to.
+std::map<std::string, std::string> serial_links(const std::string& folder);
 
 // VELLQUIN_PORTS_FILE when it is set, else VELLQUIN_PORTS when it names any
 // device, else the system.

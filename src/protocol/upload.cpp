@@ -69,6 +69,8 @@ const char* outcome_word(UploadEnd end) {
     return "failed";
 }
 
+const char* pace_word(Pace pace) { return pace == Pace::Reply ? "reply" : "fixed"; }
+
 int progress_percent(std::int64_t offset, std::int64_t length) {
     // The ratio is divided in double precision and kept as a 4-byte float,
     // then the whole part of its hundredfold is taken: 0.32f lies just below
@@ -90,9 +92,7 @@ std::int32_t checked_add(std::int32_t a, std::int64_t b) {
 
 class UploadProcedure {
 public:
-    explicit UploadProcedure(const UploadContext& c) : c_(c), reply_paced_(c.pace == Pace::Reply) {
-        result_.pace = c.pace;
-    }
+    explicit UploadProcedure(const UploadContext& c) : c_(c), reply_paced_(c.pace == Pace::Reply) {}
 
     UploadResult run(const std::string& path_text, const std::string& file_name) {
         try {
@@ -102,6 +102,7 @@ public:
         } catch (const std::bad_alloc&) {
             on_failure(err::OutOfMemory, "not enough memory for the image");
         }
+        result_.pace = reply_paced_ ? Pace::Reply : Pace::Fixed;
         return result_;
     }
 
@@ -414,7 +415,6 @@ private:
 
     void fall_back(const std::string& why) {
         reply_paced_ = false;
-        result_.pace = Pace::Fixed;
         pacing(why);
     }
 

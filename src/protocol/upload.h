@@ -80,6 +80,8 @@ const char* to_string(UploadEnd end);
 // One word for each way out, for file names and machine-readable output:
 // "finished", "nak_limit", ...
 const char* outcome_word(UploadEnd end);
+// "fixed" or "reply", as options and machine-readable output name them.
+const char* pace_word(Pace pace);
 
 struct UploadResult {
     UploadEnd end = UploadEnd::Failed;

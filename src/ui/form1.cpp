@@ -78,13 +78,13 @@ protected:
 // closing stops the upload and must not wait for anyone to press OK.
 class UnlessClosing final : public MessageBox {
 public:
-    UnlessClosing(std::function<MessageBox&()> target, const bool& closing) : target_(std::move(target)), closing_(closing) {}
+    UnlessClosing(MessageBox& target, const bool& closing) : target_(target), closing_(closing) {}
     void show(const std::string& text) override {
-        if (!closing_) target_().show(text);
+        if (!closing_) target_.show(text);
     }
 
 private:
-    std::function<MessageBox&()> target_;
+    MessageBox& target_;
     const bool& closing_;
 };
 
@@ -108,9 +108,8 @@ Form1::Form1(Form1Services services, QWidget* parent)
     : QWidget(parent),
       services_(services),
       own_messages_(this),
-      upload_messages_(std::make_unique<UnlessClosing>(
-          [this]() -> MessageBox& { return services_.messages ? *services_.messages : own_messages_; },
-          close_when_done_)) {
+      upload_messages_(std::make_unique<UnlessClosing>(services.messages ? *services.messages : own_messages_,
+                                                       close_when_done_)) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Form1"));
     setFixedSize(twips(0, 0, kClientWidth, kClientHeight + kStatusHeight).size());
