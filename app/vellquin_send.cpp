@@ -9,6 +9,7 @@
 #include "cli/runner.h"
 #include "cli/send_options.h"
 #include "cli/send_ports.h"
+#include "cli/written_files.h"
 #include "link/port_map.h"
 #include "protocol/image_file.h"
 #include "protocol/report.h"
@@ -38,6 +39,13 @@ int main(int argc, char** argv) {
             std::printf("%s\n", line.c_str());
         return exit_code::kFinished;
     }
+    const std::vector<cli::PortTarget> targets = cli::choose_ports(options.ports, options.all);
+    cli::WrittenFiles written{options.file, options.trace, options.log_dir, {}};
+    for (const cli::PortTarget& target : targets) written.port_devices.push_back(target.device());
+    if (const std::string clash = cli::clash_of_written_files(written); !clash.empty()) {
+        cli::say("", clash);
+        return exit_code::kUsage;
+    }
     std::error_code ec;
     if (!options.log_dir.empty() && !std::filesystem::is_directory(path_from_utf8(options.log_dir), ec) &&
         !std::filesystem::create_directories(path_from_utf8(options.log_dir), ec)) {
@@ -55,6 +63,6 @@ int main(int argc, char** argv) {
 
     const cli::RunSettings settings{options.file,    options.pace,   options.timeout, options.trace,
                                     options.log_dir, options.repeat, options.count,  options.json || !options.log_dir.empty()};
-    return cli::run_ports(cli::choose_ports(options.ports, options.all), settings,
+    return cli::run_ports(targets, settings,
                           options.json ? cli::Output::Json : cli::Output::Plain);
 }

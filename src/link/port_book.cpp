@@ -34,7 +34,7 @@ bool PortBook::update(const std::vector<PortInfo>& present) {
         const auto known = std::find_if(entries_.begin(), entries_.end(),
                                         [&](const Entry& e) { return e.port.identity == p.identity; });
         if (known != entries_.end()) {
-            changed |= known->port.device != p.device;
+            changed |= known->port.device != p.device || known->port.permitted != p.permitted;
             known->port = p;
             continue;
         }

@@ -21,6 +21,9 @@ struct PortInfo {
     std::string device;       // what gets opened: /dev/ttyUSB0, COM3
     std::string description;  // what the system says about it, may be empty
     std::string identity;     // what stays the same when it is plugged in again
+    // Whether this user may open it for reading and writing, as far as the
+    // system says without opening it.
+    bool permitted = true;
 };
 
 // The identity of a device from what the system tells of it: the USB

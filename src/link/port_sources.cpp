@@ -7,6 +7,10 @@
 #include <map>
 #include <sstream>
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 #include "protocol/image_file.h"
 
 namespace vq {
@@ -19,6 +23,18 @@ std::string usb_identity(const QSerialPortInfo& info) {
         .arg(info.productIdentifier(), 4, 16, QLatin1Char('0'))
         .arg(info.serialNumber())
         .toStdString();
+}
+
+// What the probe at start-up learns by opening, told without opening: a
+// device this user may not read and write is not listed. Windows tells
+// only by opening.
+bool permitted(const std::string& device) {
+#ifdef _WIN32
+    (void)device;
+    return true;
+#else
+    return ::access(device.c_str(), R_OK | W_OK) == 0;
+#endif
 }
 
 }  // namespace
@@ -50,7 +66,7 @@ std::vector<PortInfo> SystemPortSource::present() {
         const auto socket = socket_of.find(device);
         const std::string socket_name =
             socket == socket_of.end() ? std::string() : utf8_from_path(path_from_utf8(socket->second).filename());
-        found[device] = {device, text, port_identity(usb_identity(info), socket_name, device)};
+        found[device] = {device, text, port_identity(usb_identity(info), socket_name, device), permitted(device)};
     }
     std::vector<std::string> names;
     for (const auto& [device, info] : found) names.push_back(device);
@@ -85,7 +101,7 @@ std::vector<PortInfo> ListPortSource::present() {
     std::vector<PortInfo> ports;
     for (int n = 1; n <= named.size(); ++n) {
         const PortEntry* e = named.entry(n);
-        ports.push_back({e->device, e->description, port_identity("", "", e->device)});
+        ports.push_back({e->device, e->description, port_identity("", "", e->device), permitted(e->device)});
     }
     return ports;
 }

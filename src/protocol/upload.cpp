@@ -239,6 +239,7 @@ private:
                 }
                 transmit(Transmission::Data);
                 const std::int16_t code = wait_and_read(timing::kAfterFrame, {kAck, kNak, kCancel});
+                refusals_in_a_row_ = code == kNak ? refusals_in_a_row_ + 1 : 0;
                 if (reply_paced_) keep_pace_or_fall_back(code);
                 if (code == kAck) {
                     last_ack_time_ = c_.clock.now();
@@ -404,9 +405,11 @@ private:
     }
 
     // Replies pace the upload only while the device answers each frame in
-    // its time and does not refuse one twice in a row.
+    // its time and does not refuse one twice in a row. Only the refusals of
+    // this upload's data frames count: the NAK count also holds NAKs read
+    // while waiting for the start request, or left by an earlier upload.
     void keep_pace_or_fall_back(std::int16_t code) {
-        const bool refused_twice = code == kNak && c_.form.nak_count >= 2;
+        const bool refused_twice = refusals_in_a_row_ >= 2;
         const bool unanswered = code != kAck && code != kNak && code != kCancel;
         if (refused_twice || unanswered)
             fall_back("block " + std::to_string(result_.block_index + 1) +
@@ -443,6 +446,7 @@ private:
     std::uint8_t number_ = 1;
     bool last_block_ = false;
     bool reply_paced_ = false;
+    int refusals_in_a_row_ = 0;  // of data frames, this upload
     std::optional<double> first_data_time_;
     double last_ack_time_ = 0;
 };

@@ -7,6 +7,7 @@
 #include <QKeyEvent>
 #include <QSignalBlocker>
 #include <QStyledItemDelegate>
+#include <algorithm>
 #include <functional>
 
 #include "link/discovery.h"
@@ -189,13 +190,24 @@ void Form1::refresh_ports() {
     {
         const QSignalBlocker quiet(Combo1);
         const QString choice = Combo1->currentText();
+        // As at start-up, a port this user may not open is not listed, and
+        // the status line says why.
+        auto& denied = discovery_.denied;
+        for (const PortBook::Entry& e : services_.ports->entries()) {
+            const bool refused = e.present && !e.port.permitted && names_a_port(e.number);
+            const auto known = std::find(denied.begin(), denied.end(), e.number);
+            if (refused && known == denied.end()) denied.insert(std::upper_bound(denied.begin(), denied.end(), e.number), e.number);
+            if (!refused && known != denied.end()) denied.erase(known);
+        }
         for (int i = Combo1->count() - 1; i >= 0; --i) {
             const PortBook::Entry* e = services_.ports->at(port_number_of(Combo1->itemText(i).toStdString()));
-            if ((!e || !e->present) && Combo1->itemText(i) != choice) Combo1->removeItem(i);
+            if ((!e || !e->present || !e->port.permitted) && Combo1->itemText(i) != choice) Combo1->removeItem(i);
         }
         for (const PortBook::Entry& e : services_.ports->entries()) {
             const QString name = QStringLiteral("COM%1").arg(e.number);
-            if (!e.present || !names_a_port(e.number) || Combo1->findText(name, Qt::MatchExactly) >= 0) continue;
+            if (!e.present || !e.port.permitted || !names_a_port(e.number) ||
+                Combo1->findText(name, Qt::MatchExactly) >= 0)
+                continue;
             int at = 0;
             while (at < Combo1->count() && port_number_of(Combo1->itemText(at).toStdString()) < e.number) ++at;
             Combo1->insertItem(at, name);

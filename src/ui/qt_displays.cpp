@@ -58,9 +58,11 @@ void QtFileDialog::ShowOpen(QWidget* window, std::function<void()> closed) {
         open_->activateWindow();
         return;
     }
+    // The system's "open" form as it comes: no filter, no title and no
+    // flags of its own. A typed name of a file that does not exist is taken
+    // too; the upload then says "File Not Exisits!".
     auto* dialog = new QFileDialog(window);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
-    dialog->setFileMode(QFileDialog::ExistingFile);
     if (!file_name_.empty()) dialog->selectFile(QString::fromStdString(file_name_));
     QObject::connect(dialog, &QFileDialog::finished, [this, dialog, closed = std::move(closed)](int result) {
         if (result == QDialog::Accepted && !dialog->selectedFiles().isEmpty())

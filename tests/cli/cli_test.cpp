@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <filesystem>
 #include <fstream>
 
 #include "cli/json.h"
@@ -10,6 +11,7 @@
 #include "cli/progress_printer.h"
 #include "cli/send_options.h"
 #include "cli/trace_writer.h"
+#include "cli/written_files.h"
 #include "support/temp_file.h"
 
 namespace vq::cli {
@@ -84,6 +86,37 @@ TEST(JsonAndCsv, QuoteWhatMustBeQuotedAndNothingElse) {
               R"({"port":"COM1","bytes":5000,"message":null,"ok":true})");
     EXPECT_EQ(csv_field("/dev/ttyUSB0"), "/dev/ttyUSB0");
     EXPECT_EQ(csv_field("10c4:ea60, serial \"7\""), R"("10c4:ea60, serial ""7""")");
+}
+
+TEST(WrittenFiles, ATraceOrLogThatIsTheImageOrThePortUnderAnyNameIsRefused) {
+    test::TempDir dir;
+    const std::string image = dir.write("img.bin", {1, 2, 3}), port = "/dev/null";  // a device node, as a port is
+    std::filesystem::create_hard_link(image, dir.file("hard.bin"));
+    std::filesystem::create_symlink(image, dir.file("soft.bin"));
+    std::filesystem::create_symlink(port, dir.file("port-link"));
+    std::filesystem::create_directory(dir.file("logs"));
+    const std::string in_logs = dir.write("logs/summary.csv", {});
+    const struct {
+        const char* what;
+        std::string trace, log_dir, image, clash;  // clash empty: accepted
+    } rows[] = {
+        {"the same path", image, "", image, "--trace " + image + " is the image " + image},
+        {"a hard link", dir.file("hard.bin"), "", image, "--trace " + dir.file("hard.bin") + " is the image"},
+        {"a symbolic link", dir.file("soft.bin"), "", image, "is the image"},
+        {"a link to the port", dir.file("port-link"), "", image, "--trace " + dir.file("port-link") + " is the port " + port},
+        {"summary.csv is the image", "", dir.file("logs"), in_logs, "(its summary.csv) is the image " + in_logs},
+        {"another file", dir.write("other.txt", {1, 2, 3}), dir.file("logs"), image, ""},
+        {"a trace not made yet", dir.file("new.txt"), "", image, ""},
+    };
+    for (const auto& r : rows) {
+        const std::string clash = clash_of_written_files({r.image, r.trace, r.log_dir, {port}});
+        if (r.clash.empty()) {
+            EXPECT_EQ(clash, "") << r.what;
+        } else {
+            EXPECT_NE(clash.find(r.clash), std::string::npos) << r.what << ": " << clash;
+        }
+    }
+    EXPECT_EQ(std::filesystem::file_size(image), 3u) << "nothing was written";
 }
 
 }  // namespace

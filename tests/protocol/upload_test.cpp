@@ -425,6 +425,17 @@ TEST(ReplyPacing, AMissedAnswerOrTwoRefusalsInARowGoBackToFixedPacingForGood) {
     }
 }
 
+TEST(ReplyPacing, ANakWhileWaitingForTheStartThenOneRefusalOfBlock1KeepsThePace) {
+    UploadRig rig(sim::DeviceBehaviour{.nak_block = 1, .nak_sends = 1, .never_start = true});
+    rig.pace = Pace::Reply;
+    rig.clock.at(30.95, [&] { rig.link.deliver({wire::NAK}); });  // between two polls for the start
+    rig.clock.at(31.25, [&] { rig.link.deliver({wire::START}); });
+    const UploadResult result = rig.run(test::random_image(3000));
+    EXPECT_EQ(result.end, UploadEnd::Finished);
+    EXPECT_EQ(result.pace, Pace::Reply);
+    EXPECT_EQ(rig.timeline.pacing, std::vector<std::string>{""});
+}
+
 TEST(ReplyPacing, AByteThatArrivedBeforeATransmissionDoesNotAnswerIt) {
     UploadRig rig;
     rig.pace = Pace::Reply;

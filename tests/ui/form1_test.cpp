@@ -5,6 +5,7 @@
 #include "support/qt_print.h"
 
 #include <QApplication>
+#include <QFileDialog>
 #include <QKeyEvent>
 #include <QTimer>
 
@@ -181,6 +182,25 @@ TEST_F(WindowTest, CancellingTheDialogKeepsThePreviousChoice) {
     dialog.next.clear();
     window.Command1_Click();
     EXPECT_EQ(window.Text1->text(), "/tmp/a.bin");
+}
+
+TEST(QtFileDialogTest, TakesATypedNameOfAFileThatDoesNotExist) {
+    QWidget window;
+    QtFileDialog dialog;
+    test::TempDir dir;
+    const std::string missing = dir.file("typed.bin");
+    bool closed = false;
+    dialog.ShowOpen(&window, [&] { closed = true; });
+    auto* shown = window.findChild<QFileDialog*>();
+    ASSERT_NE(shown, nullptr);
+    EXPECT_EQ(shown->nameFilters(), QStringList{"All Files (*)"}) << "no filter of its own";
+    shown->selectFile(QString::fromStdString(missing));
+    QTimer::singleShot(1000, [] {  // a dialog that refuses the name asks in a box of its own
+        if (QWidget* box = QApplication::activeModalWidget(); box && !qobject_cast<QFileDialog*>(box)) box->close();
+    });
+    static_cast<QDialog*>(shown)->accept();  // as its Open button does
+    EXPECT_TRUE(closed);
+    EXPECT_EQ(dialog.FileName(), missing);
 }
 
 TEST_F(WindowTest, SendDataWithNoFileOnlyCleansUpAndClosesAPortLeftOpen) {

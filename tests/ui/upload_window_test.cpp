@@ -187,12 +187,23 @@ TEST(UploadWindow, PortsThatComeAndGoKeepTheirNumbersAndShowAsTheyAreButNotDurin
     EXPECT_EQ(listed(), "COM2 \u00B7 ttyUSB3 \u00B7 FT232R") << "the same number under a new name; COM1 went";
     EXPECT_EQ(handed.entry(2)->device, "/dev/ttyUSB3");
 
+    PortInfo c{"/dev/ttyUSB4", "CH340", "usb C", false};
+    plug({b_again, c});
+    EXPECT_EQ(listed(), "COM2 \u00B7 ttyUSB3 \u00B7 FT232R") << "a port this user may not open is not listed";
+    EXPECT_TRUE(w.StatusLine->text().contains("COM3 (/dev/ttyUSB4) exists but you may not open it"))
+        << w.StatusLine->text().toStdString();
+    c.permitted = true;
+    plug({b_again, c});
+    EXPECT_EQ(listed(), "COM2 \u00B7 ttyUSB3 \u00B7 FT232R | COM3 \u00B7 ttyUSB4 \u00B7 CH340");
+    EXPECT_FALSE(w.StatusLine->text().contains("may not open")) << w.StatusLine->text().toStdString();
+
     v.link.set_port(2, test::PortKind::Opens);
     w.Command1_Click();
     v.clock.at(1.0, [&] { plug({b_again, a}); });
     w.Command2_Click();
     ASSERT_EQ(w.last_result()->end, UploadEnd::Finished);
-    EXPECT_EQ(listed(), "COM2 \u00B7 ttyUSB3 \u00B7 FT232R") << "nothing changes during an upload";
+    EXPECT_EQ(listed(), "COM2 \u00B7 ttyUSB3 \u00B7 FT232R | COM3 \u00B7 ttyUSB4 \u00B7 CH340")
+        << "nothing changes during an upload";
     plug({b_again, a});
     EXPECT_EQ(listed(), "COM1 \u00B7 ttyUSB0 \u00B7 CP2102 USB to UART | COM2 \u00B7 ttyUSB3 \u00B7 FT232R");
 }
