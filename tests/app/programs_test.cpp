@@ -77,6 +77,27 @@ struct Sent {
     bool crashed;     // ended by a signal
 };
 
+// The programs as another user can run them: a checkout may lie in a folder
+// only its owner may enter (root's home, a mktemp -d), so nobody gets copies
+// in a folder of its own that anyone may enter.
+QString bin_for(const How& how) {
+    if (!how.as_nobody || !kRoot) return kBin;
+    static const vq::test::TempDir reachable;
+    static const QString copies = [] {
+        namespace fs = std::filesystem;
+        const auto everyone = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                              fs::perms::others_read | fs::perms::others_exec;
+        const fs::path dir = reachable.file("");
+        for (const char* program : {"vellquin-send", "vellquin-device", "vellquin-tool"}) {
+            fs::copy_file(fs::path(VQ_BIN_DIR) / program, dir / program, fs::copy_options::overwrite_existing);
+            fs::permissions(dir / program, everyone);
+        }
+        fs::permissions(dir, everyone);
+        return QString::fromStdString(dir.string());
+    }();
+    return copies;
+}
+
 Sent send(const QStringList& args, const How& how = {}) {
     QProcess p;
     QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
@@ -91,13 +112,16 @@ Sent send(const QStringList& args, const How& how = {}) {
         if (how.as_nobody && kRoot && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
             ::_exit(127);
     });
-    p.start(kBin + "/" + how.program, args);
+    p.start(bin_for(how) + "/" + how.program, args);
     p.waitForStarted();
     QElapsedTimer clock;
     clock.start();
     for (auto [ms, signo] : how.signals_at) {
         QThread::msleep(static_cast<unsigned long>(std::max<qint64>(0, ms - clock.elapsed())));
-        ::kill(static_cast<pid_t>(p.processId()), signo);
+        // A program that never started has no pid, and kill(0) would
+        // signal this test's whole process group.
+        const pid_t pid = static_cast<pid_t>(p.processId());
+        if (pid > 0 && p.state() == QProcess::Running) ::kill(pid, signo);
     }
     p.waitForFinished(60000);
     return {p.exitCode(), QString::fromLocal8Bit(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts),
