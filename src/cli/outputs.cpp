@@ -118,9 +118,9 @@ void PortTable::draw() {
 
 // ---- JSON -----------------------------------------------------------------
 
-void print_json(const JsonLine& line, bool flush) {
-    std::printf("%s\n", line.text().c_str());
-    if (flush) std::fflush(stdout);
+void print_json(const JsonLine& line, bool flush, std::FILE* out) {
+    std::fprintf(out, "%s\n", line.text().c_str());
+    if (flush) std::fflush(out);
 }
 
 JsonLine JsonEvents::event(const char* name) const {
@@ -135,12 +135,12 @@ void JsonEvents::started(const UploadStart& s) {
     line.add("device", s.device).add("identity", s.identity).add("file", file_);
     if (s.size >= 0) line.add("bytes", s.size).add("blocks", (s.size + 1023) / 1024);
     line.add("sha256", s.sha256).add("pace", pace_word(s.pace));
-    print_json(line, true);
+    print_json(line, true, out_);
 }
 
 void JsonEvents::on_phase(Phase p, int attempt) {
     if (p == Phase::Sending) return;  // the progress says so
-    print_json(event("phase").add("phase", phase_word(p)).add("attempt", attempt + 1), false);
+    print_json(event("phase").add("phase", phase_word(p)).add("attempt", attempt + 1), false, out_);
 }
 
 void JsonEvents::on_progress(int percent) {
@@ -151,11 +151,11 @@ void JsonEvents::on_progress(int percent) {
     line.add("block", stats_.block_index() + 1).add("blocks", stats_.blocks_total()).add("percent", percent);
     if (const auto rate = stats_.bytes_per_second()) line.add("bytes_per_second", *rate);
     if (const auto left = stats_.seconds_left()) line.add("seconds_left", *left);
-    print_json(line.add("resends", stats_.resends()).add("naks", stats_.naks()), false);
+    print_json(line.add("resends", stats_.resends()).add("naks", stats_.naks()), false, out_);
 }
 
 void JsonEvents::on_pacing(Pace p, const std::string& why) {
-    print_json(event("pacing").add("pace", pace_word(p)).add("why", why), false);
+    print_json(event("pacing").add("pace", pace_word(p)).add("why", why), false, out_);
 }
 
 void JsonEvents::ended(const UploadOutcome& o) {
@@ -170,7 +170,7 @@ void JsonEvents::ended(const UploadOutcome& o) {
     line.add("seconds", o.wall_seconds).add("resends", stats_.resends()).add("naks", stats_.naks());
     if (r.end == UploadEnd::Finished && r.seconds > 0)
         line.add("kilobytes_per_second", static_cast<double>(r.image_length) / r.seconds / 1000.0);
-    print_json(line.add("pace", pace_word(r.pace)), true);
+    print_json(line.add("pace", pace_word(r.pace)), true, out_);
 }
 
 // ---- summary.csv ----------------------------------------------------------

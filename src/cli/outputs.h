@@ -95,8 +95,8 @@ private:
 // and "end" for each upload.
 class JsonEvents final : public PortOutput {
 public:
-    JsonEvents(std::string port, std::string file, const TransferStats& stats)
-        : port_(std::move(port)), file_(std::move(file)), stats_(stats) {}
+    JsonEvents(std::string port, std::string file, const TransferStats& stats, std::FILE* out = stdout)
+        : port_(std::move(port)), file_(std::move(file)), stats_(stats), out_(out) {}
     void started(const UploadStart& s) override;
     void on_phase(Phase p, int attempt) override;
     void on_progress(int percent) override;
@@ -108,13 +108,14 @@ private:
     JsonLine event(const char* name) const;
     std::string port_, file_;
     const TransferStats& stats_;
+    std::FILE* out_;
     std::string message_;
     std::chrono::steady_clock::time_point last_progress_{};
 };
 
 // One line on stdout. Lines that need not be read at once (phases,
 // progress) are flushed by the runner, at most ten times a second.
-void print_json(const JsonLine& line, bool flush);
+void print_json(const JsonLine& line, bool flush, std::FILE* out = stdout);
 
 // summary.csv in the log folder: one line per upload, a header when the
 // file is new. Written from the main thread only, one whole line at a time.

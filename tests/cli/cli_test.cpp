@@ -10,6 +10,7 @@
 #include "cli/outputs.h"
 #include "cli/progress_printer.h"
 #include "cli/send_options.h"
+#include "cli/send_ports.h"
 #include "cli/trace_writer.h"
 #include "cli/written_files.h"
 #include "support/temp_file.h"
@@ -28,6 +29,10 @@ TEST(SendOptions, BadLinesAreUsageErrorsInPlainWords) {
         {{"--timeout", "abc", "fw.bin"}, "--timeout needs a number of seconds above 0"},
         {{"a.bin", "b.bin"}, "give exactly one FILE (see --help)"},
         {{"--help-all"}, "Unknown option 'help-all'."},
+        {{"--timeout", "0", "fw.bin"}, "--timeout needs a number of seconds above 0"},
+        {{"--timeout", "-3", "fw.bin"}, "--timeout needs a number of seconds above 0"},
+        {{"-p", "COM1", "-p", "COM2", "--trace", "t.txt", "fw.bin"}, "--trace is for one port; use --log DIR"},
+        {{"--all", "--trace", "t.txt", "fw.bin"}, "--trace is for one port; use --log DIR"},
     };
     for (const auto& r : rows) {
         const ParsedSendOptions parsed = parse_send_options(QStringList{"vellquin-send"} + r.args);
@@ -117,6 +122,34 @@ TEST(WrittenFiles, ATraceOrLogThatIsTheImageOrThePortUnderAnyNameIsRefused) {
         }
     }
     EXPECT_EQ(std::filesystem::file_size(image), 3u) << "nothing was written";
+}
+
+TEST(JsonEvents, CountBlocksAndAttemptsFromOneAsTheUserDoes) {
+    std::FILE* out = std::tmpfile();
+    TransferStats stats;
+    JsonEvents json("COM1", "fw.bin", stats, out);
+    json.started({"/dev/ttyUSB0", "", 1500, "", Pace::Fixed});
+    json.on_phase(Phase::WakingUp, 0);
+    json.on_phase(Phase::Ending, 9);
+    std::rewind(out);
+    std::vector<std::string> lines;
+    for (char line[512]; std::fgets(line, sizeof line, out);) lines.emplace_back(line);
+    std::fclose(out);
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         R"({"port":"COM1","event":"start","device":"/dev/ttyUSB0","identity":"","file":"fw.bin",)"
+                         R"("bytes":1500,"blocks":2,"sha256":"","pace":"fixed"})" "\n",
+                         R"({"port":"COM1","event":"phase","phase":"waking","attempt":1})" "\n",
+                         R"({"port":"COM1","event":"phase","phase":"ending","attempt":10})" "\n",
+                     }));
+}
+
+TEST(DescribePorts, NamesTheFirstNinePortsAsTheWindowDoesAndTheRestInBrackets) {
+    std::vector<PortEntry> ten;
+    for (int n = 1; n <= 10; ++n) ten.push_back({"/dev/vq-no-such-port" + std::to_string(n), ""});
+    const std::vector<std::string> lines = describe_ports(PortMap(ten));
+    ASSERT_EQ(lines.size(), 10u);
+    EXPECT_EQ(lines[8].substr(0, 8), "COM9    ");
+    EXPECT_EQ(lines[9].substr(0, 8), "(COM10) ");
 }
 
 }  // namespace

@@ -26,6 +26,8 @@ TEST(PortBook, ADeviceKeepsItsNumberThroughAReplugAndANewOneTakesTheLowestFree) 
         {"nothing new", {a, b}, false, {"1 /dev/ttyUSB0", "2 /dev/ttyUSB1"}},
         {"A unplugged", {b}, true, {"1 /dev/ttyUSB0 gone", "2 /dev/ttyUSB1"}},
         {"A back under another name", {b, a_again}, true, {"1 /dev/ttyUSB2", "2 /dev/ttyUSB1"}},
+        {"A at yet another name, quicker than a look", {b, a}, true, {"1 /dev/ttyUSB0", "2 /dev/ttyUSB1"}},
+        {"A as before", {b, a_again}, true, {"1 /dev/ttyUSB2", "2 /dev/ttyUSB1"}},
         {"B gone, C new", {a_again, c}, true, {"1 /dev/ttyUSB2", "2 /dev/ttyUSB1 gone", "3 /dev/ttyACM0 new"}},
     };
     PortBook book(Platform::Linux);

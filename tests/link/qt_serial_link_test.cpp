@@ -182,5 +182,19 @@ TEST(ListPortSource, ReadsItsFileAnewAtEveryLookOneNameALineOrSeparated) {
     EXPECT_EQ(ports[1].identity, "device /dev/pts/9");
 }
 
+TEST(PortSourceFromEnvironment, AVellquinPortsThatNamesNoDeviceLeavesTheSystemsList) {
+    const char* kept = std::getenv("VELLQUIN_PORTS_FILE");
+    const std::string file = kept ? kept : "";
+    ::unsetenv("VELLQUIN_PORTS_FILE");
+    const struct { const char* value; bool system; } rows[] = {{"", true}, {" ; : ", true}, {"/dev/pts/7", false}};
+    for (const auto& r : rows) {
+        ::setenv("VELLQUIN_PORTS", r.value, 1);
+        const auto source = port_source_from_environment();
+        EXPECT_EQ(dynamic_cast<SystemPortSource*>(source.get()) != nullptr, r.system) << "'" << r.value << "'";
+    }
+    ::unsetenv("VELLQUIN_PORTS");
+    if (kept) ::setenv("VELLQUIN_PORTS_FILE", file.c_str(), 1);
+}
+
 }  // namespace
 }  // namespace vq

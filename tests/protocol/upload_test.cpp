@@ -158,6 +158,96 @@ TEST(Upload, DeliversTheImageByteForByteWithTheFillOnItsLastBlock) {
     for (const auto& s : rig.device.sent) ASSERT_EQ(s.frame[1029], 0x00);
 }
 
+TEST(Upload, StartsEveryUploadWithoutAStopRequestAndTakesAPathOfSpacesAsAChoice) {
+    const struct {
+        const char* what;
+        std::string path_text;
+        std::int16_t stop_request_before;
+    } rows[] = {
+        {"a Stop left from the end of the last transfer", "fw.bin", 1},
+        {"a path box of spaces", "   ", 0},
+    };
+    for (const auto& r : rows) {
+        UploadRig rig;
+        rig.files.put("fw.bin", test::random_image(3000));
+        rig.form.stop_request = r.stop_request_before;
+        EXPECT_EQ(rig.run_named(r.path_text, "fw.bin").end, UploadEnd::Finished) << r.what;
+    }
+}
+
+TEST(Upload, WhileAnEndingsBoxIsOpenTheBarAndPercentageShowWhatTheyShowedBefore) {
+    const struct {
+        const char* box;
+        sim::DeviceBehaviour behaviour;
+        std::string text4;
+        float bar;
+    } rows[] = {
+        {"Sending Finished!", {}, "100%", 100},
+        {"Sending Cancelled!", sim::DeviceBehaviour{.cancel_at_block = 2}, "50%", 50},
+        {"Sending Request is Rejected", sim::DeviceBehaviour{.reject_wakeups = true}, "", 0},
+    };
+    for (const auto& r : rows) {
+        UploadRig rig(r.behaviour);
+        std::string text4 = "?";
+        float bar = -1;
+        rig.messages.on_show = [&](const std::string&) { text4 = rig.displays.percent_text, bar = rig.displays.progress; };
+        rig.run(test::random_image(4096));
+        EXPECT_EQ(rig.messages.shown, std::vector<std::string>{r.box});
+        EXPECT_EQ(text4, r.text4) << r.box;
+        EXPECT_EQ(bar, r.bar) << r.box;
+    }
+}
+
+TEST(Upload, ANakBuildsTheFrameAgainAndRestartsItsSendsAndItsProgress) {
+    UploadRig rig;
+    // Block 1: two sends unanswered, a NAK, then ten more unanswered.
+    int data = 0;
+    rig.device.script = [&](const test::Sent& s, int) -> std::optional<std::vector<std::uint8_t>> {
+        if (s.kind() != wire::STX || ++data > 13) return std::nullopt;
+        return data == 3 ? std::vector<std::uint8_t>{wire::NAK} : std::vector<std::uint8_t>{};
+    };
+    ASSERT_EQ(rig.run(test::random_image(4096)).end, UploadEnd::Finished);
+    EXPECT_EQ(rig.timeline.builds, (std::vector<std::int32_t>{0, 0, 0, 1, 2, 3}))
+        << "built first, after the NAK, and after the ten sends that followed it";
+    EXPECT_EQ(rig.displays.percentages(), (std::vector<std::string>{"25%", "25%", "25%", "50%", "75%", "100%"}));
+    EXPECT_EQ(rig.device.data_frames().size(), 14u + 3u);
+}
+
+TEST(Upload, AfterTheNakLimitTheCountIsZeroBeforeTheFirstCancelGoesOut) {
+    UploadRig rig(sim::DeviceBehaviour{.nak_block = 1, .nak_sends = 10});
+    std::optional<std::int16_t> count_at_cancel;
+    rig.device.script = [&](const test::Sent& s, int) -> std::optional<std::vector<std::uint8_t>> {
+        if (s.kind() == wire::CAN && !count_at_cancel) count_at_cancel = rig.form.nak_count;
+        return std::nullopt;
+    };
+    EXPECT_EQ(rig.run(test::random_image(2048)).end, UploadEnd::NakLimit);
+    EXPECT_EQ(count_at_cancel, std::int16_t{0});
+}
+
+TEST(Upload, AStopDuringTheBlocksCancelsWithTheFrameJustBuiltForTheNextBlock) {
+    UploadRig rig;
+    const auto image = test::random_image(40000, 4);
+    rig.clock.at(1.23, [&] { rig.form.stop_request = 1; });
+    ASSERT_EQ(rig.run(image).end, UploadEnd::StoppedAcked);
+    const auto& last_data = rig.device.data_frames().back()->frame;
+    const auto& cancel = rig.device.sent.back().frame;
+    ASSERT_EQ(cancel[0], wire::CAN);
+    FrameBuffers next;
+    next.build(image, static_cast<std::int64_t>(image.size()), std::int64_t{last_data[1]} * 1024, static_cast<std::uint8_t>(last_data[1] + 1));
+    EXPECT_TRUE(std::equal(cancel.begin() + 1, cancel.end(), next.frame().begin() + 1))
+        << "block " << last_data[1] + 1 << "'s frame, built but never sent";
+}
+
+TEST(Upload, AStopWhileWaitingForTheStartIsSeenBeforeACancelReadAtTheSamePoll) {
+    UploadRig rig(sim::DeviceBehaviour{.never_start = true});
+    rig.clock.at(35.05, [&] {
+        rig.form.stop_request = 1;
+        rig.link.deliver({wire::CAN});
+    });
+    EXPECT_EQ(rig.run(test::random_image(100)).end, UploadEnd::StoppedWaiting);
+    EXPECT_TRUE(rig.messages.shown.empty());
+}
+
 // ---- timings ----------------------------------------------------------------
 
 TEST(Upload, WakesASilentDevice101TimesThenPollsWithoutSending) {
@@ -464,8 +554,12 @@ TEST(Upload, AFileThatChangesLengthEndsTheUploadInsteadOfSendingAMixture) {
     }
 }
 
-TEST(Upload, AFileWhoseLastOffsetDoesNotFit32BitsFailsBeforeAnythingIsSent) {
+TEST(Upload, AFileWhoseLastOffsetDoesNotFit32BitsFailsBeforeAnythingIsSentAndOneThatJustFitsDoesNot) {
     constexpr std::int64_t kTwoGiB = std::int64_t{1} << 31;
+    UploadRig edge;
+    edge.files.put("edge.bin", {1, 2, 3});
+    edge.files.fake_length("edge.bin", kTwoGiB - 1024);
+    EXPECT_NE(edge.run_named("edge.bin", "edge.bin").error_number, err::Overflow) << "the largest that fits";
     for (std::int64_t length : {kTwoGiB - 1023, kTwoGiB - 1, kTwoGiB, 3 * kTwoGiB / 2}) {
         UploadRig rig;
         rig.files.put("huge.bin", {1, 2, 3});

@@ -128,6 +128,20 @@ TEST_F(WindowTest, StartUpSetsTheIntegersWritesTheHelpAndListsThePorts) {
     EXPECT_TRUE(messages.shown.empty());
 }
 
+TEST_F(WindowTest, StartUpSetsTheIntegersBeforeTheHelpAndWritesTheHelpBeforeTheListIsCleared) {
+    window.form() = {1, 9, 1};
+    window.Combo1->addItem("left from before");
+    std::vector<std::string> at_help;
+    QObject::connect(window.Text2, &QPlainTextEdit::textChanged, [&] {
+        const FormState& f = window.form();
+        at_help.push_back(std::to_string(f.reply_code) + " " + std::to_string(f.nak_count) + " " +
+                          std::to_string(f.stop_request) + " " + std::to_string(window.Combo1->count()));
+    });
+    window.Form_Load();
+    EXPECT_EQ(at_help, std::vector<std::string>{"4 0 0 1"}) << "start values, then the help, then the list";
+    EXPECT_EQ(window.Combo1->itemText(0), "COM1");
+}
+
 TEST_F(WindowTest, NoPortsLeaveAnEmptyListAndSendingStopsAtInvalidSerialPort) {
     test::FakeLink empty;
     Form1 w({empty, clock, files, dialog, &messages, nullptr});

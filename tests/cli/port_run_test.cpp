@@ -1,0 +1,102 @@
+// One port's uploads on their own thread, against the simulated device on a
+// pty, as the command line runs them.
+
+#include "cli/port_worker.h"
+
+#include <gtest/gtest.h>
+
+#include <QEventLoop>
+#include <QTimer>
+#include <chrono>
+#include <memory>
+
+#include "protocol/report.h"
+#include "sim/pty_device.h"
+#include "support/temp_file.h"
+
+namespace vq::cli {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+RunSettings sending(const std::string& file, bool record = false) {
+    RunSettings settings;
+    settings.file = file;
+    settings.record = record;
+    return settings;
+}
+
+// When the main thread heard the first progress and the end.
+struct Heard final : PortOutput {
+    void on_progress(int) override {
+        if (!first_progress) first_progress = Clock::now();
+    }
+    void ended(const UploadOutcome& o) override {
+        end = Clock::now();
+        outcome = o;
+    }
+    std::optional<Clock::time_point> first_progress, end;
+    UploadOutcome outcome;
+};
+
+struct Runs {
+    Runs(int ports, sim::DeviceBehaviour behaviour, RunSettings settings) {
+        for (int i = 0; i < ports; ++i) {
+            devices.push_back(std::make_unique<sim::PtyDevice>(behaviour));
+            devices.back()->start();
+            const std::string path = devices.back()->path();
+            runs.push_back(std::make_unique<PortRun>(
+                PortTarget{path, PortMap(std::vector<PortEntry>{{path, "simulated device"}}), "COM1"}, settings));
+            heard.push_back(std::make_unique<Heard>());
+            runs.back()->add_output(heard.back().get());
+        }
+    }
+    // Runs the main thread's loop until every port is done, for 10 s at most.
+    bool wait() {
+        QEventLoop loop;
+        auto check = [&] {
+            for (const auto& r : runs)
+                if (!r->finished()) return;
+            loop.quit();
+        };
+        for (const auto& r : runs) r->on_finished = check;
+        QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+        loop.exec();
+        for (const auto& r : runs)
+            if (!r->finished()) return false;
+        return true;
+    }
+    std::vector<std::unique_ptr<sim::PtyDevice>> devices;
+    std::vector<std::unique_ptr<PortRun>> runs;
+    std::vector<std::unique_ptr<Heard>> heard;
+};
+
+TEST(PortRun, ReportsProgressWhileTheUploadRunsOnOnePortAndOnSeveral) {
+    test::TempDir dir;
+    const std::string file = dir.write("fw.bin", std::vector<std::uint8_t>(5000, 0x5A));
+    for (int ports : {1, 2}) {
+        Runs r(ports, {}, sending(file));
+        for (const auto& run : r.runs) run->start();
+        ASSERT_TRUE(r.wait()) << ports;
+        for (const auto& h : r.heard) {
+            ASSERT_TRUE(h->first_progress && h->end) << ports;
+            EXPECT_EQ(h->outcome.result.end, UploadEnd::Finished);
+            EXPECT_GT(*h->end - *h->first_progress, std::chrono::milliseconds(300))
+                << ports << " ports: five blocks take half a second, and the first was heard before them";
+        }
+    }
+}
+
+TEST(PortRun, AStopRightAfterTheStartStopsBeforeTheUploadHasBegun) {
+    test::TempDir dir;
+    // Large enough that the stop comes while its SHA-256 is read for the log.
+    const std::string file = dir.write("fw.bin", std::vector<std::uint8_t>(32 << 20, 0x5A));
+    Runs r(1, sim::DeviceBehaviour{.never_start = true}, sending(file, true));
+    r.runs[0]->start();
+    r.runs[0]->stop();
+    ASSERT_TRUE(r.wait()) << "a device that never asks for the first block keeps an unstopped upload waiting";
+    EXPECT_EQ(r.heard[0]->outcome.exit_status, exit_code::kStopped);
+}
+
+}  // namespace
+}  // namespace vq::cli
