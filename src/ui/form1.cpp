@@ -192,22 +192,17 @@ void Form1::refresh_ports() {
         const QString choice = Combo1->currentText();
         // As at start-up, a port this user may not open is not listed, and
         // the status line says why.
-        auto& denied = discovery_.denied;
-        for (const PortBook::Entry& e : services_.ports->entries()) {
-            const bool refused = e.present && !e.port.permitted && names_a_port(e.number);
-            const auto known = std::find(denied.begin(), denied.end(), e.number);
-            if (refused && known == denied.end()) denied.insert(std::upper_bound(denied.begin(), denied.end(), e.number), e.number);
-            if (!refused && known != denied.end()) denied.erase(known);
-        }
+        auto listable = [](const PortBook::Entry& e) { return e.present && e.port.permitted; };
+        discovery_.denied.clear();
+        for (const PortBook::Entry& e : services_.ports->entries())
+            if (e.present && !e.port.permitted && names_a_port(e.number)) discovery_.denied.push_back(e.number);
         for (int i = Combo1->count() - 1; i >= 0; --i) {
             const PortBook::Entry* e = services_.ports->at(port_number_of(Combo1->itemText(i).toStdString()));
-            if ((!e || !e->present || !e->port.permitted) && Combo1->itemText(i) != choice) Combo1->removeItem(i);
+            if ((!e || !listable(*e)) && Combo1->itemText(i) != choice) Combo1->removeItem(i);
         }
         for (const PortBook::Entry& e : services_.ports->entries()) {
             const QString name = QStringLiteral("COM%1").arg(e.number);
-            if (!e.present || !e.port.permitted || !names_a_port(e.number) ||
-                Combo1->findText(name, Qt::MatchExactly) >= 0)
-                continue;
+            if (!listable(e) || !names_a_port(e.number) || Combo1->findText(name, Qt::MatchExactly) >= 0) continue;
             int at = 0;
             while (at < Combo1->count() && port_number_of(Combo1->itemText(at).toStdString()) < e.number) ++at;
             Combo1->insertItem(at, name);
