@@ -1,6 +1,7 @@
 // The Vellquin Tool window.
 
 #include <QApplication>
+#include <QIcon>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -69,10 +70,15 @@ int main(int argc, char** argv) {
     for (const StartMessage& m : g_held) g_qt_handler(m.type, QMessageLogContext(), m.text);
 
     // No application display name: the window manager would add it to the
-    // window's caption, which is "Form1" and nothing else.
-    QApplication::setApplicationName(QStringLiteral("Vellquin Tool"));
+    // window's caption, which is "Form1" and nothing else. The name is the
+    // window's class, which docks match to the desktop entry of that name.
+    const QString id = QStringLiteral("org.vellquin.VellquinTool");
+    QApplication::setApplicationName(id);
     QApplication::setApplicationVersion(QStringLiteral(VQ_VERSION));
-    QApplication::setDesktopFileName(QStringLiteral("org.vellquin.VellquinTool"));  // its menu entry and icon
+    QApplication::setDesktopFileName(id);  // its menu entry and icon
+    QIcon icon;
+    for (const char* size : {"48", "256"}) icon.addFile(QStringLiteral(":/icons/%1/%2.png").arg(size, id));
+    QApplication::setWindowIcon(QIcon::fromTheme(id, icon));
 
     // The ports get their numbers once here, and keep them while the window
     // is open, as devices come and go.

@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "cli/port_worker.h"
+#include "link/port_map.h"
 #include "protocol/image_file.h"
 #include "protocol/report.h"
 
@@ -71,7 +72,7 @@ public:
     RowOutput(PortTable& table, std::size_t row) : table_(table), row_(row) {}
     void started(const UploadStart& s) override {
         Row& r = table_.rows_[row_];
-        r.device = s.device.rfind("/dev/", 0) == 0 ? s.device.substr(5) : s.device;
+        r.device = short_device_name(s.device);
         r.ending.clear();
         r.started = true;
         table_.changed();

@@ -22,12 +22,13 @@ int PortBook::number_for(const PortInfo& port) const {
     return n;
 }
 
-bool PortBook::update(const std::vector<PortInfo>& present) {
+bool PortBook::update(const std::vector<PortInfo>& present, std::time_t now) {
     bool changed = false;
     for (Entry& e : entries_) {
         const bool here = std::any_of(present.begin(), present.end(),
                                       [&](const PortInfo& p) { return p.identity == e.port.identity; });
         changed |= here != e.present;
+        if (!here && e.present) e.gone_at = now;
         e.present = here;
     }
     for (const PortInfo& p : present) {

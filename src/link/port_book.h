@@ -8,6 +8,7 @@
 // number that no device known to the book holds; only 1 to 9 can be chosen
 // in the window. On Windows COMn is port n, whatever else is plugged in.
 
+#include <ctime>
 #include <memory>
 #include <string>
 #include <vector>
@@ -48,12 +49,14 @@ public:
         PortInfo port;
         bool present = true;
         bool is_new = false;  // appeared after the first look
+        std::time_t gone_at = 0;  // when a look first missed it, while it is gone
     };
 
     // Takes the devices present now. Known devices keep their numbers (and
     // take their new device name), new ones are numbered, and those not
     // present any more are marked gone. Returns whether anything changed.
-    bool update(const std::vector<PortInfo>& present);
+    // `now` is the time of that look.
+    bool update(const std::vector<PortInfo>& present, std::time_t now = std::time(nullptr));
 
     // The entry numbered `number`; nullptr when none has it.
     const Entry* at(int number) const;

@@ -51,14 +51,18 @@ std::vector<std::string> order_port_names(std::vector<std::string> names) {
     return names;
 }
 
-PortMap PortMap::from_list(const std::string& devices) {
+std::string short_device_name(const std::string& device) {
+    return device.rfind("/dev/", 0) == 0 ? device.substr(5) : device;
+}
+
+PortMap PortMap::from_list(const std::string& devices, const std::string& source) {
     std::vector<PortEntry> entries;
     for (std::size_t start = 0; start <= devices.size();) {
         const std::size_t end = std::min(devices.find_first_of(":;", start), devices.size());
         std::string entry = devices.substr(start, end - start);
         entry.erase(0, entry.find_first_not_of(" \t"));
         entry.erase(entry.find_last_not_of(" \t") + 1);
-        if (!entry.empty()) entries.push_back({entry, "from VELLQUIN_PORTS"});
+        if (!entry.empty()) entries.push_back({entry, "from " + source});
         start = end + 1;
     }
     return PortMap(std::move(entries));

@@ -27,8 +27,9 @@ public:
     // otherwise (a simulated device's pty, a /dev/serial/by-id path);
     // otherwise the devices of this machine, numbered as above.
     static PortMap from_environment_or_system();
-    // Parses such a list; blanks around entries and empty entries are ignored.
-    static PortMap from_list(const std::string& devices);
+    // Parses such a list; blanks around entries and empty entries are
+    // ignored. Each entry is described as coming from `source`.
+    static PortMap from_list(const std::string& devices, const std::string& source = "VELLQUIN_PORTS");
 
     // Port `port` (1-based); nullptr when it names no device (an entry with
     // no device stands for a number nothing holds).
@@ -47,6 +48,9 @@ inline constexpr const char* kPortsEnvironmentHelp =
     "                  first one named. Empty entries are ignored; with none, the system's list is used.\n"
     "  VELLQUIN_PORTS_FILE  names a file that holds such a list, read anew each time the window looks for\n"
     "                  ports, so that devices can be named while it is open. It comes before VELLQUIN_PORTS.\n";
+
+// A device as lists show it: without "/dev/" ("ttyUSB0", "pts/2").
+std::string short_device_name(const std::string& device);
 
 // Orders device names the way ports are numbered: USB adapters first, then
 // the rest, each in natural order of their names.

@@ -97,7 +97,7 @@ std::vector<PortInfo> ListPortSource::present() {
         for (char& ch : list)
             if (ch == '\n' || ch == '\r') ch = ':';  // one name a line works as well
     }
-    const PortMap named = PortMap::from_list(list);
+    const PortMap named = file_.empty() ? PortMap::from_list(list) : PortMap::from_list(list, "VELLQUIN_PORTS_FILE");
     std::vector<PortInfo> ports;
     for (int n = 1; n <= named.size(); ++n) {
         const PortEntry* e = named.entry(n);

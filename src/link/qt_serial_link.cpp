@@ -32,6 +32,19 @@ bool flush_driver(QSerialPort& port) { return drain_output(native(port.handle())
 
 std::string describe(const QSerialPort& port) { return port.errorString().toStdString(); }
 
+// Whether the device behind an open port went away: its node (and any link
+// to it) vanishes with an unplug, and a pseudo-terminal's with its master.
+// Windows keeps COM names, and tells an unplug by its kind of error alone.
+bool device_gone(const std::string& device) {
+#ifdef _WIN32
+    (void)device;
+    return false;
+#else
+    std::error_code ec;
+    return !std::filesystem::exists(path_from_utf8(device), ec) && !ec;
+#endif
+}
+
 }  // namespace
 
 std::optional<LineSettings> parse_line_settings(std::string_view text) {
@@ -226,6 +239,7 @@ void QtSerialLink::require_open() const {
 }
 
 void QtSerialLink::fail(int number, const QString& what) {
+    if ((number == err::ReadFailed || number == err::WriteFailed) && device_gone(device())) number = err::PortGone;
     const Failure failure(number, device() + ": " + what.toStdString());
     if (port_.isOpen()) {
         broken_ = failure;
@@ -244,7 +258,9 @@ void QtSerialLink::on_error(QSerialPort::SerialPortError error) {
         break;
     }
     if (!port_.isOpen() || broken_) return;  // opening errors are reported by setPortOpen
-    const int number = error == QSerialPort::WriteError ? err::WriteFailed : err::ReadFailed;
+    const int number = error == QSerialPort::ResourceError || device_gone(device()) ? err::PortGone
+                       : error == QSerialPort::WriteError                           ? err::WriteFailed
+                                                                                    : err::ReadFailed;
     broken_ = Failure(number, device() + ": " + describe(port_));
     // Close on the first error: after an unplug Qt would otherwise report the
     // same error in a tight loop.

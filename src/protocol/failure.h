@@ -25,6 +25,7 @@ inline constexpr int SetCommStateFailed = 8015; // the line settings were refuse
 inline constexpr int PortNotOpen = 8018;
 inline constexpr int ReadFailed = 8020;         // the port failed while receiving
 inline constexpr int WriteFailed = 8021;        // the port failed while sending
+inline constexpr int PortGone = 8022;           // the device went away: unplugged, or its pseudo-terminal closed
 }  // namespace err
 
 class Failure : public std::runtime_error {

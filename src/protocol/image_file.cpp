@@ -83,7 +83,7 @@ std::unique_ptr<ImageFile> LocalFileSystem::open_image(const std::string& name) 
     std::error_code ec;
     const auto status = std::filesystem::status(path, ec);
     if (ec || !std::filesystem::exists(status)) throw Failure(err::PathFileAccess, "No such file: " + name);
-    if (!std::filesystem::is_regular_file(status)) throw Failure(err::PathFileAccess, "Not a file: " + name);
+    if (!std::filesystem::is_regular_file(status)) throw Failure(err::PathFileAccess, "Not a regular file: " + name);
     std::FILE* file = open_for_reading(path);  // "rb" never creates a file
     if (!file)
         throw Failure(err::PathFileAccess, "The file cannot be read (" + system_text(errno) + "): " + name);

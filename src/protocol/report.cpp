@@ -34,8 +34,11 @@ std::string failure_words(const UploadResult& r) {
     if (r.file_empty) return "The file is empty";
     if (r.error_number == err::Overflow) return "The file is too large: " + r.error_text;
     if (r.error_number == err::DeviceIo || r.error_number == err::InputPastEnd) return r.error_text;
+    const std::string where = r.block_index >= 0 ? "during " + block_words(r) : "before the first block";
+    // The system's own words for a vanished device mislead ("Inappropriate
+    // ioctl for device"); the trace and the log keep them.
+    if (r.error_number == err::PortGone) return "The device was disconnected " + where + " (the port went away)";
     if (r.error_number >= 8000 && r.error_number < 9000) {
-        const std::string where = r.block_index >= 0 ? "during " + block_words(r) : "before the first block";
         return "The device was disconnected or the port failed " + where + ": " + r.error_text;
     }
     return "Failed: " + r.error_text + " (error " + std::to_string(r.error_number) + ")";

@@ -3,7 +3,8 @@
 // handful of properties. The link layer implements it over the system's
 // serial devices. Every operation either does what it says or throws
 // vq::Failure with an error number; callers tell apart only
-// err::PortAlreadyOpen (another program holds the port). The link never
+// err::PortAlreadyOpen (another program holds the port) and err::PortGone
+// (an open port whose device went away). The link never
 // shows anything, never calls back, and is used from one thread.
 
 #include <cstdint>
@@ -56,11 +57,13 @@ public:
     virtual int InBufferCount() = 0;
 
     // Sends every byte, in order, and returns only once all of them have
-    // left the link. Fails with err::PortNotOpen or err::WriteFailed.
+    // left the link. Fails with err::PortNotOpen, err::WriteFailed or
+    // err::PortGone.
     virtual void Output(std::span<const std::uint8_t> bytes) = 0;
     // Takes up to InputLen received bytes; empty when none wait. A byte that
     // has reached the operating system is returned even if no event has been
-    // processed since. Fails with err::PortNotOpen or err::ReadFailed.
+    // processed since. Fails with err::PortNotOpen, err::ReadFailed or
+    // err::PortGone.
     virtual std::vector<std::uint8_t> Input() = 0;
 };
 

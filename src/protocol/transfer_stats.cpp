@@ -32,7 +32,7 @@ void TransferStats::on_reply(const Reply& reply, double time) {
 
 void TransferStats::on_pacing(Pace pace, const std::string& why) {
     pace_ = pace;
-    fallback_reason_ = why;
+    fallback_reason_ = pace == Pace::Fixed ? why : std::string();
 }
 
 std::optional<double> TransferStats::bytes_per_second() const {
@@ -66,6 +66,9 @@ void ObserverList::on_reply(const Reply& r, double t) {
 }
 void ObserverList::on_pacing(Pace p, const std::string& why) {
     for (auto* o : observers_) o->on_pacing(p, why);
+}
+void ObserverList::on_ending(const UploadResult& r) {
+    for (auto* o : observers_) o->on_ending(r);
 }
 
 }  // namespace vq

@@ -65,6 +65,7 @@ public:
     void on_transmission(Transmission k, std::span<const std::uint8_t, kFrameSize> f, double t) override;
     void on_reply(const Reply& r, double t) override;
     void on_pacing(Pace p, const std::string& why) override;
+    void on_ending(const UploadResult& r) override;
 
 private:
     std::vector<UploadObserver*> observers_;

@@ -125,24 +125,18 @@ private:
 
         switch (c_.init_serial_port()) {
         case 0: break;
-        case 1:
-            c_.messages.show(text::kPortInvalid);
-            return UploadEnd::InvalidPort;
-        default:
-            c_.messages.show(text::kPortUsing);
-            return UploadEnd::PortUnavailable;
+        case 1: return tell(UploadEnd::InvalidPort, text::kPortInvalid);
+        default: return tell(UploadEnd::PortUnavailable, text::kPortUsing);
         }
 
         load_image(file_name);
-        if (reply_paced_) pacing("");
+        if (reply_paced_) pacing("requested");
         wait(timing::kAfterLoad);
 
         switch (wake_up()) {
         case WakeUp::StartRequested: break;
         case WakeUp::Stopped: return stopped_before_blocks();
-        case WakeUp::Rejected:
-            c_.messages.show(text::kRejected);
-            return clean_up(UploadEnd::Rejected);
+        case WakeUp::Rejected: return clean_up(tell(UploadEnd::Rejected, text::kRejected));
         }
 
         switch (send_blocks()) {
@@ -253,8 +247,7 @@ private:
                     break;  // the same block, built again
                 }
                 if (code == kCancel) {
-                    c_.messages.show(text::kCancelled);
-                    result_.end = clean_up(UploadEnd::CancelledByDevice);
+                    result_.end = clean_up(tell(UploadEnd::CancelledByDevice, text::kCancelled));
                     return Blocks::Ended;
                 }
                 c_.form.reply_code = kNoAnswer;
@@ -291,8 +284,7 @@ private:
                           timing::kAfterStopCancel))
             return clean_up(UploadEnd::StoppedNoAck);
         c_.displays.set_percent_text("");
-        c_.messages.show(text::kStopped);
-        return clean_up(UploadEnd::StoppedAcked);
+        return clean_up(tell(UploadEnd::StoppedAcked, text::kStopped));
     }
 
     // Sends control byte `byte` up to `tries` times, waiting `seconds` before
@@ -322,8 +314,7 @@ private:
         if (!acknowledged(wire::EOT, Transmission::EndOfTransmission, Phase::Ending, timing::kEotTries,
                           timing::kAfterEot))
             return clean_up(UploadEnd::NoEotAck);
-        c_.messages.show(text::kFinished);
-        return clean_up(UploadEnd::Finished);
+        return clean_up(tell(UploadEnd::Finished, text::kFinished));
     }
 
     void on_failure(int number, const std::string& what) {
@@ -331,11 +322,18 @@ private:
         result_.error_text = what;
         if (number == err::PathFileAccess) {
             // The port stays open and the displays keep what they show.
-            result_.end = UploadEnd::FileNotFound;
-            contained([&] { c_.messages.show(text::kFileMissing); });
+            contained([&] { tell(UploadEnd::FileNotFound, text::kFileMissing); });
             return;
         }
         result_.end = clean_up(UploadEnd::Failed);
+    }
+
+    // Shows the message box of ending `end`, once the observer knows it.
+    UploadEnd tell(UploadEnd end, const char* text) {
+        result_.end = end;
+        if (c_.observer) c_.observer->on_ending(result_);
+        c_.messages.show(text);
+        return end;
     }
 
     // Every step runs even when an earlier one fails: a port that vanished

@@ -122,6 +122,10 @@ public:
     // How the upload is paced from here on: at the start of an upload paced
     // by replies, and when it falls back to fixed pacing, saying why.
     virtual void on_pacing(Pace, const std::string& why) { (void)why; }
+    // How the upload ends, just before a message box says so: the result is
+    // final but for the clean-up that follows the box. Endings without a box
+    // are known when run_upload returns.
+    virtual void on_ending(const UploadResult&) {}
 };
 
 struct UploadContext {

@@ -1,6 +1,7 @@
 #include "ui/form1.h"
 
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QFileInfo>
 #include <QFont>
 #include <QAbstractItemView>
@@ -23,7 +24,7 @@ namespace {
 constexpr int kClientWidth = 10605;
 constexpr int kClientHeight = 4275;
 constexpr int kStatusHeight = 420;  // the status line, added below the client area
-constexpr int kToggleWidth = 1500;  // the reply pacing toggle at the status line's right end
+constexpr int kToggleWidth = 1800;  // the reply pacing toggle at the status line's right end
 
 QFont verdana(double points) {
     QFont font(QStringLiteral("Verdana"));
@@ -142,8 +143,9 @@ Form1::Form1(Form1Services services, QWidget* parent)
     StatusLine->setFrameShape(QFrame::StyledPanel);
     ReplyPacing = place<QToolButton>(
         this, twips(kClientWidth - 240 - kToggleWidth, kClientHeight, kToggleWidth, kStatusHeight - 60), 9,
-        QStringLiteral("Reply pacing"));
+        QStringLiteral("Reply pacing: off"));
     ReplyPacing->setCheckable(true);
+    ReplyPacing->setStyleSheet(QStringLiteral("QToolButton:checked { font-weight: bold; }"));
     ReplyPacing->setToolTip(QStringLiteral(
         "Read each answer of the device as soon as it arrives instead of after a fixed 0.1 s: up to twice as fast "
         "on a real line. An upload goes back to the fixed waits if the device misses an answer or refuses a block "
@@ -163,7 +165,11 @@ Form1::Form1(Form1Services services, QWidget* parent)
     connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
     connect(Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
     connect(Combo1, &QComboBox::currentTextChanged, this, &Form1::show_choice);
-    connect(ReplyPacing, &QToolButton::toggled, this, &Form1::show_choice);
+    connect(ReplyPacing, &QToolButton::toggled, this, [this](bool on) {
+        ReplyPacing->setText(on ? QStringLiteral("\u2714 Reply pacing: on") : QStringLiteral("Reply pacing: off"));
+        show_choice();
+    });
+    connect(Text1, &QLineEdit::textChanged, this, &Form1::show_choice);
 }
 
 Form1::~Form1() = default;
@@ -222,8 +228,7 @@ void Form1::label_ports() {
         const PortBook::Entry* e = services_.ports->at(port_number_of(Combo1->itemText(i).toStdString()));
         QString label = Combo1->itemText(i);
         if (e) {
-            const std::string& device = e->port.device;
-            label += QStringLiteral(" \u00B7 ") + QString::fromStdString(device.substr(device.find_last_of('/') + 1));
+            label += QStringLiteral(" \u00B7 ") + QString::fromStdString(short_device_name(e->port.device));
             if (!e->present)
                 label += QStringLiteral(" \u00B7 gone");
             else if (!e->port.description.empty())
@@ -272,7 +277,7 @@ void Form1::Command2_Click() {
                                 status_.get(),
                                 ReplyPacing->isChecked() ? Pace::Reply : Pace::Fixed};
     port_cause_.clear();
-    status_->upload_started();
+    status_->upload_started(port_cause_, path_box_note());
     last_result_ = run_upload(context, Text1->text().toStdString(), services_.CommonDialog1.FileName());
     status_->upload_ended(*last_result_, port_cause_);
     uploading_ = false;
@@ -288,6 +293,15 @@ std::int16_t Form1::init_serial_port() {
 }
 
 MessageBox& Form1::messages() { return *upload_messages_; }
+
+// The file sent is the one Open file chose; what is typed in the path box
+// only has to be there. Said whenever the two differ.
+QString Form1::path_box_note() const {
+    const std::string chosen = services_.CommonDialog1.FileName();
+    if (chosen.empty() || Text1->text().isEmpty() || Text1->text().toStdString() == chosen) return {};
+    return QStringLiteral("Sends %1, the file chosen with Open file; the path box only has to be non-empty")
+        .arg(QFileInfo(QString::fromStdString(chosen)).fileName());
+}
 
 void Form1::wait_seconds(float seconds) { vq::wait_seconds(seconds, services_.clock); }
 
@@ -321,7 +335,8 @@ void Form1::show_choice() {
                           : QStringLiteral("COM%1").arg(n);
     const bool busy = std::find(discovery_.busy.begin(), discovery_.busy.end(), n) != discovery_.busy.end();
     if (chosen && !chosen->present)
-        port += QStringLiteral(" (gone: unplugged since)");
+        port += QStringLiteral(" (gone: unplugged at %1)")
+                    .arg(QDateTime::fromSecsSinceEpoch(chosen->gone_at).toString(QStringLiteral("HH:mm")));
     else if (chosen && chosen->is_new)
         port += QStringLiteral(" (new)");
     else if (busy)
@@ -346,10 +361,14 @@ void Form1::show_choice() {
     const std::string file = services_.CommonDialog1.FileName();
     if (!file.empty()) {
         const QFileInfo info(QString::fromStdString(file));
-        parts << (info.isFile() ? info.fileName() + QStringLiteral(": ") +
-                                      QString::fromStdString(describe_size(info.size()))
-                                : info.fileName() + QStringLiteral(": not found"));
+        parts << info.fileName() + QStringLiteral(": ") +
+                     (info.isFile()   ? QString::fromStdString(describe_size(info.size()))
+                      : info.exists() ? QStringLiteral("not a regular file")
+                                      : QStringLiteral("not found"));
     }
+    const QString note = path_box_note();
+    if (!note.isEmpty()) parts << note;
+    Text1->setToolTip(note);
     if (ReplyPacing->isChecked()) parts << QStringLiteral("paced by replies");
     status_->show_choice(parts.join(QStringLiteral(" \u00B7 ")));
 }

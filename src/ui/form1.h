@@ -104,6 +104,7 @@ protected:
 private:
     void show_choice();
     void label_ports();
+    QString path_box_note() const;
     MessageBox& messages();
 
     Form1Services services_;

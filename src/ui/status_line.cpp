@@ -29,15 +29,23 @@ void StatusLine::show_choice(const QString& text) {
     if (!uploading_) set(text);
 }
 
-void StatusLine::upload_started() {
+void StatusLine::upload_started(const std::string& port_cause, const QString& aside) {
     stats_ = TransferStats();
     uploading_ = true;
+    port_cause_ = &port_cause;
+    aside_ = aside;
     last_draw_.reset();
 }
 
 void StatusLine::upload_ended(const UploadResult& result, const std::string& port_cause) {
     uploading_ = false;
+    port_cause_ = nullptr;
     set(QString::fromStdString(describe_end(result, port_cause)));
+}
+
+// The box that follows waits for the user: the line under it says the same.
+void StatusLine::on_ending(const UploadResult& result) {
+    set(QString::fromStdString(describe_end(result, port_cause_ ? *port_cause_ : std::string())));
 }
 
 void StatusLine::on_phase(Phase phase, int attempt) {
@@ -67,7 +75,8 @@ void StatusLine::on_reply(const Reply& reply, double time) {
 void StatusLine::draw(bool force) {
     if (!force && last_draw_ && now_ - *last_draw_ < kRedrawInterval) return;
     last_draw_ = now_;
-    set(QString::fromStdString(describe_progress(stats_)));
+    const QString text = QString::fromStdString(describe_progress(stats_));
+    set(aside_.isEmpty() ? text : text + QStringLiteral(" \u00B7 ") + aside_);
 }
 
 void StatusLine::set(const QString& text) {

@@ -34,7 +34,10 @@ public:
     // The user changed the file or the port: the line shows the new choice,
     // unless an upload is running.
     void show_choice(const QString& text);
-    void upload_started();
+    // `port_cause` says why the port could not be opened, once that is
+    // known; it must outlive the upload. `aside` follows every text shown
+    // during the upload.
+    void upload_started(const std::string& port_cause, const QString& aside = {});
     void upload_ended(const UploadResult& result, const std::string& port_cause);
     int redraws() const { return redraws_; }
 
@@ -43,6 +46,7 @@ public:
     void on_progress(int percent) override { stats_.on_progress(percent); }
     void on_transmission(Transmission kind, std::span<const std::uint8_t, kFrameSize> frame, double time) override;
     void on_reply(const Reply& reply, double time) override;
+    void on_ending(const UploadResult& result) override;
 
 private:
     void draw(bool force);
@@ -51,6 +55,8 @@ private:
     QLabel& label_;
     TransferStats stats_;
     bool uploading_ = false;
+    const std::string* port_cause_ = nullptr;
+    QString aside_;
     double now_ = 0;
     std::optional<double> last_draw_;
     int redraws_ = 0;

@@ -320,11 +320,17 @@ TEST(Programs, TheWindowSaysWhenThereIsNoDisplayAndIsCaptionedForm1WhenThereIsOn
     QString caption;
     for (int i = 0; i < 50 && caption.isEmpty(); ++i) {  // the window manager's view of the caption
         QProcess xprop;
-        xprop.start("/usr/bin/xprop", {"-display", display, "-name", "Form1", "_NET_WM_NAME"});
+        xprop.start("/usr/bin/xprop", {"-display", display, "-name", "Form1", "_NET_WM_NAME", "WM_CLASS", "_NET_WM_ICON"});
         xprop.waitForFinished(5000);
         if (xprop.exitCode() == 0) caption = QString::fromUtf8(xprop.readAllStandardOutput()).trimmed();
         else QThread::msleep(200);
     }
+    QFile entry(QStringLiteral(VQ_SOURCE_DIR "/packaging/org.vellquin.VellquinTool.desktop"));
+    ASSERT_TRUE(entry.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(QString::fromUtf8(entry.readAll()).contains("\nStartupWMClass=org.vellquin.VellquinTool\n"));
+    EXPECT_TRUE(caption.contains("WM_CLASS(STRING) = \"vellquin-tool\", \"org.vellquin.VellquinTool\"")) << caption.toStdString();
+    EXPECT_TRUE(caption.contains("_NET_WM_ICON(CARDINAL) = ")) << "an icon from the build tree";
+    caption = caption.section('\n', 0, 0);
     tool.terminate();
     tool.waitForFinished(3000);
     x.terminate();

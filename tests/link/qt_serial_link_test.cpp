@@ -142,7 +142,7 @@ TEST_F(QtLinkTest, TheFirstErrorAfterTheDeviceVanishesClosesThePortWithoutSpinni
             QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
         } catch (const Failure& f) {
             failed = true;
-            EXPECT_EQ(f.number(), err::ReadFailed) << f.what();
+            EXPECT_EQ(f.number(), err::PortGone) << f.what();
         }
     }
     EXPECT_TRUE(failed);
@@ -194,6 +194,16 @@ TEST(PortSourceFromEnvironment, AVellquinPortsThatNamesNoDeviceLeavesTheSystemsL
     }
     ::unsetenv("VELLQUIN_PORTS");
     if (kept) ::setenv("VELLQUIN_PORTS_FILE", file.c_str(), 1);
+}
+
+TEST(PortLists, EachListNamesItsSourceAndDevicesShowWithoutDev) {
+    test::TempDir dir;
+    const std::string file = dir.write("ports.txt", {'p', 't', 'y', '\n'});
+    EXPECT_EQ(ListPortSource::of_file(file)->present().at(0).description, "from VELLQUIN_PORTS_FILE");
+    EXPECT_EQ(ListPortSource::of_text("pty")->present().at(0).description, "from VELLQUIN_PORTS");
+    EXPECT_EQ(short_device_name("/dev/pts/2"), "pts/2");
+    EXPECT_EQ(short_device_name("/dev/ttyUSB0"), "ttyUSB0");
+    EXPECT_EQ(short_device_name("COM3"), "COM3");
 }
 
 }  // namespace

@@ -25,6 +25,9 @@ TEST(DescribeEnd, SaysHowEachUploadEndedInPlainWords) {
     UploadResult lost = at_block(UploadEnd::Failed, 11);
     lost.error_number = err::ReadFailed;
     lost.error_text = "/dev/ttyUSB0: Input/output error";
+    UploadResult gone = lost;
+    gone.error_number = err::PortGone;
+    gone.block_index = 35;
     UploadResult missing = at_block(UploadEnd::FileNotFound, -1);
     missing.error_text = "No such file: fw.bin";
     UploadResult shrank = at_block(UploadEnd::Failed, 2);
@@ -40,6 +43,7 @@ TEST(DescribeEnd, SaysHowEachUploadEndedInPlainWords) {
         {at_block(UploadEnd::NoEotAck, 3), "No answer to the end of transmission", 10},
         {empty, "The file is empty", 6},
         {lost, "The device was disconnected or the port failed during block 12: /dev/ttyUSB0: Input/output error", 1},
+        {gone, "The device was disconnected during block 36 (the port went away)", 1},
         {shrank, "The file shrank while it was read: fw.bin", 1},
         {finished, "Sent 20000 bytes in 20 blocks at 10.0 kB/s", 0},
         {huge, "Sent 3221225472 bytes in 3145728 blocks", 0},

@@ -509,7 +509,7 @@ TEST(ReplyPacing, AMissedAnswerOrTwoRefusalsInARowGoBackToFixedPacingForGood) {
         const UploadResult result = rig.run(test::random_image(8000));
         EXPECT_EQ(result.end, UploadEnd::Finished) << r.why;
         EXPECT_EQ(result.pace, Pace::Fixed) << r.why;
-        EXPECT_EQ(rig.timeline.pacing, (std::vector<std::string>{"", r.why}));
+        EXPECT_EQ(rig.timeline.pacing, (std::vector<std::string>{"requested", r.why}));
         const auto blocks = rig.device.times_of(wire::STX);
         EXPECT_NEAR(blocks.back() - blocks[blocks.size() - 2], 0.1, 1e-3) << r.why << ": fixed pacing to the end";
     }
@@ -523,7 +523,7 @@ TEST(ReplyPacing, ANakWhileWaitingForTheStartThenOneRefusalOfBlock1KeepsThePace)
     const UploadResult result = rig.run(test::random_image(3000));
     EXPECT_EQ(result.end, UploadEnd::Finished);
     EXPECT_EQ(result.pace, Pace::Reply);
-    EXPECT_EQ(rig.timeline.pacing, std::vector<std::string>{""});
+    EXPECT_EQ(rig.timeline.pacing, std::vector<std::string>{"requested"});
 }
 
 TEST(ReplyPacing, AByteThatArrivedBeforeATransmissionDoesNotAnswerIt) {

@@ -28,7 +28,7 @@ void FakeLink::op(const std::string& name, const std::string& shown) const {
 }
 
 void FakeLink::require_open(const char* what) const {
-    if (vanished_) throw Failure(err::ReadFailed, std::string(what) + ": the device is gone");
+    if (vanished_) throw Failure(err::PortGone, std::string(what) + ": Input/output error");
     if (!open_) throw Failure(err::PortNotOpen, std::string(what) + ": the port is not open");
 }
 

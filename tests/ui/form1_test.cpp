@@ -8,6 +8,7 @@
 #include <QFileDialog>
 #include <QKeyEvent>
 #include <QTimer>
+#include <sys/stat.h>
 
 #include "link/event_clock.h"
 #include "protocol/failure.h"
@@ -169,11 +170,20 @@ TEST_F(WindowTest, StatusLineNamesThePortItsDeviceAndTheFileBeforeAnUpload) {
     dialog.next = dir.write("fw.bin", std::vector<std::uint8_t>(2500));
     w.Command1_Click();
     EXPECT_EQ(w.StatusLine->text(), "COM2 is /dev/ttyUSB1 (busy: another program holds it) \u00B7 fw.bin: 2500 bytes, 3 blocks");
+    w.Text1->setText("fw60k.bin");
+    const QString note = "Sends fw.bin, the file chosen with Open file; the path box only has to be non-empty";
+    EXPECT_TRUE(w.StatusLine->text().endsWith(" \u00B7 " + note)) << w.StatusLine->text().toStdString();
+    EXPECT_EQ(w.Text1->toolTip(), note);
+    ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
+    dialog.next = dir.file("fifo");
+    w.Command1_Click();
+    EXPECT_TRUE(w.StatusLine->text().endsWith(" \u00B7 fifo: not a regular file")) << w.StatusLine->text().toStdString();
+    EXPECT_EQ(w.Text1->toolTip(), "");
 
     test::FakeLink none;
     Form1 empty({none, clock, files, dialog, &messages, &ports});
     empty.Form_Load();
-    EXPECT_TRUE(empty.StatusLine->text().startsWith("No serial ports found \u00B7 fw.bin"));
+    EXPECT_TRUE(empty.StatusLine->text().startsWith("No serial ports found \u00B7 fifo: not a regular file"));
 
     test::FakeLink refusing;
     refusing.set_port(1, test::PortKind::Opens);
