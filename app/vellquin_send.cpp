@@ -41,7 +41,15 @@ int main(int argc, char** argv) {
     }
     const std::vector<cli::PortTarget> targets = cli::choose_ports(options.ports, options.all);
     cli::WrittenFiles written{options.file, options.trace, options.log_dir, {}};
-    for (const cli::PortTarget& target : targets) written.port_devices.push_back(target.device());
+    std::vector<std::string> names;
+    for (const cli::PortTarget& target : targets) {
+        written.port_devices.push_back(target.device());
+        names.push_back(target.name);
+    }
+    if (const std::string twice = cli::same_device_twice(names, written.port_devices); !twice.empty()) {
+        cli::say("", twice);
+        return exit_code::kUsage;
+    }
     if (const std::string clash = cli::clash_of_written_files(written); !clash.empty()) {
         cli::say("", clash);
         return exit_code::kUsage;

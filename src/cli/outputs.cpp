@@ -32,7 +32,7 @@ void say(const std::string& prefix, const std::string& text) {
 }
 
 void EndingLines::ended(const UploadOutcome& o) {
-    if (ending_needs_words(o.result)) say(prefix_, o.ending);
+    if (ending_needs_words(o.result)) say_(prefix_, o.ending);
 }
 
 // ---- one port -------------------------------------------------------------
@@ -74,34 +74,52 @@ public:
         Row& r = table_.rows_[row_];
         r.device = short_device_name(s.device);
         r.ending.clear();
+        r.waiting.clear();
+        message_.clear();
         r.started = true;
         table_.changed();
     }
     void on_phase(Phase, int) override { table_.changed(); }
     void on_progress(int) override { table_.changed(); }
-    void message(const std::string& text) override { table_.rows_[row_].ending = text; }
-    void note(const std::string& text) override { table_.rows_[row_].ending = text; }
+    void message(const std::string& text) override { message_ = text; }
+    void waiting(const std::string&, const std::string& text) override {
+        table_.rows_[row_].waiting = text;
+        table_.draw();
+    }
+    void hashing() override {
+        table_.rows_[row_].waiting = "hashing the file";
+        table_.draw();
+    }
     void ended(const UploadOutcome& o) override {
-        Row& r = table_.rows_[row_];
-        r.ending = (r.ending.empty() ? "" : r.ending + " \u00B7 ") + o.ending;
+        std::string ending;
+        for (const std::string& part : {o.timeout_words, message_, o.ending})
+            if (!part.empty()) ending += (ending.empty() ? "" : " \u00B7 ") + part;
+        table_.rows_[row_].ending = ending;
         table_.draw();
     }
 
 private:
     PortTable& table_;
     std::size_t row_;
+    std::string message_;
 };
 
 std::unique_ptr<PortOutput> PortTable::row(const std::string& port, const TransferStats& stats) {
-    rows_.push_back({port, "", "", &stats});
+    rows_.push_back({port, "", "", "", &stats});
     return std::make_unique<RowOutput>(*this, rows_.size() - 1);
 }
 
-std::string PortTable::line(const Row& r) const {
-    std::string text = r.port + "  " + r.device + "  ";
-    if (!r.ending.empty() && r.stats->phase() != Phase::Sending) return fit_to_width(text + r.ending, columns_());
-    if (!r.started) return fit_to_width(text + "waiting for the device", columns_());
-    return fit_to_width(text + bar_and_percent(r.stats->percent(), 20) + describe_progress(*r.stats), columns_());
+SayTo PortTable::held_lines() {
+    return [this](const std::string& prefix, const std::string& text) { held_.emplace_back(prefix, text); };
+}
+
+std::vector<std::string> PortTable::lines(const Row& r) const {
+    const std::string lead = r.port + "  " + r.device + "  ";
+    const int columns = columns_();
+    if (!r.waiting.empty()) return {fit_to_width(lead + r.waiting, columns)};
+    if (!r.ending.empty() && r.stats->phase() != Phase::Sending) return wrap_to_width(lead, r.ending, columns);
+    if (!r.started) return {fit_to_width(lead + "waiting for the device", columns)};
+    return {fit_to_width(lead + bar_and_percent(r.stats->percent(), 20) + describe_progress(*r.stats), columns)};
 }
 
 void PortTable::changed() {
@@ -111,10 +129,22 @@ void PortTable::changed() {
 
 void PortTable::draw() {
     last_ = std::chrono::steady_clock::now();
-    if (drawn_rows_ > 0) std::printf("\033[%dA", drawn_rows_);
-    for (const Row& r : rows_) std::printf("\r%s\033[K\n", line(r).c_str());
-    drawn_rows_ = static_cast<int>(rows_.size());
-    std::fflush(stdout);
+    std::vector<std::string> all;
+    for (const Row& r : rows_)
+        for (std::string& line : lines(r)) all.push_back(std::move(line));
+    // Back to the table's first line; lines the table no longer needs are
+    // cleared below it.
+    if (drawn_lines_ > 0) std::fprintf(out_, "\033[%dA", drawn_lines_);
+    for (const std::string& line : all) std::fprintf(out_, "\r%s\033[K\n", line.c_str());
+    if (drawn_lines_ > static_cast<int>(all.size())) std::fprintf(out_, "\033[J");
+    drawn_lines_ = static_cast<int>(all.size());
+    std::fflush(out_);
+}
+
+void PortTable::finish(const SayTo& say_to) {
+    draw();
+    for (const auto& [prefix, text] : held_) say_to(prefix, text);
+    held_.clear();
 }
 
 // ---- JSON -----------------------------------------------------------------
@@ -144,20 +174,32 @@ void JsonEvents::on_phase(Phase p, int attempt) {
     print_json(event("phase").add("phase", phase_word(p)).add("attempt", attempt + 1), false, out_);
 }
 
+// At most ten a second, and always the last block's: an upload paced by
+// replies may be over in less than a tenth of a second. Speed and time
+// left are null until a block has been acknowledged.
 void JsonEvents::on_progress(int percent) {
     const auto now = std::chrono::steady_clock::now();
-    if (now - last_progress_ < std::chrono::milliseconds(100)) return;
+    const bool last_block = stats_.block_index() + 1 == stats_.blocks_total();
+    if (!last_block && now - last_progress_ < std::chrono::milliseconds(100)) return;
     last_progress_ = now;
     JsonLine line = event("progress");
     line.add("block", stats_.block_index() + 1).add("blocks", stats_.blocks_total()).add("percent", percent);
     if (const auto rate = stats_.bytes_per_second()) line.add("bytes_per_second", *rate);
+    else line.add_null("bytes_per_second");
     if (const auto left = stats_.seconds_left()) line.add("seconds_left", *left);
+    else line.add_null("seconds_left");
     print_json(line.add("resends", stats_.resends()).add("naks", stats_.naks()), false, out_);
 }
 
 void JsonEvents::on_pacing(Pace p, const std::string& why) {
     print_json(event("pacing").add("pace", pace_word(p)).add("why", why), false, out_);
 }
+
+void JsonEvents::waiting(const std::string& what, const std::string& text) {
+    print_json(event("waiting").add("for", what).add("text", text), true, out_);
+}
+
+void JsonEvents::hashing() { print_json(event("phase").add("phase", "hashing").add("attempt", 1), true, out_); }
 
 void JsonEvents::ended(const UploadOutcome& o) {
     const UploadResult& r = o.result;
@@ -188,13 +230,15 @@ void SummaryCsv::ended(const UploadOutcome& o) {
     std::error_code ec;
     const bool fresh = !std::filesystem::exists(path, ec) || std::filesystem::file_size(path, ec) == 0;
     std::string text;
-    if (fresh) text = "time,port,device,identity,file,sha256,bytes,outcome,seconds\n";
+    // tty came last: scripts that count the columns keep working.
+    if (fresh) text = "time,port,device,identity,file,sha256,bytes,outcome,seconds,tty\n";
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.3f", o.wall_seconds);
     const std::string time = QDateTime::currentDateTime().toString(Qt::ISODateWithMs).toStdString();
     for (const std::string& field : {time, port_, start_.device, start_.identity, file_, start_.sha256,
                                      std::to_string(std::max<std::int64_t>(o.result.image_length, 0)),
-                                     std::string(outcome_word(o.result.end)), std::string(seconds)})
+                                     std::string(outcome_word(o.result.end)), std::string(seconds),
+                                     start_.tty.empty() ? start_.device : start_.tty})
         text += csv_field(field) + ",";
     text.back() = '\n';
     std::ofstream(path, std::ios::app | std::ios::binary) << text << std::flush;

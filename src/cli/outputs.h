@@ -25,15 +25,20 @@ namespace vq::cli {
 // "vellquin-send: COM1: text" on stderr; without the port for one port.
 void say(const std::string& prefix, const std::string& text);
 
-// The endings worth a plain line and the notes, on stderr.
+// Where plain lines go: say(), unless something holds them back.
+using SayTo = std::function<void(const std::string& prefix, const std::string& text)>;
+
+// The endings worth a plain line, the notes and the waits, on stderr.
 class EndingLines : public PortOutput {
 public:
-    explicit EndingLines(std::string prefix) : prefix_(std::move(prefix)) {}
-    void note(const std::string& text) override { say(prefix_, text); }
+    explicit EndingLines(std::string prefix, SayTo say_to = &say) : prefix_(std::move(prefix)), say_(std::move(say_to)) {}
+    void note(const std::string& text) override { say_(prefix_, text); }
+    void waiting(const std::string&, const std::string& text) override { say_(prefix_, text); }
     void ended(const UploadOutcome& outcome) override;
 
 protected:
     std::string prefix_;
+    SayTo say_;
 };
 
 // One port, as vellquin-send has always printed it.
@@ -64,30 +69,39 @@ private:
     std::string port_;
 };
 
-// Several ports on a terminal: one row each, redrawn at most ten times a
-// second: the port, its device, a bar, the percentage, the block, the
-// speed, the time left; then how it ended.
+// Several ports on a terminal: one row each, redrawn in place at most ten
+// times a second: the port, its device, a bar, the percentage, the block,
+// the speed, the time left; then how it ended, wrapped under the row when
+// it is longer than the terminal is wide. Lines for stderr wait until the
+// table is final: printed in between, they would shift it.
 class PortTable {
 public:
-    explicit PortTable(std::function<int()> columns) : columns_(std::move(columns)) {}
+    explicit PortTable(std::function<int()> columns, std::FILE* out = stdout)
+        : columns_(std::move(columns)), out_(out) {}
     // The row of one port; it reads `stats` when it draws.
     std::unique_ptr<PortOutput> row(const std::string& port, const TransferStats& stats);
+    // Where the plain lines of a row's port go meanwhile.
+    SayTo held_lines();
     // Draws now, whatever the time.
     void draw();
+    // Draws the table a last time, then says the lines held back.
+    void finish(const SayTo& say_to = &say);
 
 private:
     struct Row {
-        std::string port, device, ending;
+        std::string port, device, ending, waiting;
         const TransferStats* stats;
         bool started = false;
     };
     class RowOutput;
     void changed();
-    std::string line(const Row& row) const;
+    std::vector<std::string> lines(const Row& row) const;
 
     std::function<int()> columns_;
+    std::FILE* out_;
     std::vector<Row> rows_;
-    int drawn_rows_ = 0;
+    std::vector<std::pair<std::string, std::string>> held_;
+    int drawn_lines_ = 0;
     std::chrono::steady_clock::time_point last_{};
 };
 
@@ -101,6 +115,8 @@ public:
     void on_phase(Phase p, int attempt) override;
     void on_progress(int percent) override;
     void on_pacing(Pace p, const std::string& why) override;
+    void waiting(const std::string& what, const std::string& text) override;
+    void hashing() override;
     void message(const std::string& text) override { message_ = text; }
     void ended(const UploadOutcome& outcome) override;
 

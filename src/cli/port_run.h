@@ -40,12 +40,15 @@ struct UploadStart {
     std::int64_t size = -1;    // -1 when the file cannot be found
     std::string sha256;        // of the file, when it could be read (recorded runs)
     Pace pace = Pace::Fixed;
+    std::string tty;           // the tty the device path leads to, when that is another name
 };
 
 struct UploadOutcome {
     UploadResult result;
     std::string port_cause;  // why the port could not be opened
     bool timed_out = false;
+    std::string timeout_words;  // "timed out after 12 s", when it did
+    bool interrupted = false;   // a second Ctrl-C closed the port under it
     int exit_status = 0;     // what this upload's ending is as vellquin-send's exit status
     std::string ending;      // in plain words
     double wall_seconds = 0;
@@ -60,6 +63,11 @@ public:
     virtual void message(const std::string& text) { (void)text; }
     // A plain line the user should read: a timeout, say.
     virtual void note(const std::string& text) { (void)text; }
+    // A jig waits: `what` is "device" (for one to be plugged in) or
+    // "removal" (of the one just flashed); `text` says it in words.
+    virtual void waiting(const std::string& what, const std::string& text) { (void)what, (void)text; }
+    // The file's SHA-256 is being computed, before the start.
+    virtual void hashing() {}
     virtual void ended(const UploadOutcome&) {}
 };
 

@@ -1,12 +1,11 @@
 #include "cli/port_worker.h"
 
-#include <QCryptographicHash>
 #include <QDateTime>
-#include <QElapsedTimer>
-#include <QFile>
+#include <QCoreApplication>
 #include <QSerialPortInfo>
 #include <QTimer>
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 
@@ -14,6 +13,7 @@
 #include <sys/stat.h>
 #endif
 
+#include "cli/file_hash.h"
 #include "cli/send_ports.h"
 #include "cli/trace_writer.h"
 #include "link/event_clock.h"
@@ -79,11 +79,20 @@ std::int64_t size_of(const std::string& file) {
     return ec ? -1 : static_cast<std::int64_t>(size);
 }
 
-std::string sha256_of(const std::string& file) {
-    QFile f(QString::fromStdString(file));
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    if (!f.open(QIODevice::ReadOnly) || !hash.addData(&f)) return {};
-    return hash.result().toHex().toStdString();
+// The tty a device path leads to, when that is another name: a jig's link
+// (/tmp/jig) or a /dev/serial/by-id name.
+std::string tty_behind(const std::string& device) {
+    std::error_code ec;
+    const auto real = std::filesystem::canonical(path_from_utf8(device), ec);
+    const std::string tty = ec ? std::string() : utf8_from_path(real);
+    return tty == device ? std::string() : tty;
+}
+
+// "/dev/pts/7 = ..." as the trace names the port: a COM number only when
+// the port was named by it.
+std::string port_words(const PortTarget& t, const std::string& tty) {
+    if (is_com_name(t.name)) return t.choice + " = " + t.device() + (tty.empty() ? "" : " = " + tty);
+    return t.name + (tty.empty() ? "" : " = " + tty);
 }
 
 // A port's name as part of a file name: "/dev/serial/by-id/usb-X" becomes
@@ -119,14 +128,24 @@ void PortWorker::post(std::function<void(PortOutput&)> call) {
 }
 
 void PortWorker::run() {
+    const std::string device = target_.device();
+    const std::string where = target_.name + (device.empty() || device == target_.name ? "" : " (" + device + ")");
     for (int made = 0; !stopped_;) {
-        if (settings_.repeat && !wait_until([this] { return present_and_opens(); })) break;
+        if (settings_.repeat && !present_and_opens()) {
+            const std::string text = "waiting for a device on " + where;
+            post([text](PortOutput& o) { o.waiting("device", text); });
+            if (!wait_until([this] { return present_and_opens(); })) break;
+        }
         const std::string flashed = fingerprint();
         upload_once();
         ++made;
         if (!settings_.repeat || made == settings_.count) break;
         // Gone, or gone and back already: another device node or link.
-        if (!wait_until([&] { return !present() || fingerprint() != flashed; })) break;
+        const auto taken_away = [&] { return !present() || fingerprint() != flashed; };
+        if (!taken_away()) {
+            post([](PortOutput& o) { o.waiting("removal", "waiting for the device to be taken away"); });
+            if (!wait_until(taken_away)) break;
+        }
     }
     PortRun* run = &run_;
     QMetaObject::invokeMethod(run, [run] { run->worker_done(); }, Qt::QueuedConnection);
@@ -140,6 +159,7 @@ void PortWorker::stop() {
 
 void PortWorker::abort() {
     stop();
+    aborted_ = link_ != nullptr;
     try {
         if (link_) link_->setPortOpen(false);
     } catch (const std::exception&) {
@@ -193,13 +213,47 @@ bool PortWorker::present_and_opens() const {
 }
 
 void PortWorker::upload_once() {
+    // --timeout bounds the whole of it: hashing, opening, the upload.
+    using Clock = std::chrono::steady_clock;
+    const auto started_at = Clock::now();
+    const std::optional<Clock::time_point> deadline_at =
+        settings_.timeout ? std::optional(started_at + std::chrono::duration_cast<Clock::duration>(
+                                                           std::chrono::duration<double>(*settings_.timeout)))
+                          : std::nullopt;
+    const std::string timeout_words =
+        settings_.timeout ? "timed out after " + QString::number(*settings_.timeout).toStdString() + " s" : "";
     const std::string device = target_.device();
     const bool record = settings_.record;
-    const UploadStart start{device, record ? usb_identity_of(device) : std::string(), size_of(settings_.file),
-                            record ? sha256_of(settings_.file) : std::string(), settings_.pace};
+    UploadStart start{device, record ? usb_identity_of(device) : std::string(), size_of(settings_.file), {},
+                      settings_.pace, tty_behind(device)};
+    bool timed_out = false;
+    if (record) {
+        post([](PortOutput& o) { o.hashing(); });
+        const FileHash hash = sha256_of(settings_.file, [&] {
+            QCoreApplication::processEvents();  // a stop, from the main thread
+            timed_out = deadline_at && Clock::now() >= *deadline_at;
+            return !stopped_ && !timed_out;
+        });
+        start.sha256 = hash.hex;
+        if (hash.stopped) {
+            UploadOutcome outcome;
+            outcome.result.end = UploadEnd::StoppedWaiting;
+            outcome.timed_out = timed_out;
+            outcome.timeout_words = timed_out ? timeout_words : std::string();
+            outcome.exit_status = timed_out ? exit_code::kTimedOut : exit_code::kStopped;
+            outcome.ending = std::string(timed_out ? timeout_words : "stopped") + " while hashing the file; nothing was sent";
+            outcome.wall_seconds = std::chrono::duration<double>(Clock::now() - started_at).count();
+            post([start, outcome](PortOutput& o) {
+                o.started(start);
+                o.ended(outcome);
+            });
+            return;
+        }
+    }
     post([start](PortOutput& o) { o.started(start); });
 
-    const TraceHeader header{"vellquin-send " VQ_VERSION, target_.choice, device, settings_.file, start.size};
+    const TraceHeader header{"vellquin-send " VQ_VERSION, port_words(target_, start.tty), "", settings_.file,
+                             start.size};
     std::unique_ptr<TraceWriter> trace, log;
     if (!settings_.trace.empty())
         if (std::FILE* f = std::fopen(settings_.trace.c_str(), "w")) trace = std::make_unique<TraceWriter>(f, header);
@@ -228,23 +282,23 @@ void PortWorker::upload_once() {
     if (log) observers.add(log.get());
     link_ = &link;
     form_ = &form;
+    aborted_ = false;
     if (stopped_) form.stop_request = 1;
 
-    bool timed_out = false;
     QTimer deadline;
     deadline.setSingleShot(true);
     deadline.setTimerType(Qt::PreciseTimer);
     QObject::connect(&deadline, &QTimer::timeout, [&] {
         timed_out = true;
-        const std::string note = "timed out after " + QString::number(*settings_.timeout).toStdString() +
-                                 " s; stopping the upload";
+        const std::string note = timeout_words + "; stopping the upload";
         post([note](PortOutput& o) { o.note(note); });
         form.stop_request = 1;
     });
-    if (settings_.timeout) deadline.start(static_cast<int>(*settings_.timeout * 1000.0));
+    if (deadline_at) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*deadline_at - Clock::now());
+        deadline.start(static_cast<int>(std::max<std::int64_t>(left.count(), 0)));
+    }
 
-    QElapsedTimer wall;
-    wall.start();
     std::string port_cause;
     const UploadContext context{link,
                                 clock,
@@ -263,13 +317,23 @@ void PortWorker::upload_once() {
 
     outcome.port_cause = port_cause;
     outcome.timed_out = timed_out;
-    outcome.wall_seconds = static_cast<double>(wall.nsecsElapsed()) / 1e9;
+    outcome.timeout_words = timed_out ? timeout_words : std::string();
+    outcome.wall_seconds = std::chrono::duration<double>(Clock::now() - started_at).count();
     outcome.exit_status = exit_code_for(outcome.result);
     if (timed_out && outcome.exit_status == exit_code::kStopped) outcome.exit_status = exit_code::kTimedOut;
     const UploadResult& r = outcome.result;
     outcome.ending = r.end != UploadEnd::InvalidPort ? describe_end(r, port_cause)
                      : target_.choice.empty()        ? std::string("no serial port found")
                                                      : "'" + target_.choice + "' names no port 1 to 9";
+    if (aborted_ && r.end == UploadEnd::Failed) {
+        // The second Ctrl-C closed the port: no fault of the device's.
+        outcome.interrupted = true;
+        outcome.exit_status = exit_code::kStopped;
+        outcome.ending = "interrupted " +
+                         (r.block_index >= 0 ? "during block " + std::to_string(r.block_index + 1)
+                                             : std::string("before the first block")) +
+                         "; the port was closed";
+    }
     if (trace) trace->finish(r, outcome.ending, outcome.exit_status);
     if (log) {
         log->finish(r, outcome.ending, outcome.exit_status);
@@ -318,6 +382,12 @@ public:
     }
     void note(const std::string& text) override {
         for (auto* o : run_.outputs_) o->note(text);
+    }
+    void waiting(const std::string& what, const std::string& text) override {
+        for (auto* o : run_.outputs_) o->waiting(what, text);
+    }
+    void hashing() override {
+        for (auto* o : run_.outputs_) o->hashing();
     }
     void ended(const UploadOutcome& outcome) override {
         run_.outcomes_.push_back(outcome);

@@ -53,6 +53,7 @@ private:
     RunSettings settings_;
     PortRun& run_;
     bool stopped_ = false;
+    bool aborted_ = false;  // the port of the upload under way was closed under it
     SerialLink* link_ = nullptr;  // of the upload under way
     FormState* form_ = nullptr;
 };

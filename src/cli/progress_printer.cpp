@@ -14,6 +14,34 @@ std::string fit_to_width(const std::string& line, int columns) {
     return line;
 }
 
+namespace {
+std::size_t places_of(const std::string& text) {
+    std::size_t places = 0;
+    for (char ch : text) places += (static_cast<unsigned char>(ch) & 0xC0) != 0x80;
+    return places;
+}
+}  // namespace
+
+std::vector<std::string> wrap_to_width(const std::string& lead, const std::string& text, int columns) {
+    const std::size_t room = static_cast<std::size_t>(std::max(columns - 1, 1));
+    const std::string indent(places_of(lead), ' ');
+    std::vector<std::string> lines{lead};
+    bool line_has_word = false;
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t end = std::min(text.find(' ', at), text.size());
+        const std::string word = text.substr(at, end - at);
+        at = end + 1;
+        if (word.empty()) continue;
+        std::string& line = lines.back();
+        if (line_has_word && places_of(line) + 1 + places_of(word) > room) lines.push_back(indent);
+        else if (line_has_word) lines.back() += ' ';
+        lines.back() += word;
+        line_has_word = true;
+    }
+    for (std::string& line : lines) line = fit_to_width(line, columns);
+    return lines;
+}
+
 std::string bar_and_percent(int percent, int width) {
     const auto filled = static_cast<std::size_t>(percent * width / 100);
     char number[16];

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "protocol/transfer_stats.h"
 #include "protocol/upload.h"
@@ -43,5 +44,10 @@ std::string bar_and_percent(int percent, int width);
 // `line` cut to fit in `columns` - 1 places, so a terminal never wraps it
 // (writing into the last column may). UTF-8 aware: a character is a place.
 std::string fit_to_width(const std::string& line, int columns);
+
+// `text` after `lead` in lines of at most `columns` - 1 places, broken
+// between words; the lines after the first are indented as wide as `lead`.
+// A word too long for a line is cut.
+std::vector<std::string> wrap_to_width(const std::string& lead, const std::string& text, int columns);
 
 }  // namespace vq::cli

@@ -58,7 +58,7 @@ int run_ports(const std::vector<PortTarget>& targets, const RunSettings& setting
             add(std::move(lines));
         } else if (columns) {
             add(table.row(target.name, run->stats()));
-            add(std::make_unique<EndingLines>(prefix));
+            add(std::make_unique<EndingLines>(prefix, table.held_lines()));
         } else {
             add(std::make_unique<PrefixedLines>(target.name));
         }
@@ -74,6 +74,7 @@ int run_ports(const std::vector<PortTarget>& targets, const RunSettings& setting
     };
     for (const auto& run : runs) run->on_finished = check_done;
 
+    const bool tabled = output == Output::Plain && several && columns;
     int interrupts = 0;
     Interrupts on_interrupt([&](int signo) {
         if (single) single->interrupt();
@@ -92,7 +93,11 @@ int run_ports(const std::vector<PortTarget>& targets, const RunSettings& setting
             closing.quit();
         };
         closing.exec();
-        say("", "interrupted");
+        if (tabled) table.finish();
+        bool said = false;
+        for (const auto& run : runs)
+            for (const UploadOutcome& o : run->outcomes()) said |= o.interrupted;
+        if (!said) say("", "interrupted");
         std::fflush(stdout);
         std::_Exit(exit_code::kStopped);
     });
@@ -101,11 +106,10 @@ int run_ports(const std::vector<PortTarget>& targets, const RunSettings& setting
     QObject::connect(&flush, &QTimer::timeout, [] { std::fflush(stdout); });
     if (output == Output::Json) flush.start(100);
 
-    const bool tabled = output == Output::Plain && several && columns;
     if (tabled) table.draw();
     for (const auto& run : runs) run->start();
     all_done.exec();
-    if (tabled) table.draw();
+    if (tabled) table.finish();
 
     // 0 when every upload finished; else the first port's, in the order given.
     int status = exit_code::kFinished;

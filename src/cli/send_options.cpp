@@ -81,6 +81,17 @@ ParsedSendOptions parse_send_options(const QStringList& arguments) {
     SendOptions& o = parsed.options;
     if (!p.parser.parse(arguments)) {
         parsed.error = p.parser.errorText().toStdString();
+        // "-dash.bin" reads as the options -d -a -s ...: most likely a file.
+        for (const QString& a : arguments.mid(1)) {
+            if (a == QLatin1String("--")) break;
+            if (a.size() > 2 && a.startsWith(QLatin1Char('-')) && !a.startsWith(QLatin1String("--")) &&
+                p.parser.unknownOptionNames().contains(a.mid(1, 1))) {
+                parsed.error = "unknown option '" + a.toStdString() +
+                               "'; a file whose name starts with \"-\" is written after -- (vellquin-send -- " +
+                               a.toStdString() + ") or as ./" + a.toStdString();
+                break;
+            }
+        }
         return parsed;
     }
     o.help = p.parser.isSet(p.help);

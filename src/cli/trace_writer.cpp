@@ -48,6 +48,9 @@ void TraceWriter::on_pacing(Pace pace, const std::string& why) {
 
 void TraceWriter::finish(const UploadResult& result, const std::string& ending, int exit_status) {
     std::fprintf(file_, "# outcome %s: %s (exit status %d)\n", to_string(result.end), ending.c_str(), exit_status);
+    // The system's own words, which the ending may have put plainer.
+    if (result.end == UploadEnd::Failed && !result.error_text.empty())
+        std::fprintf(file_, "# error %d: %s\n", result.error_number, result.error_text.c_str());
     std::fflush(file_);
 }
 

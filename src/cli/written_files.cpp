@@ -45,4 +45,13 @@ std::string clash_of_written_files(const WrittenFiles& f) {
     return {};
 }
 
+std::string same_device_twice(const std::vector<std::string>& names, const std::vector<std::string>& devices) {
+    for (std::size_t i = 0; i < devices.size(); ++i)
+        for (std::size_t j = i + 1; j < devices.size(); ++j)
+            if ((!devices[i].empty() && devices[i] == devices[j]) || same_file(devices[i], devices[j]))
+                return "--port " + names[i] + " and --port " + names[j] + " are the same device (" + devices[i] +
+                       "): give each device once";
+    return {};
+}
+
 }  // namespace vq::cli

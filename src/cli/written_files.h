@@ -21,4 +21,9 @@ struct WrittenFiles {
 // image or a port; empty when none is. Nothing is opened or created.
 std::string clash_of_written_files(const WrittenFiles& files);
 
+// Why two of the ports given, `names[i]` leading to `devices[i]`, cannot
+// both be sent to: they are one device, by the same name or by a link.
+// Empty when each is a device of its own.
+std::string same_device_twice(const std::vector<std::string>& names, const std::vector<std::string>& devices);
+
 }  // namespace vq::cli

@@ -205,6 +205,21 @@ TEST(Programs, PortsAreNamedByComNumberOrByPath) {
     const Sent path = send({"--port", "/dev/vq-no-such-port", QString::fromStdString(file)});
     EXPECT_EQ(path.exit_code, 4);
     EXPECT_TRUE(path.err.contains("/dev/vq-no-such-port")) << path.err.toStdString();
+
+    // A path is no COM number, whatever VELLQUIN_PORTS numbers.
+    const QString trace = QString::fromStdString(dir.file("trace.txt"));
+    EXPECT_EQ(send({"--port", device.path, "--trace", trace, QString::fromStdString(file)},
+                   {.env = {"VELLQUIN_PORTS=/dev/vq-no-such-port"}}).exit_code, 0);
+    QFile traced(trace);
+    ASSERT_TRUE(traced.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(QString::fromUtf8(traced.readAll()).contains("\n# port " + device.path + "\n"));
+
+    const QString link = QString::fromStdString(dir.file("link"));
+    ASSERT_EQ(::symlink(device.path.toLocal8Bit().constData(), link.toLocal8Bit().constData()), 0);
+    const Sent twice = send({"--port", device.path, "--port", link, QString::fromStdString(file)});
+    EXPECT_EQ(twice.exit_code, 2);
+    EXPECT_EQ(twice.err, "vellquin-send: --port " + device.path + " and --port " + link + " are the same device (" +
+                             device.path + "): give each device once\n");
 }
 
 TEST(Programs, EveryProgramTellsItsVersionAndRefusesMalformedArguments) {
@@ -242,7 +257,8 @@ TEST(Programs, EveryWayOfStoppingCancelsReleasesThePortAndEndsWithItsStatus) {
         {"SIGTERM", {}, {{1500, SIGTERM}}, false, 11, "terminated; stopping", "Ctrl-C"},
         {"--timeout", {"--timeout", "1.5"}, {}, false, 12, "timed out after 1.5 s", ""},
         {"Ctrl-C, the stdout reader gone", {}, {{1500, SIGINT}}, true, 11, "stopping", ""},
-        {"Ctrl-C twice", {}, {{1500, SIGINT}, {1530, SIGINT}}, false, 11, "interrupted", ""},
+        {"Ctrl-C twice", {}, {{1500, SIGINT}, {1530, SIGINT}}, false, 11,
+         "interrupted during block 1; the port was closed\n", "disconnected"},
     };
     vq::test::TempDir dir;
     const QString file = QString::fromStdString(dir.write("fw.bin", pattern(5000)));
@@ -387,15 +403,17 @@ TEST(Programs, EightDevicesAtOnceEndEachOnItsOwnWithJsonLinesAndLogs) {
     ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
     const QStringList rows = QString::fromUtf8(csv.readAll()).split('\n', Qt::SkipEmptyParts);
     ASSERT_EQ(rows.size(), 9);
-    EXPECT_EQ(rows[0], "time,port,device,identity,file,sha256,bytes,outcome,seconds");
+    EXPECT_EQ(rows[0], "time,port,device,identity,file,sha256,bytes,outcome,seconds,tty");
 }
 
 TEST(Programs, RepeatFlashesEachDevicePluggedIntoTheJigUntilTheCount) {
     vq::test::TempDir dir;
     const QString file = QString::fromStdString(dir.write("fw.bin", pattern(3000)));
     const QString jig = QString::fromStdString(dir.file("jig"));
+    const QString logs = QString::fromStdString(dir.file("logs"));
     QProcess sender;
-    sender.start(kBin + "/vellquin-send", {"--repeat", "--count", "2", "--port", jig, "--pace", "reply", "--json", file});
+    sender.start(kBin + "/vellquin-send",
+                 {"--repeat", "--count", "2", "--port", jig, "--pace", "reply", "--json", "--log", logs, file});
     QThread::msleep(300);
     QProcess first, second;
     first.start(kBin + "/vellquin-device", {"-q", "--link", jig, "--unplug-after", "1.5"});
@@ -407,6 +425,28 @@ TEST(Programs, RepeatFlashesEachDevicePluggedIntoTheJigUntilTheCount) {
     const QStringList lines = QString::fromUtf8(sender.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
     EXPECT_EQ(lines.filter("\"event\":\"end\",\"outcome\":\"finished\"").size(), 2) << lines.join('\n').toStdString();
     EXPECT_EQ(sender.exitCode(), 0);
+
+    // Each wait is said once, on stderr and as a JSON event.
+    const QString err = QString::fromUtf8(sender.readAllStandardError());
+    const QString device_wait = "waiting for a device on " + jig;
+    EXPECT_GE(err.count(device_wait), 1) << err.toStdString();
+    EXPECT_EQ(lines.filter("\"event\":\"waiting\",\"for\":\"device\",\"text\":\"" + device_wait + "\"").size(),
+              err.count(device_wait));
+    EXPECT_EQ(err.count("waiting for the device to be taken away"), 1) << "the first board stays 1.5 s";
+    EXPECT_EQ(lines.filter("\"for\":\"removal\"").size(), 1);
+
+    // The logs name the link and the tty it led to.
+    QFile csv(logs + "/summary.csv");
+    ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
+    const QStringList rows = QString::fromUtf8(csv.readAll()).split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(rows.size(), 3);
+    EXPECT_EQ(rows[1].section(',', 2, 2), jig);
+    EXPECT_TRUE(rows[1].section(',', 9, 9).startsWith("/dev/pts/")) << rows[1].toStdString();
+    const QStringList logged = QDir(logs).entryList({"*.log"});
+    ASSERT_FALSE(logged.isEmpty());
+    QFile log(logs + "/" + logged.front());
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(QString::fromUtf8(log.readAll()).contains("# port " + jig + " = /dev/pts/"));
 }
 
 }  // namespace

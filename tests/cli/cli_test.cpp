@@ -5,6 +5,7 @@
 #include <array>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 
 #include "cli/json.h"
 #include "cli/outputs.h"
@@ -29,6 +30,9 @@ TEST(SendOptions, BadLinesAreUsageErrorsInPlainWords) {
         {{"--timeout", "abc", "fw.bin"}, "--timeout needs a number of seconds above 0"},
         {{"a.bin", "b.bin"}, "give exactly one FILE (see --help)"},
         {{"--help-all"}, "Unknown option 'help-all'."},
+        {{"-dash.bin"}, "unknown option '-dash.bin'; a file whose name starts with \"-\" is written after -- "
+                        "(vellquin-send -- -dash.bin) or as ./-dash.bin"},
+        {{"-p", "COM1", "--", "-dash.bin"}, ""},
         {{"--timeout", "0", "fw.bin"}, "--timeout needs a number of seconds above 0"},
         {{"--timeout", "-3", "fw.bin"}, "--timeout needs a number of seconds above 0"},
         {{"-p", "COM1", "-p", "COM2", "--trace", "t.txt", "fw.bin"}, "--trace is for one port; use --log DIR"},
@@ -141,6 +145,86 @@ TEST(JsonEvents, CountBlocksAndAttemptsFromOneAsTheUserDoes) {
                          R"({"port":"COM1","event":"phase","phase":"waking","attempt":1})" "\n",
                          R"({"port":"COM1","event":"phase","phase":"ending","attempt":10})" "\n",
                      }));
+}
+
+std::string read_back(std::FILE* out) {
+    std::rewind(out);
+    std::string text;
+    for (int ch; (ch = std::fgetc(out)) != EOF;) text += static_cast<char>(ch);
+    std::fclose(out);
+    return text;
+}
+
+// What a terminal shows after `text`, which draws with CR, erase to the end
+// of the line or of the screen, cursor up and line feed.
+std::vector<std::string> screen_after(const std::string& text) {
+    std::vector<std::string> screen{""};
+    std::size_t row = 0;
+    const std::regex control("^\033\\[(\\d*)([AKJ])");
+    for (std::size_t i = 0; i < text.size();) {
+        std::smatch m;
+        const std::string rest = text.substr(i, 8);
+        if (std::regex_search(rest, m, control)) {
+            if (m[2] == "A") row -= std::stoul(m[1]);
+            if (m[2] == "J") screen.resize(row + 1);
+            i += m.length(0);
+            continue;
+        }
+        if (text[i] == '\r') screen[row].clear();
+        else if (text[i] == '\n' && ++row == screen.size()) screen.emplace_back();
+        else if (text[i] != '\n') screen[row] += text[i];
+        ++i;
+    }
+    return screen;
+}
+
+TEST(PortTable, EachRowIsOnScreenOnceWithItsEndingWrappedAndStderrWaitsForTheLastDraw) {
+    std::FILE* out = std::tmpfile();
+    PortTable table([] { return 40; }, out);
+    TransferStats first_stats, second_stats;
+    const auto first = table.row("COM1", first_stats), second = table.row("COM2", second_stats);
+    EndingLines first_lines("COM1", table.held_lines());
+    table.draw();
+    first->started({"/dev/pts/2", "", 5000, "", Pace::Fixed});
+    first->message("Sending Finised!");
+    UploadOutcome timed_out;
+    timed_out.timeout_words = "timed out after 12 s";
+    timed_out.result.end = UploadEnd::StoppedNoAck;
+    timed_out.ending = "Stopped after block 3, the last the device acknowledged; it did not answer the cancel";
+    first->ended(timed_out);
+    first_lines.note("timed out after 12 s; stopping the upload");
+    first_lines.ended(timed_out);
+    second->waiting("device", "waiting for a device on COM2");
+    std::vector<std::string> said;
+    EXPECT_TRUE(said.empty());
+    table.finish([&](const std::string& port, const std::string& text) { said.push_back(port + ": " + text); });
+    EXPECT_EQ(screen_after(read_back(out)), (std::vector<std::string>{
+                                                "COM1  pts/2  timed out after 12 s \u00B7",
+                                                "             Sending Finised! \u00B7 Stopped",
+                                                "             after block 3, the last",
+                                                "             the device acknowledged;",
+                                                "             it did not answer the",
+                                                "             cancel",
+                                                "COM2    waiting for a device on COM2",
+                                                "",
+                                            }));
+    EXPECT_EQ(said, (std::vector<std::string>{"COM1: timed out after 12 s; stopping the upload",
+                                              "COM1: " + timed_out.ending}));
+}
+
+TEST(JsonEvents, TheLastBlocksProgressIsAlwaysThereWithNullsForFiguresNotKnownYet) {
+    std::FILE* out = std::tmpfile();
+    TransferStats stats;
+    JsonEvents json("COM1", "fw.bin", stats, out);
+    stats.on_block(0, 2, 1);
+    json.on_progress(50);
+    stats.on_block(1, 2, 2);
+    json.on_progress(100);  // within a tenth of a second of the first
+    EXPECT_EQ(read_back(out),
+              R"({"port":"COM1","event":"progress","block":1,"blocks":2,"percent":50,"bytes_per_second":null,)"
+              R"("seconds_left":null,"resends":0,"naks":0})" "\n"
+              R"({"port":"COM1","event":"progress","block":2,"blocks":2,"percent":100,"bytes_per_second":null,)"
+              R"("seconds_left":null,"resends":0,"naks":0})" "\n");
 }
 
 TEST(DescribePorts, NamesTheFirstNinePortsAsTheWindowDoesAndTheRestInBrackets) {

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <memory>
 
+#include "cli/file_hash.h"
 #include "protocol/report.h"
 #include "sim/pty_device.h"
 #include "support/temp_file.h"
@@ -96,6 +97,35 @@ TEST(PortRun, AStopRightAfterTheStartStopsBeforeTheUploadHasBegun) {
     r.runs[0]->stop();
     ASSERT_TRUE(r.wait()) << "a device that never asks for the first block keeps an unstopped upload waiting";
     EXPECT_EQ(r.heard[0]->outcome.exit_status, exit_code::kStopped);
+}
+
+TEST(PortRun, TheTimeoutBoundsTheHashingOfTheFileToo) {
+    test::TempDir dir;
+    const std::string file = dir.write("fw.bin", std::vector<std::uint8_t>(32 << 20, 0x5A));
+    RunSettings settings = sending(file, true);
+    settings.timeout = 0.001;
+    Runs r(1, {}, settings);
+    r.runs[0]->start();
+    ASSERT_TRUE(r.wait());
+    const UploadOutcome& o = r.heard[0]->outcome;
+    EXPECT_EQ(o.exit_status, exit_code::kTimedOut);
+    EXPECT_EQ(o.ending, "timed out after 0.001 s while hashing the file; nothing was sent");
+    EXPECT_FALSE(r.heard[0]->first_progress);
+}
+
+TEST(FileHash, IsTheSha256OfTheWholeFileUnlessStopped) {
+    test::TempDir dir;
+    const auto go_on = [] { return true; };
+    EXPECT_EQ(sha256_of(dir.write("abc", {'a', 'b', 'c'}), go_on).hex,
+              "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    const std::string big = dir.write("big", std::vector<std::uint8_t>((1 << 20) + 1, 'a'));
+    EXPECT_EQ(sha256_of(big, go_on).hex, "4a3f0c0c213adea174f9a3d4c13177315b588bdb2e9c1012d3d0bf0453ca0f6a")
+        << "across a read's end";
+    int reads = 0;
+    const FileHash stopped = sha256_of(big, [&] { return ++reads < 2; });
+    EXPECT_TRUE(stopped.stopped);
+    EXPECT_EQ(stopped.hex, "");
+    EXPECT_EQ(sha256_of(dir.file("missing"), go_on).hex, "");
 }
 
 }  // namespace

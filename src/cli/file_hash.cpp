@@ -1,0 +1,48 @@
+#include "cli/file_hash.h"
+
+#include <gcrypt.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+#include "protocol/image_file.h"
+
+namespace vq::cli {
+
+FileHash sha256_of(const std::string& file, const std::function<bool()>& go_on) {
+    static const bool ready = [] {
+        gcry_check_version(nullptr);
+        gcry_control(GCRYCTL_INITIALIZATION_FINISHED, 0);
+        return true;
+    }();
+    (void)ready;
+    FileHash hash;
+    // A pipe or a device would block the read, and is never sent anyway.
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path_from_utf8(file), ec)) return hash;
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(std::fopen(file.c_str(), "rb"), &std::fclose);
+    gcry_md_hd_t md = nullptr;
+    if (!in || gcry_md_open(&md, GCRY_MD_SHA256, 0) != 0) return hash;
+    std::vector<unsigned char> buffer(1 << 20);
+    for (;;) {
+        if (!go_on()) {
+            hash.stopped = true;
+            break;
+        }
+        const std::size_t got = std::fread(buffer.data(), 1, buffer.size(), in.get());
+        gcry_md_write(md, buffer.data(), got);
+        if (got < buffer.size()) break;
+    }
+    if (!hash.stopped && !std::ferror(in.get())) {
+        static const char digits[] = "0123456789abcdef";
+        const unsigned char* digest = gcry_md_read(md, GCRY_MD_SHA256);
+        for (unsigned i = 0; i < gcry_md_get_algo_dlen(GCRY_MD_SHA256); ++i)
+            hash.hex += {digits[digest[i] >> 4], digits[digest[i] & 15]};
+    }
+    gcry_md_close(md);
+    return hash;
+}
+
+}  // namespace vq::cli
