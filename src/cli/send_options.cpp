@@ -64,7 +64,7 @@ struct Parser {
                                    "FILE"};
     const QCommandLineOption timeout{QStringList{"timeout"},
                                      "Stop the upload after SECONDS as Ctrl-C does, with CAN to the device; "
-                                     "the exit status is then 12.",
+                                     "the exit status is then 12. Reading and hashing the file count too.",
                                      "SECONDS"};
     const QCommandLineOption pace{QStringList{"pace"},
                                   "fixed (the default): read each answer after the fixed wait devices are built "
