@@ -341,9 +341,7 @@ TEST(Programs, TheWindowSaysWhenThereIsNoDisplayAndIsCaptionedForm1WhenThereIsOn
         if (xprop.exitCode() == 0) caption = QString::fromUtf8(xprop.readAllStandardOutput()).trimmed();
         else QThread::msleep(200);
     }
-    QFile entry(QStringLiteral(VQ_SOURCE_DIR "/packaging/org.vellquin.VellquinTool.desktop"));
-    ASSERT_TRUE(entry.open(QIODevice::ReadOnly));
-    EXPECT_TRUE(QString::fromUtf8(entry.readAll()).contains("\nStartupWMClass=org.vellquin.VellquinTool\n"));
+    // The class is the desktop entry's StartupWMClass, which check-install checks.
     EXPECT_TRUE(caption.contains("WM_CLASS(STRING) = \"vellquin-tool\", \"org.vellquin.VellquinTool\"")) << caption.toStdString();
     EXPECT_TRUE(caption.contains("_NET_WM_ICON(CARDINAL) = ")) << "an icon from the build tree";
     caption = caption.section('\n', 0, 0);
@@ -430,23 +428,15 @@ TEST(Programs, RepeatFlashesEachDevicePluggedIntoTheJigUntilTheCount) {
     const QString err = QString::fromUtf8(sender.readAllStandardError());
     const QString device_wait = "waiting for a device on " + jig;
     EXPECT_GE(err.count(device_wait), 1) << err.toStdString();
-    EXPECT_EQ(lines.filter("\"event\":\"waiting\",\"for\":\"device\",\"text\":\"" + device_wait + "\"").size(),
-              err.count(device_wait));
+    EXPECT_EQ(lines.filter("\"for\":\"device\",\"text\":\"" + device_wait + "\"").size(), err.count(device_wait));
     EXPECT_EQ(err.count("waiting for the device to be taken away"), 1) << "the first board stays 1.5 s";
     EXPECT_EQ(lines.filter("\"for\":\"removal\"").size(), 1);
 
-    // The logs name the link and the tty it led to.
-    QFile csv(logs + "/summary.csv");
+    QFile csv(logs + "/summary.csv");  // the link as given and the tty it led to
     ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
-    const QStringList rows = QString::fromUtf8(csv.readAll()).split('\n', Qt::SkipEmptyParts);
-    ASSERT_EQ(rows.size(), 3);
-    EXPECT_EQ(rows[1].section(',', 2, 2), jig);
-    EXPECT_TRUE(rows[1].section(',', 9, 9).startsWith("/dev/pts/")) << rows[1].toStdString();
-    const QStringList logged = QDir(logs).entryList({"*.log"});
-    ASSERT_FALSE(logged.isEmpty());
-    QFile log(logs + "/" + logged.front());
-    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
-    EXPECT_TRUE(QString::fromUtf8(log.readAll()).contains("# port " + jig + " = /dev/pts/"));
+    const QString row = QString::fromUtf8(csv.readAll()).section('\n', 1, 1);
+    EXPECT_EQ(row.section(',', 2, 2), jig);
+    EXPECT_TRUE(row.section(',', 9, 9).startsWith("/dev/pts/")) << row.toStdString();
 }
 
 }  // namespace

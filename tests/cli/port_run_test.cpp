@@ -116,15 +116,11 @@ TEST(PortRun, TheTimeoutBoundsTheHashingOfTheFileToo) {
 TEST(FileHash, IsTheSha256OfTheWholeFileUnlessStopped) {
     test::TempDir dir;
     const auto go_on = [] { return true; };
-    EXPECT_EQ(sha256_of(dir.write("abc", {'a', 'b', 'c'}), go_on).hex,
-              "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-    const std::string big = dir.write("big", std::vector<std::uint8_t>((1 << 20) + 1, 'a'));
-    EXPECT_EQ(sha256_of(big, go_on).hex, "4a3f0c0c213adea174f9a3d4c13177315b588bdb2e9c1012d3d0bf0453ca0f6a")
-        << "across a read's end";
+    const std::string big = dir.write("big", std::vector<std::uint8_t>((1 << 20) + 1, 'a'));  // past a read's end
+    EXPECT_EQ(sha256_of(big, go_on).hex, "4a3f0c0c213adea174f9a3d4c13177315b588bdb2e9c1012d3d0bf0453ca0f6a");
     int reads = 0;
     const FileHash stopped = sha256_of(big, [&] { return ++reads < 2; });
-    EXPECT_TRUE(stopped.stopped);
-    EXPECT_EQ(stopped.hex, "");
+    EXPECT_TRUE(stopped.stopped && stopped.hex.empty());
     EXPECT_EQ(sha256_of(dir.file("missing"), go_on).hex, "");
 }
 
