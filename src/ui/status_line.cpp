@@ -43,6 +43,11 @@ void StatusLine::upload_ended(const UploadResult& result, const std::string& por
     set(QString::fromStdString(describe_end(result, port_cause)));
 }
 
+void StatusLine::on_pacing(Pace pace, const std::string& why) {
+    stats_.on_pacing(pace, why);
+    if (stats_.block_index() >= 0) draw(true);  // a fallback shows at once
+}
+
 // The box that follows waits for the user: the line under it says the same.
 void StatusLine::on_ending(const UploadResult& result) {
     set(QString::fromStdString(describe_end(result, port_cause_ ? *port_cause_ : std::string())));

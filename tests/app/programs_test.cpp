@@ -207,12 +207,11 @@ TEST(Programs, PortsAreNamedByComNumberOrByPath) {
     EXPECT_TRUE(path.err.contains("/dev/vq-no-such-port")) << path.err.toStdString();
 
     // A path is no COM number, whatever VELLQUIN_PORTS numbers.
-    const QString trace = QString::fromStdString(dir.file("trace.txt"));
-    EXPECT_EQ(send({"--port", device.path, "--trace", trace, QString::fromStdString(file)},
-                   {.env = {"VELLQUIN_PORTS=/dev/vq-no-such-port"}}).exit_code, 0);
-    QFile traced(trace);
-    ASSERT_TRUE(traced.open(QIODevice::ReadOnly));
-    EXPECT_TRUE(QString::fromUtf8(traced.readAll()).contains("\n# port " + device.path + "\n"));
+    const std::string trace = dir.file("trace.txt");
+    send({"--port", device.path, "--trace", QString::fromStdString(trace), QString::fromStdString(file)},
+         {.env = {"VELLQUIN_PORTS=/dev/vq-no-such-port"}});
+    const auto traced = read_file(trace);
+    EXPECT_TRUE(QByteArray(reinterpret_cast<const char*>(traced.data()), traced.size()).contains("\n# port " + device.path.toUtf8() + "\n"));
 
     const QString link = QString::fromStdString(dir.file("link"));
     ASSERT_EQ(::symlink(device.path.toLocal8Bit().constData(), link.toLocal8Bit().constData()), 0);
@@ -432,11 +431,9 @@ TEST(Programs, RepeatFlashesEachDevicePluggedIntoTheJigUntilTheCount) {
     EXPECT_EQ(err.count("waiting for the device to be taken away"), 1) << "the first board stays 1.5 s";
     EXPECT_EQ(lines.filter("\"for\":\"removal\"").size(), 1);
 
-    QFile csv(logs + "/summary.csv");  // the link as given and the tty it led to
-    ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
-    const QString row = QString::fromUtf8(csv.readAll()).section('\n', 1, 1);
-    EXPECT_EQ(row.section(',', 2, 2), jig);
-    EXPECT_TRUE(row.section(',', 9, 9).startsWith("/dev/pts/")) << row.toStdString();
+    const auto csv = read_file(logs.toStdString() + "/summary.csv");  // the link as given and the tty it led to
+    const QString row = QString::fromUtf8(reinterpret_cast<const char*>(csv.data()), csv.size()).section('\n', 1, 1);
+    EXPECT_TRUE(row.section(',', 2, 2) == jig && row.section(',', 9, 9).startsWith("/dev/pts/")) << row.toStdString();
 }
 
 }  // namespace
