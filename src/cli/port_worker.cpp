@@ -91,7 +91,8 @@ std::string tty_behind(const std::string& device) {
 // "/dev/pts/7 = ..." as the trace names the port: a COM number only when
 // the port was named by it.
 std::string port_words(const PortTarget& t, const std::string& tty) {
-    if (is_com_name(t.name)) return t.choice + " = " + t.device() + (tty.empty() ? "" : " = " + tty);
+    const std::string device = t.device();
+    if (is_com_name(t.name)) return t.choice + (device.empty() ? "" : " = " + device) + (tty.empty() ? "" : " = " + tty);
     return t.name + (tty.empty() ? "" : " = " + tty);
 }
 
