@@ -10,7 +10,7 @@
 #include "link/event_clock.h"
 #include "link/port_map.h"
 #include "link/port_sources.h"
-#include "link/qt_serial_link.h"
+#include "link/posix_serial_link.h"
 #include "protocol/image_file.h"
 #include "ui/form1.h"
 #include "ui/qt_displays.h"
@@ -85,8 +85,9 @@ int main(int argc, char** argv) {
     const auto source = vq::port_source_from_environment();
     vq::PortBook ports;
     ports.update(source->present());
-    vq::QtSerialLink link(ports.map());
+    vq::PosixSerialLink link(ports.map());
     vq::EventClock clock;
+    clock.wake_on([&link] { return link.handle(); });
     vq::LocalFileSystem files;
     vq::QtFileDialog dialog;
 

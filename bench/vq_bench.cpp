@@ -33,7 +33,7 @@
 #include "link/event_clock.h"
 #include "link/port_map.h"
 #include "link/port_sources.h"
-#include "link/qt_serial_link.h"
+#include "link/posix_serial_link.h"
 #include "protocol/frame.h"
 #include "protocol/image_file.h"
 #include "sim/pty_device.h"
@@ -306,8 +306,9 @@ Row bench_window(const std::string& dir, std::size_t size, vq::Pace pace) {
             arrivals.block_times.push_back(std::chrono::duration<double>(Clock::now().time_since_epoch()).count());
     });
     device.start();
-    vq::QtSerialLink link(vq::PortMap(std::vector<vq::PortEntry>{{device.path(), ""}}));
+    vq::PosixSerialLink link(vq::PortMap(std::vector<vq::PortEntry>{{device.path(), ""}}));
     vq::EventClock clock;
+    clock.wake_on([&link] { return link.handle(); });
     vq::LocalFileSystem files;
     Chosen dialog(write_image(dir, size));
     Quiet messages;
@@ -347,8 +348,9 @@ double bench_startup(const std::string& devices) {
     const auto start = Clock::now();
     vq::PortBook ports;
     ports.update(vq::ListPortSource::of_text(devices)->present());
-    vq::QtSerialLink link(ports.map());
+    vq::PosixSerialLink link(ports.map());
     vq::EventClock clock;
+    clock.wake_on([&link] { return link.handle(); });
     vq::LocalFileSystem files;
     Chosen dialog("");
     vq::Form1 window({link, clock, files, dialog, nullptr, &ports});

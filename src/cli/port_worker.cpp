@@ -2,7 +2,6 @@
 
 #include <QDateTime>
 #include <QCoreApplication>
-#include <QSerialPortInfo>
 #include <QTimer>
 #include <array>
 #include <chrono>
@@ -18,7 +17,7 @@
 #include "cli/trace_writer.h"
 #include "link/event_clock.h"
 #include "link/port_opening.h"
-#include "link/qt_serial_link.h"
+#include "link/posix_serial_link.h"
 #include "protocol/host.h"
 #include "protocol/image_file.h"
 #include "protocol/report.h"
@@ -179,10 +178,7 @@ bool PortWorker::wait_until(const std::function<bool()>& condition) {
 bool PortWorker::present() const {
     const std::string device = target_.device();
     std::error_code ec;
-    if (device.find('/') != std::string::npos) return std::filesystem::exists(path_from_utf8(device), ec);
-    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
-        if (info.portName().toStdString() == device) return true;
-    return false;
+    return std::filesystem::exists(path_from_utf8(device), ec);
 }
 
 std::string PortWorker::fingerprint() const {
@@ -202,7 +198,7 @@ std::string PortWorker::fingerprint() const {
 
 bool PortWorker::present_and_opens() const {
     if (!present()) return false;
-    QtSerialLink probe(target_.ports);
+    PosixSerialLink probe(target_.ports);
     try {
         probe.setCommPort(static_cast<std::int16_t>(port_number_of(target_.choice)));
         probe.setPortOpen(true);
@@ -266,12 +262,14 @@ void PortWorker::upload_once() {
             TraceHeader h = header;
             h.more = {"sha256 " + (start.sha256.empty() ? std::string("unknown") : start.sha256),
                       "identity " + (start.identity.empty() ? std::string("none known") : start.identity)};
+            if (const std::string latency = latency_words(device); !latency.empty()) h.more.push_back(latency);
             log = std::make_unique<TraceWriter>(f, h);
         }
     }
 
-    QtSerialLink link(target_.ports);
+    PosixSerialLink link(target_.ports);
     EventClock clock;
+    clock.wake_on([&link] { return link.handle(); });
     NoDisplays displays;
     LocalFileSystem files;
     FormState form;

@@ -1,14 +1,14 @@
 #include "cli/send_ports.h"
 
-#include <QSerialPortInfo>
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
 #include <fstream>
 
 #include "link/discovery.h"
+#include "link/latency_timer.h"
 #include "link/port_sources.h"
-#include "link/qt_serial_link.h"
+#include "link/posix_serial_link.h"
 #include "protocol/failure.h"
 #include "protocol/image_file.h"
 
@@ -45,19 +45,7 @@ std::string usb_identity_of(const std::string& device) {
     }
     return {};
 #else
-    const QString name = QString::fromStdString(ec ? device : utf8_from_path(real));
-    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
-        if (info.systemLocation() != name && info.portName() != name) continue;
-        QStringList parts;
-        if (info.hasVendorIdentifier())
-            parts << QStringLiteral("%1:%2")
-                         .arg(info.vendorIdentifier(), 4, 16, QLatin1Char('0'))
-                         .arg(info.productIdentifier(), 4, 16, QLatin1Char('0'));
-        if (!info.serialNumber().isEmpty()) parts << QStringLiteral("serial ") + info.serialNumber();
-        const QString maker = info.manufacturer(), text = info.description();
-        if (!maker.isEmpty() || !text.isEmpty()) parts << (maker + QLatin1Char(' ') + text).trimmed();
-        return parts.join(QStringLiteral(", ")).toStdString();
-    }
+    (void)real;
     return {};
 #endif
 }
@@ -69,6 +57,13 @@ std::string by_id_link_of(const std::string& device) {
     const auto links = serial_links("/dev/serial/by-id");
     const auto link = links.find(utf8_from_path(real));
     return link == links.end() ? std::string() : link->second;
+}
+
+std::string latency_words(const std::string& device) {
+    std::error_code ec;
+    const auto real = std::filesystem::canonical(path_from_utf8(device), ec);
+    const auto ms = ec ? std::nullopt : latency_timer_ms("/sys/class/tty", real.filename().string());
+    return ms ? "latency timer " + std::to_string(*ms) + " ms" : std::string();
 }
 
 bool is_com_name(std::string_view port) {
@@ -93,7 +88,7 @@ std::vector<PortTarget> choose_ports(const std::vector<std::string>& ports, bool
     }
     if (!ports.empty()) return targets;
 
-    QtSerialLink probe(numbered);
+    PosixSerialLink probe(numbered);
     MemoryPortList list;
     DiscoveryReport report;
     discover_ports(probe, list, &report);
@@ -110,7 +105,7 @@ std::vector<PortTarget> choose_ports(const std::vector<std::string>& ports, bool
 std::vector<std::string> describe_ports(const PortMap& ports) {
     if (ports.size() == 0) return {"no serial ports found"};
     std::vector<std::string> lines;
-    QtSerialLink link(ports);
+    PosixSerialLink link(ports);
     for (int n = 1; n <= ports.size(); ++n) {
         const PortEntry* e = ports.entry(n);
         std::string state = "free";
@@ -134,6 +129,7 @@ std::vector<std::string> describe_ports(const PortMap& ports) {
         const std::string about = !identity.empty() ? identity : e->description;
         if (!about.empty()) lines.push_back("        " + about);
         if (!by_id.empty()) lines.push_back("        " + by_id);
+        if (const std::string latency = latency_words(e->device); !latency.empty()) lines.push_back("        " + latency);
     }
     return lines;
 }

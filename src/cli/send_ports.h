@@ -34,5 +34,7 @@ std::vector<std::string> describe_ports(const PortMap& ports);
 std::string usb_identity_of(const std::string& device);
 // The /dev/serial/by-id link that leads to `device`; empty when none does.
 std::string by_id_link_of(const std::string& device);
+// "latency timer 16 ms" for an FTDI adapter; empty for other ports.
+std::string latency_words(const std::string& device);
 
 }  // namespace vq::cli

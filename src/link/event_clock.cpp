@@ -2,9 +2,11 @@
 
 #include <QAbstractEventDispatcher>
 #include <QEventLoop>
+#include <QSocketNotifier>
 #include <QThread>
 #include <QTimer>
 #include <cmath>
+#include <memory>
 
 #ifdef __linux__
 #include <sys/prctl.h>
@@ -35,6 +37,12 @@ void EventClock::process_events_for(double seconds, const std::function<bool()>&
     QEventLoop loop;
     QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
     bool held = false;
+    std::unique_ptr<QSocketNotifier> arrival;
+    if (const int fd = until && wake_fd_ ? wake_fd_() : -1; fd >= 0) {
+        // Once is enough: the loop then checks `until` before it sleeps again.
+        arrival = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+        QObject::connect(arrival.get(), &QSocketNotifier::activated, &loop, [&] { arrival->setEnabled(false); });
+    }
     if (until) {
         // The loop is about to sleep: everything pending, a received byte
         // included, has been handled.

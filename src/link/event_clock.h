@@ -18,9 +18,14 @@ public:
     // run because the application is quitting, the thread sleeps instead of
     // returning at once.
     void process_events_for(double seconds, const std::function<bool()>& until) override;
+    // A wait that `until` may end wakes as soon as the descriptor `fd`
+    // gives (a serial link's; -1 for none) has something to read, instead
+    // of when the next event comes.
+    void wake_on(std::function<int()> fd) { wake_fd_ = std::move(fd); }
 
 private:
     QElapsedTimer timer_;
+    std::function<int()> wake_fd_;
 };
 
 }  // namespace vq

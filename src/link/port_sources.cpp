@@ -1,6 +1,5 @@
 #include "link/port_sources.h"
 
-#include <QSerialPortInfo>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -14,20 +13,7 @@
 #include "protocol/image_file.h"
 
 namespace vq {
-namespace {
 
-std::string usb_identity(const QSerialPortInfo& info) {
-    if (!info.hasVendorIdentifier() || info.serialNumber().isEmpty()) return {};
-    return QStringLiteral("%1:%2 %3")
-        .arg(info.vendorIdentifier(), 4, 16, QLatin1Char('0'))
-        .arg(info.productIdentifier(), 4, 16, QLatin1Char('0'))
-        .arg(info.serialNumber())
-        .toStdString();
-}
-
-// What the probe at start-up learns by opening, told without opening: a
-// device this user may not read and write is not listed. Windows tells
-// only by opening.
 bool permitted(const std::string& device) {
 #ifdef _WIN32
     (void)device;
@@ -37,8 +23,6 @@ bool permitted(const std::string& device) {
 #endif
 }
 
-}  // namespace
-
 std::map<std::string, std::string> serial_links(const std::string& folder) {
     std::map<std::string, std::string> by_device;
     std::error_code ec;
@@ -47,32 +31,6 @@ std::map<std::string, std::string> serial_links(const std::string& folder) {
         if (!ec) by_device[utf8_from_path(target)] = utf8_from_path(link.path());
     }
     return by_device;
-}
-
-std::vector<PortInfo> SystemPortSource::present() {
-    // The USB socket (or bus position) each adapter is plugged into.
-    const auto socket_of = serial_links("/dev/serial/by-path");
-    std::map<std::string, PortInfo> found;
-    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
-#ifdef _WIN32
-        const std::string device = info.portName().toStdString();
-        std::string text = info.description().toStdString();
-#else
-        const std::string device = info.systemLocation().toStdString();
-        std::string text = info.description().toStdString();
-        const std::string maker = info.manufacturer().toStdString();
-        if (!maker.empty() && text.find(maker) == std::string::npos) text = text.empty() ? maker : maker + " " + text;
-#endif
-        const auto socket = socket_of.find(device);
-        const std::string socket_name =
-            socket == socket_of.end() ? std::string() : utf8_from_path(path_from_utf8(socket->second).filename());
-        found[device] = {device, text, port_identity(usb_identity(info), socket_name, device), permitted(device)};
-    }
-    std::vector<std::string> names;
-    for (const auto& [device, info] : found) names.push_back(device);
-    std::vector<PortInfo> ports;
-    for (const std::string& device : order_port_names(names)) ports.push_back(found[device]);
-    return ports;
 }
 
 std::unique_ptr<ListPortSource> ListPortSource::of_text(std::string list) {

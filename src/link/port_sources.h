@@ -10,7 +10,9 @@
 
 namespace vq {
 
-// The system's serial devices, as Qt enumerates them, without opening any.
+// The system's serial devices, without opening any: on Linux the ttys udev
+// knows with a device behind them (a serial port whose type is unknown has
+// no UART, and is left out).
 // Each is known by its USB serial number, else its /dev/serial/by-path
 // socket, else its name; elsewhere than on Windows they come in the order
 // of order_port_names.
@@ -36,6 +38,11 @@ private:
 // The links in `folder` (/dev/serial/by-id, /dev/serial/by-path), each by
 // the device it leads to.
 std::map<std::string, std::string> serial_links(const std::string& folder);
+
+// What the probe at start-up learns by opening, told without opening: a
+// device this user may not read and write is not listed. Windows tells
+// only by opening.
+bool permitted(const std::string& device);
 
 // VELLQUIN_PORTS_FILE when it is set, else VELLQUIN_PORTS when it names any
 // device, else the system.

@@ -8,6 +8,8 @@
 #include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <sys/ioctl.h>
+#include <fcntl.h>
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -300,11 +302,17 @@ TEST(Programs, APortOrAFileTheUserMayNotOpenIsNamedWithItsFix) {
         {"the first port", 0600, {file}, 4, "Serial port is using!", not_permitted},
         {"an unreadable file", 0666, {"--port", "COM1", locked}, 5, "File Not Exisits!",
          "The file cannot be read (permission denied): " + locked},
+        // TIOCEXCL holds a port against everyone but root.
+        {"a port held with TIOCEXCL", 0666, {"--port", "COM1", file}, 4, "Serial port is using!",
+         device.path + ": held by another program"},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.name);
         ::chmod(device.path.toLocal8Bit().constData(), r.port_mode);
+        const int exclusive = r.exit_code == 4 && r.port_mode == 0666 ? ::open(device.path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY) : -1;
+        if (exclusive >= 0) ::ioctl(exclusive, TIOCEXCL);
         const Sent got = send(r.args, {.env = {"VELLQUIN_PORTS=" + device.path}, .as_nobody = true});
+        if (exclusive >= 0) ::close(exclusive);
         EXPECT_EQ(got.exit_code, r.exit_code) << got.err.toStdString();
         EXPECT_EQ(got.out, QStringList{r.out});
         EXPECT_TRUE(got.err.contains(r.said)) << got.err.toStdString();

@@ -67,7 +67,7 @@ TEST(PtyFaults, AnUnplugInEveryPhaseEndsTheUploadWithinASecondAndTheNextUploadWo
 
 TEST(PtyFaults, APortHeldByAnotherProgramIsReportedAndTheHolderIsUntouched) {
     PtyUpload u;
-    QtSerialLink holder(PortMap(std::vector<PortEntry>{{u.device->path(), ""}}));
+    PosixSerialLink holder(PortMap(std::vector<PortEntry>{{u.device->path(), ""}}));
     ASSERT_EQ(init_serial_port("COM1", holder, u.messages), kPortReady);
     const std::string file = u.dir.write("fw.bin", std::vector<std::uint8_t>(500, 1));
 
@@ -136,7 +136,7 @@ TEST(PtyFaults, TwentyUploadsInARowLeakNoFileOrPort) {
     PtyUpload u;
     const std::string good = u.dir.write("fw.bin", std::vector<std::uint8_t>(900, 7));
     const std::string missing = u.dir.file("missing.bin");
-    QtSerialLink holder(PortMap(std::vector<PortEntry>{{u.device->path(), ""}}));
+    PosixSerialLink holder(PortMap(std::vector<PortEntry>{{u.device->path(), ""}}));
     const std::size_t before = open_descriptors();
     for (int i = 0; i < 20; ++i) {
         switch (i % 4) {

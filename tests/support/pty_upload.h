@@ -1,12 +1,12 @@
 #pragma once
-// A whole upload in real time: the Qt link and the event clock against the
+// A whole upload in real time: the system's link and the event clock against the
 // simulated device on a pty.
 
 #include <random>
 
 #include "link/event_clock.h"
 #include "link/port_opening.h"
-#include "link/qt_serial_link.h"
+#include "link/posix_serial_link.h"
 #include "protocol/image_file.h"
 #include "protocol/upload.h"
 #include "sim/pty_device.h"
@@ -28,6 +28,7 @@ struct PtyUpload {
     explicit PtyUpload(sim::DeviceBehaviour behaviour = {})
         : device(std::make_unique<sim::PtyDevice>(behaviour)),
           link(PortMap(std::vector<PortEntry>{{device->path(), ""}})) {
+        clock.wake_on([this] { return link.handle(); });
         device->start();
     }
     // A new device in place of the old one, on the same link.
@@ -48,7 +49,7 @@ struct PtyUpload {
                std::equal(image.begin(), image.end(), images.back().begin());
     }
     std::unique_ptr<sim::PtyDevice> device;
-    QtSerialLink link;
+    PosixSerialLink link;
     EventClock clock;
     RecordingDisplays displays;
     RecordingMessages messages;

@@ -12,7 +12,7 @@
 #include <QTimer>
 
 #include "link/event_clock.h"
-#include "link/qt_serial_link.h"
+#include "link/posix_serial_link.h"
 #include "protocol/image_file.h"
 #include "sim/pty_device.h"
 #include "support/fake_link.h"
@@ -297,7 +297,7 @@ TEST(StatusLine, ShowsThePhasesAndBlocksInOrderAndRedrawsAtMostTenTimesASecond) 
 TEST(UploadWindow, ChooseAFileSendItAndSeeEveryPercentageAndSendingFinished) {
     sim::PtyDevice device;
     device.start();
-    QtSerialLink link(PortMap(std::vector<PortEntry>{{device.path(), "simulated device"}}));
+    PosixSerialLink link(PortMap(std::vector<PortEntry>{{device.path(), "simulated device"}}));
     EventClock clock;
     LocalFileSystem files;
     QtFileDialog dialog;

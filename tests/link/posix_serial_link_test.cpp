@@ -1,6 +1,9 @@
-#include "link/qt_serial_link.h"
+#include "link/posix_serial_link.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
@@ -10,8 +13,10 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <filesystem>
 #include <fstream>
 
+#include "link/latency_timer.h"
 #include "link/port_opening.h"
 #include "link/port_sources.h"
 #include "protocol/failure.h"
@@ -51,15 +56,15 @@ struct Pty {
     std::string path;
 };
 
-struct QtLinkTest : ::testing::Test {
-    QtLinkTest() : link(PortMap(std::vector<PortEntry>{{pty.path, "pty"}})) {}
+struct PosixLinkTest : ::testing::Test {
+    PosixLinkTest() : link(PortMap(std::vector<PortEntry>{{pty.path, "pty"}})) {}
     std::int16_t open_configured() { return init_serial_port("COM1", link, messages); }
     Pty pty;
-    QtSerialLink link;
+    PosixSerialLink link;
     test::RecordingMessages messages;
 };
 
-TEST_F(QtLinkTest, OpeningAppliesRaw115200With8N1AndNoTranslation) {
+TEST_F(PosixLinkTest, OpeningAppliesRaw115200With8N1AndNoTranslation) {
     ASSERT_EQ(open_configured(), kPortReady);
     termios t{};
     ASSERT_EQ(tcgetattr(pty.slave, &t), 0);
@@ -74,7 +79,7 @@ TEST_F(QtLinkTest, OpeningAppliesRaw115200With8N1AndNoTranslation) {
     EXPECT_FALSE(t.c_oflag & OPOST);
 }
 
-TEST_F(QtLinkTest, EveryFrameOfEveryByteValueArrivesWhole200TimesInARow) {
+TEST_F(PosixLinkTest, EveryFrameOfEveryByteValueArrivesWhole200TimesInARow) {
     ASSERT_EQ(open_configured(), kPortReady);
     std::vector<std::uint8_t> frame(1030);
     for (std::size_t i = 0; i < frame.size(); ++i) frame[i] = static_cast<std::uint8_t>(i * 37 + 11);
@@ -86,7 +91,7 @@ TEST_F(QtLinkTest, EveryFrameOfEveryByteValueArrivesWhole200TimesInARow) {
     }
 }
 
-TEST_F(QtLinkTest, InputReturnsAByteWaitingInTheSystemWithoutAnEvent) {
+TEST_F(PosixLinkTest, InputReturnsAByteWaitingInTheSystemWithoutAnEvent) {
     ASSERT_EQ(open_configured(), kPortReady);
     ASSERT_EQ(write(pty.master, "\x06\x15", 2), 2);
     usleep(20000);
@@ -95,9 +100,9 @@ TEST_F(QtLinkTest, InputReturnsAByteWaitingInTheSystemWithoutAnEvent) {
     EXPECT_TRUE(link.Input().empty()) << "the rest was discarded";
 }
 
-TEST_F(QtLinkTest, ASecondOpeningOfAHeldPortFailsWith8005) {
+TEST_F(PosixLinkTest, ASecondOpeningOfAHeldPortFailsWith8005) {
     ASSERT_EQ(open_configured(), kPortReady);
-    QtSerialLink other(PortMap(std::vector<PortEntry>{{pty.path, ""}}));
+    PosixSerialLink other(PortMap(std::vector<PortEntry>{{pty.path, ""}}));
     other.setCommPort(1);
     try {
         other.setPortOpen(true);
@@ -109,8 +114,50 @@ TEST_F(QtLinkTest, ASecondOpeningOfAHeldPortFailsWith8005) {
     EXPECT_TRUE(link.PortOpen()) << "the holder is untouched";
 }
 
-TEST_F(QtLinkTest, OpeningFailuresAreToldApart) {
-    QtSerialLink nothing(PortMap(std::vector<PortEntry>{{"/dev/ttyVQ-no-such-device", ""}}));
+// Another program holds a port by opening it with this link, by flock, by
+// TIOCEXCL (which root passes: vellquin-send run as another user covers it
+// for root) or by a UUCP lock file of a live process.
+TEST(HeldPorts, APortHeldInAnyWayFailsWith8005AndAStaleLockFileIsReplaced) {
+    enum Way { Link, Flock, Exclusive, LockFile };
+    for (Way way : {Link, Flock, Exclusive, LockFile}) {
+        if (way == Exclusive && ::geteuid() == 0) continue;
+        Pty pty;
+        test::TempDir locks;
+        const PortMap ports(std::vector<PortEntry>{{pty.path, ""}});
+        PosixSerialLink holder(ports, locks.file("")), link(ports, locks.file(""));
+        const int fd = ::open(pty.path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (way == Link) holder.setPortOpen(true);
+        if (way == Flock) ::flock(fd, LOCK_EX);
+        if (way == Exclusive) ::ioctl(fd, TIOCEXCL);
+        if (way == LockFile) std::ofstream(uucp_lock_path(locks.file(""), pty.path)) << "  " << ::getpid() << "\n";
+        try {
+            link.setPortOpen(true);
+            ADD_FAILURE() << "opened a port held by way " << way;
+        } catch (const Failure& f) {
+            EXPECT_EQ(f.number(), err::PortAlreadyOpen) << way << ": " << f.what();
+            EXPECT_EQ(f.what(), pty.path + ": held by another program");
+        }
+        ::close(fd);
+    }
+
+    Pty pty;
+    test::TempDir locks;
+    const std::string lock_file = uucp_lock_path(locks.file(""), pty.path);
+    const pid_t gone = ::fork();
+    if (gone == 0) ::_exit(0);
+    ::waitpid(gone, nullptr, 0);
+    std::ofstream(lock_file) << gone << "\nsome-program\n";  // Qt writes the program's name after the pid
+    PosixSerialLink link(PortMap(std::vector<PortEntry>{{pty.path, ""}}), locks.file(""));
+    link.setPortOpen(true);
+    std::ifstream ours(lock_file);
+    long pid = 0;
+    EXPECT_TRUE(ours >> pid && pid == ::getpid()) << "the stale lock was replaced by this program's";
+    link.setPortOpen(false);
+    EXPECT_FALSE(std::filesystem::exists(lock_file));
+}
+
+TEST_F(PosixLinkTest, OpeningFailuresAreToldApart) {
+    PosixSerialLink nothing(PortMap(std::vector<PortEntry>{{"/dev/ttyVQ-no-such-device", ""}}));
     nothing.setCommPort(1);
     try {
         nothing.setPortOpen(true);
@@ -127,7 +174,7 @@ TEST_F(QtLinkTest, OpeningFailuresAreToldApart) {
     }
 }
 
-TEST_F(QtLinkTest, TheFirstErrorAfterTheDeviceVanishesClosesThePortWithoutSpinning) {
+TEST_F(PosixLinkTest, TheFirstErrorAfterTheDeviceVanishesClosesThePortWithoutSpinning) {
     ASSERT_EQ(open_configured(), kPortReady);
     close(pty.master);
     close(pty.slave);
@@ -156,12 +203,29 @@ TEST(LineSettings, ParsesTheSettingsText) {
     const auto s = parse_line_settings("115200,N,8,1");
     ASSERT_TRUE(s);
     EXPECT_EQ(s->baud, 115200);
-    EXPECT_EQ(s->parity, QSerialPort::NoParity);
-    EXPECT_EQ(s->data_bits, QSerialPort::Data8);
-    EXPECT_EQ(s->stop_bits, QSerialPort::OneStop);
+    EXPECT_EQ(s->parity, 'N');
+    EXPECT_EQ(s->data_bits, 8);
+    EXPECT_EQ(s->stop_bits, LineSettings::StopBits::One);
     EXPECT_TRUE(parse_line_settings("9600,E,7,2"));
     for (const char* bad : {"", "115200", "115200,N,8", "fast,N,8,1", "115200,X,8,1", "115200,N,9,1", "-1,N,8,1"})
         EXPECT_FALSE(parse_line_settings(bad)) << bad;
+}
+
+TEST(LatencyTimer, IsReadFromThePortDeviceOrTheOneAboveIt) {
+    test::TempDir sys;
+    namespace fs = std::filesystem;
+    const fs::path root = sys.file("");
+    fs::create_directories(root / "ttyUSB0/device");
+    std::ofstream(root / "ttyUSB0/device/latency_timer") << "16\n";
+    fs::create_directories(root / "usb/1-1:1.0/ttyUSB1");
+    std::ofstream(root / "usb/1-1:1.0/latency_timer") << "1\n";
+    fs::create_directories(root / "ttyUSB1");
+    fs::create_directory_symlink(root / "usb/1-1:1.0/ttyUSB1", root / "ttyUSB1/device");
+    fs::create_directories(root / "ttyACM0/device");
+    EXPECT_EQ(latency_timer_ms(root, "ttyUSB0"), 16);
+    EXPECT_EQ(latency_timer_ms(root, "ttyUSB1"), 1);
+    EXPECT_EQ(latency_timer_ms(root, "ttyACM0"), std::nullopt);
+    EXPECT_EQ(latency_timer_ms(root, "ttyUSB9"), std::nullopt);
 }
 
 }  // namespace

@@ -1,0 +1,302 @@
+#include "link/posix_serial_link.h"
+
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <limits>
+
+#include "link/drain.h"
+#include "link/port_errors.h"
+#include "protocol/image_file.h"
+
+namespace vq {
+namespace {
+
+// Enough for the slowest line we support to take a whole frame, with margin
+// for a USB adapter that is slow to start.
+constexpr int kWriteBudgetMs = 2000;
+
+std::string system_words(int error) { return std::strerror(error); }
+
+// Whether the device behind an open port went away: its node (and any link
+// to it) vanishes with an unplug, and a pseudo-terminal's with its master.
+bool device_gone(const std::string& device) {
+    std::error_code ec;
+    return !std::filesystem::exists(path_from_utf8(device), ec) && !ec;
+}
+
+speed_t speed_of(int baud) {
+    static const struct { int baud; speed_t speed; } speeds[] = {
+        {50, B50},         {75, B75},         {110, B110},       {134, B134},       {150, B150},
+        {200, B200},       {300, B300},       {600, B600},       {1200, B1200},     {1800, B1800},
+        {2400, B2400},     {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},
+        {57600, B57600},   {115200, B115200}, {230400, B230400}, {460800, B460800}, {500000, B500000},
+        {576000, B576000}, {921600, B921600}, {1000000, B1000000}, {1152000, B1152000}, {1500000, B1500000},
+        {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000}, {3500000, B3500000}, {4000000, B4000000},
+    };
+    for (const auto& s : speeds)
+        if (s.baud == baud) return s.speed;
+    return B0;
+}
+
+// Asks a USB adapter to pass each received byte on at once instead of
+// collecting them for a while. Ports that do not know the request refuse it.
+void ask_for_low_latency(int fd, const std::string& tty) {
+    const std::string name = std::filesystem::path(tty).filename().string();
+    if (name.rfind("ttyUSB", 0) != 0 && name.rfind("ttyACM", 0) != 0) return;
+    serial_struct serial{};
+    if (::ioctl(fd, TIOCGSERIAL, &serial) != 0) return;
+    serial.flags |= ASYNC_LOW_LATENCY;
+    (void)::ioctl(fd, TIOCSSERIAL, &serial);
+}
+
+}  // namespace
+
+std::string uucp_lock_path(const std::string& folder, const std::string& tty) {
+    std::string name = tty.rfind("/dev/", 0) == 0 ? tty.substr(5) : std::filesystem::path(tty).filename().string();
+    for (char& ch : name)
+        if (ch == '/') ch = '_';
+    return folder + "/LCK.." + name;
+}
+
+long live_lock_owner(const std::string& text) {
+    char* end = nullptr;
+    const long pid = std::strtol(text.c_str(), &end, 10);
+    if (end == text.c_str() || pid <= 0) return 0;
+    return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM ? pid : 0;
+}
+
+std::string PosixSerialLink::uucp_lock_folder() {
+    for (const char* folder : {"/run/lock", "/var/lock"})
+        if (::access(folder, F_OK) == 0) return folder;
+    return {};
+}
+
+PosixSerialLink::PosixSerialLink(PortMap ports, std::string lock_folder)
+    : ports_(std::move(ports)), lock_folder_(std::move(lock_folder)) {}
+
+PosixSerialLink::~PosixSerialLink() { close_port(); }
+
+std::string PosixSerialLink::device() const {
+    const PortEntry* e = ports_.entry(comm_port_);
+    return e ? e->device : std::string();
+}
+
+void PosixSerialLink::setCommPort(std::int16_t port) {
+    if (fd_ >= 0 && port != comm_port_)
+        throw Failure(err::PortOperationWhileOpen, "the port number cannot change while the port is open");
+    if (port < 1) throw Failure(err::PortInvalid, "port numbers start at 1");
+    comm_port_ = port;
+}
+
+void PosixSerialLink::setPortOpen(bool open) {
+    if (!open) {
+        close_port();
+        broken_.reset();
+        return;
+    }
+    if (fd_ >= 0) throw Failure(err::PortAlreadyOpen, "COM" + std::to_string(comm_port_) + " is already open");
+    const PortEntry* entry = ports_.entry(comm_port_);
+    if (!entry) throw Failure(err::PortInvalid, "COM" + std::to_string(comm_port_) + " names no serial device");
+    broken_.reset();
+    open_port(entry->device);
+    try {
+        apply(settings_);
+    } catch (...) {
+        close_port();
+        throw;
+    }
+}
+
+void PosixSerialLink::open_port(const std::string& device) {
+    // A link (/dev/serial/by-id/...) is opened as the device it leads to, so
+    // that its lock file is the one every other program takes for it.
+    std::error_code ec;
+    const auto real = std::filesystem::canonical(path_from_utf8(device), ec);
+    const std::string tty = ec ? device : utf8_from_path(real);
+    const Failure held(err::PortAlreadyOpen, device + ": held by another program");
+
+    const int fd = ::open(tty.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        if (error == EBUSY) throw held;  // TIOCEXCL
+        if (error == EACCES || error == EPERM || error == EROFS)
+            throw Failure(err::PermissionDenied, permission_problem(device));
+        throw Failure(err::PortInvalid, device + ": " + system_words(error));
+    }
+    termios probe{};
+    if (::tcgetattr(fd, &probe) != 0) {
+        ::close(fd);
+        throw Failure(err::PortInvalid, device + ": not a serial device");
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        throw held;
+    }
+    if (!lock_folder_.empty()) {
+        const std::string lock = uucp_lock_path(lock_folder_, tty);
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            const int lock_fd = ::open(lock.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+            if (lock_fd >= 0) {
+                char text[16];
+                const int n = std::snprintf(text, sizeof text, "%10ld\n", static_cast<long>(::getpid()));
+                const bool written = ::write(lock_fd, text, static_cast<std::size_t>(n)) == n;
+                ::close(lock_fd);
+                if (written) lock_file_ = lock;
+                else ::unlink(lock.c_str());
+                break;
+            }
+            if (errno != EEXIST) break;  // a lock folder this user may not write in: flock and TIOCEXCL hold it
+            std::ifstream in(lock);
+            const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            if (live_lock_owner(text) != 0) {
+                ::close(fd);
+                throw held;
+            }
+            ::unlink(lock.c_str());  // stale: its program is gone
+        }
+    }
+    (void)::ioctl(fd, TIOCEXCL);
+    ask_for_low_latency(fd, tty);
+    fd_ = fd;
+}
+
+void PosixSerialLink::close_port() {
+    if (fd_ < 0) return;
+    (void)::ioctl(fd_, TIOCNXCL);  // the flag outlives the descriptor while a pty's master is open
+    ::close(fd_);
+    fd_ = -1;
+    if (!lock_file_.empty()) ::unlink(lock_file_.c_str());
+    lock_file_.clear();
+}
+
+void PosixSerialLink::setSettings(std::string_view text) {
+    const auto parsed = parse_line_settings(text);
+    if (!parsed) throw Failure(err::InvalidPropertyValue, "malformed line settings \"" + std::string(text) + "\"");
+    if (fd_ >= 0) apply(*parsed);
+    settings_ = *parsed;
+}
+
+void PosixSerialLink::apply(const LineSettings& s) {
+    const auto refused = [&](const std::string& why) {
+        return Failure(err::SetCommStateFailed, device() + ": line settings refused: " + why);
+    };
+    termios t{};
+    if (::tcgetattr(fd_, &t) != 0) throw refused(system_words(errno));
+    ::cfmakeraw(&t);
+    t.c_cflag |= CLOCAL | CREAD;
+    t.c_cflag &= ~(CRTSCTS | CSIZE | CSTOPB | PARENB | PARODD | CMSPAR);
+    t.c_iflag &= ~(IXON | IXOFF | IXANY);
+    static const tcflag_t sizes[] = {CS5, CS6, CS7, CS8};
+    t.c_cflag |= sizes[s.data_bits - 5];
+    switch (s.parity) {
+    case 'E': t.c_cflag |= PARENB; break;
+    case 'O': t.c_cflag |= PARENB | PARODD; break;
+    case 'M': t.c_cflag |= PARENB | CMSPAR | PARODD; break;
+    case 'S': t.c_cflag |= PARENB | CMSPAR; break;
+    default: break;
+    }
+    if (s.stop_bits == LineSettings::StopBits::OneAndHalf) throw refused("1.5 stop bits are not supported");
+    if (s.stop_bits == LineSettings::StopBits::Two) t.c_cflag |= CSTOPB;
+    const speed_t speed = speed_of(s.baud);
+    if (speed == B0) throw refused(std::to_string(s.baud) + " baud is not supported");
+    t.c_cc[VMIN] = 0;
+    t.c_cc[VTIME] = 0;
+    if (::cfsetispeed(&t, speed) != 0 || ::cfsetospeed(&t, speed) != 0 || ::tcsetattr(fd_, TCSANOW, &t) != 0)
+        throw refused(system_words(errno));
+}
+
+void PosixSerialLink::setInputLen(std::int16_t bytes) {
+    if (bytes < 0) throw Failure(err::InvalidPropertyValue, "InputLen must not be negative");
+    input_len_ = bytes;
+}
+
+void PosixSerialLink::setRThreshold(std::int16_t bytes) {
+    if (bytes != 0) throw Failure(err::InvalidPropertyValue, "only RThreshold 0 is supported");
+}
+
+void PosixSerialLink::setInputMode(std::int32_t mode) {
+    if (mode != 0 && mode != 1) throw Failure(err::InvalidPropertyValue, "InputMode is 0 or 1");
+}
+
+// Output returns once the system has sent everything: nothing waits here.
+void PosixSerialLink::setOutBufferCount(std::int16_t count) {
+    if (count != 0) throw Failure(err::InvalidPropertyValue, "OutBufferCount can only be set to 0");
+}
+
+void PosixSerialLink::setInBufferCount(std::int16_t count) {
+    if (count != 0) throw Failure(err::InvalidPropertyValue, "InBufferCount can only be set to 0");
+    require_open();
+    if (::tcflush(fd_, TCIFLUSH) != 0) fail(err::ReadFailed, "discarding input failed: " + system_words(errno));
+}
+
+void PosixSerialLink::Output(std::span<const std::uint8_t> bytes) {
+    require_open();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWriteBudgetMs);
+    for (std::size_t sent = 0; sent < bytes.size();) {
+        const ssize_t n = ::write(fd_, bytes.data() + sent, bytes.size() - sent);
+        if (n > 0) {
+            sent += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EINTR) fail(err::WriteFailed, "write refused: " + system_words(errno));
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) fail(err::WriteFailed, "the device takes no data (write timed out)");
+        pollfd p{fd_, POLLOUT, 0};
+        if (::poll(&p, 1, static_cast<int>(left.count())) > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL)))
+            fail(err::WriteFailed, "the port failed while sending");
+    }
+    if (!drain_output(fd_)) fail(err::WriteFailed, "drain failed: " + system_words(errno));
+}
+
+int PosixSerialLink::InBufferCount() {
+    require_open();
+    pollfd p{fd_, POLLIN, 0};
+    if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL)) && !(p.revents & POLLIN))
+        fail(err::ReadFailed, "the port hung up");
+    int waiting = 0;
+    if (::ioctl(fd_, FIONREAD, &waiting) != 0) fail(err::ReadFailed, "FIONREAD failed: " + system_words(errno));
+    return waiting;
+}
+
+std::vector<std::uint8_t> PosixSerialLink::Input() {
+    const int waiting = InBufferCount();
+    const int wanted = input_len_ == 0 ? waiting : std::min<int>(waiting, input_len_);
+    std::vector<std::uint8_t> got(static_cast<std::size_t>(wanted));
+    if (wanted == 0) return got;
+    const ssize_t n = ::read(fd_, got.data(), got.size());
+    if (n < 0 && errno != EAGAIN && errno != EINTR) fail(err::ReadFailed, system_words(errno));
+    if (n == 0) fail(err::ReadFailed, "the port hung up");
+    got.resize(n < 0 ? 0 : static_cast<std::size_t>(n));
+    return got;
+}
+
+void PosixSerialLink::require_open() const {
+    if (broken_) throw *broken_;
+    if (fd_ < 0) throw Failure(err::PortNotOpen, "the port is not open");
+}
+
+void PosixSerialLink::fail(int number, const std::string& what) {
+    if (device_gone(device())) number = err::PortGone;
+    const Failure failure(number, device() + ": " + what);
+    if (fd_ >= 0) {
+        broken_ = failure;
+        close_port();
+    }
+    throw failure;
+}
+
+}  // namespace vq

@@ -1,0 +1,81 @@
+#pragma once
+// The serial link over the Unix terminal interface (termios).
+//
+// Opening takes the port for this program in the three ways the programs
+// beside it look for, and refuses a port another program holds in any of
+// them: flock(2) on the device, TIOCEXCL, and a UUCP lock file (LCK..ttyUSB0
+// in /run/lock). The line is raw, with CLOCAL and CREAD and no flow control;
+// a USB adapter (ttyUSB*, ttyACM*) is asked for low latency, and goes on
+// unchanged when it refuses. Output writes every byte and waits in tcdrain;
+// InBufferCount asks FIONREAD. The first error of an open port closes it at
+// once; every later operation fails with that error until the port is
+// opened again. A device that vanished fails with err::PortGone.
+
+#include <optional>
+#include <string>
+
+#include "link/line_settings.h"
+#include "link/port_map.h"
+#include "protocol/failure.h"
+#include "protocol/serial_link.h"
+
+namespace vq {
+
+class PosixSerialLink final : public SerialLink {
+public:
+    // `lock_folder`: where UUCP lock files live; empty for none.
+    explicit PosixSerialLink(PortMap ports = {}, std::string lock_folder = uucp_lock_folder());
+    ~PosixSerialLink() override;
+    PosixSerialLink(const PosixSerialLink&) = delete;
+    PosixSerialLink& operator=(const PosixSerialLink&) = delete;
+
+    const PortMap& ports() const { return ports_; }
+    void setPorts(PortMap ports) { ports_ = std::move(ports); }
+    // The device the link has open, or would open next.
+    std::string device() const;
+    // The open port's file descriptor, for waiting on it; -1 when closed.
+    int handle() const { return fd_; }
+
+    void setCommPort(std::int16_t port) override;
+    std::int16_t CommPort() const override { return comm_port_; }
+    void setPortOpen(bool open) override;
+    bool PortOpen() const override { return fd_ >= 0; }
+    void setSettings(std::string_view settings) override;
+    void setInputLen(std::int16_t bytes) override;
+    void setRThreshold(std::int16_t bytes) override;
+    void setInputMode(std::int32_t mode) override;
+    void setOutBufferCount(std::int16_t count) override;
+    void setInBufferCount(std::int16_t count) override;
+    int InBufferCount() override;
+    void Output(std::span<const std::uint8_t> bytes) override;
+    std::vector<std::uint8_t> Input() override;
+
+    // /run/lock, else /var/lock, else none.
+    static std::string uucp_lock_folder();
+
+private:
+    void open_port(const std::string& device);
+    void close_port();
+    void apply(const LineSettings& settings);
+    void require_open() const;
+    [[noreturn]] void fail(int number, const std::string& what);
+
+    PortMap ports_;
+    std::string lock_folder_;
+    int fd_ = -1;
+    std::string lock_file_;  // ours, removed on closing
+    std::int16_t comm_port_ = 1;
+    std::int16_t input_len_ = 0;
+    LineSettings settings_;
+    std::optional<Failure> broken_;  // the error that closed the port
+};
+
+// The UUCP lock file of `tty` (a /dev path) in `folder`: /dev/ttyUSB0 has
+// LCK..ttyUSB0, /dev/pts/3 has LCK..pts_3.
+std::string uucp_lock_path(const std::string& folder, const std::string& tty);
+
+// The process a lock file's text names ("  4711\n", or Qt's "4711\nname\n"),
+// when it is alive; 0 when it names none that is.
+long live_lock_owner(const std::string& text);
+
+}  // namespace vq
