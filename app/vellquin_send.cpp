@@ -1,7 +1,6 @@
 // vellquin-send: the window's upload, from the command line, on one port or
 // on several at once.
 
-#include <QCoreApplication>
 #include <cstdio>
 #include <filesystem>
 
@@ -16,18 +15,14 @@
 
 int main(int argc, char** argv) {
     using namespace vq;
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("vellquin-send"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(VQ_VERSION));
-
-    const cli::ParsedSendOptions parsed = cli::parse_send_options(QCoreApplication::arguments());
+    const cli::ParsedSendOptions parsed = cli::parse_send_options(std::vector<std::string>(argv, argv + argc));
     const cli::SendOptions& options = parsed.options;
     if (!parsed.error.empty()) {
         cli::say("", parsed.error);
         return exit_code::kUsage;
     }
     if (options.help) {
-        std::printf("%s", qPrintable(cli::send_help()));
+        std::printf("%s", cli::send_help().c_str());
         return exit_code::kFinished;
     }
     if (options.version) {

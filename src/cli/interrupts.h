@@ -1,27 +1,23 @@
 #pragma once
-// SIGINT and SIGTERM, brought to the event loop instead of ending the
-// program: `on_signal` runs there with the signal's number, never inside a
-// signal handler. A closed stdout or stderr (a pipe whose reader has gone)
-// must not end the sender before it has cancelled and closed the port, so
-// SIGPIPE is ignored and such writes merely fail.
-
-#include <functional>
-#include <memory>
-
-class QSocketNotifier;
+// SIGINT and SIGTERM, brought to the main loop instead of ending the
+// program: the handler only writes the signal's number into a pipe, which
+// the loop watches. A closed stdout or stderr (a pipe whose reader has
+// gone) must not end the sender before it has cancelled and closed the
+// port, so SIGPIPE is ignored and such writes merely fail.
 
 namespace vq::cli {
 
 class Interrupts {
 public:
-    explicit Interrupts(std::function<void(int)> on_signal);
+    Interrupts();
     ~Interrupts();
     Interrupts(const Interrupts&) = delete;
     Interrupts& operator=(const Interrupts&) = delete;
 
-private:
-    std::function<void(int)> on_signal_;
-    std::unique_ptr<QSocketNotifier> notifier_;
+    // Readable once a signal came; -1 where signals are not caught.
+    int fd() const;
+    // The next signal that came, or 0.
+    int take();
 };
 
 }  // namespace vq::cli

@@ -1,6 +1,7 @@
 #include "cli/outputs.h"
 
-#include <QDateTime>
+#include <chrono>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 
@@ -26,6 +27,18 @@ const char* phase_word(Phase p) {
 }
 
 }  // namespace
+
+std::string local_time(const char* format) {
+    const auto now = std::chrono::system_clock::now();
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+    std::tm local{};
+    ::localtime_r(&seconds, &local);
+    char text[64];
+    const std::size_t n = std::strftime(text, sizeof text, format, &local);
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+    std::snprintf(text + n, sizeof text - n, ".%03d", static_cast<int>(ms));
+    return text;
+}
 
 void say(const std::string& prefix, const std::string& text) {
     std::fprintf(stderr, "vellquin-send: %s%s\n", prefix.empty() ? "" : (prefix + ": ").c_str(), text.c_str());
@@ -234,7 +247,7 @@ void SummaryCsv::ended(const UploadOutcome& o) {
     if (fresh) text = "time,port,device,identity,file,sha256,bytes,outcome,seconds,tty\n";
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.3f", o.wall_seconds);
-    const std::string time = QDateTime::currentDateTime().toString(Qt::ISODateWithMs).toStdString();
+    const std::string time = local_time("%Y-%m-%dT%H:%M:%S");
     for (const std::string& field : {time, port_, start_.device, start_.identity, file_, start_.sha256,
                                      std::to_string(std::max<std::int64_t>(o.result.image_length, 0)),
                                      std::string(outcome_word(o.result.end)), std::string(seconds),

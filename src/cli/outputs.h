@@ -22,6 +22,10 @@
 
 namespace vq::cli {
 
+// Now in local time, in strftime's `format`, with milliseconds after it:
+// "20261208-091502.311" for "%Y%m%d-%H%M%S".
+std::string local_time(const char* format);
+
 // "vellquin-send: COM1: text" on stderr; without the port for one port.
 void say(const std::string& prefix, const std::string& text);
 

@@ -1,11 +1,9 @@
 #include "cli/port_worker.h"
 
-#include <QDateTime>
-#include <QCoreApplication>
-#include <QTimer>
 #include <array>
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 
 #ifndef _WIN32
@@ -13,9 +11,9 @@
 #endif
 
 #include "cli/file_hash.h"
+#include "cli/outputs.h"
 #include "cli/send_ports.h"
 #include "cli/trace_writer.h"
-#include "link/event_clock.h"
 #include "link/port_opening.h"
 #include "link/posix_serial_link.h"
 #include "protocol/host.h"
@@ -119,12 +117,7 @@ bool ending_needs_words(const UploadResult& r) {
 // ---- the worker, in the port's thread -------------------------------------
 
 void PortWorker::post(std::function<void(PortOutput&)> call) {
-    // Reports come in bursts (a frame, its answer, the next block): the main
-    // thread is woken once for each burst, not for each report.
-    if (run_.queue(std::move(call))) {
-        PortRun* run = &run_;
-        QMetaObject::invokeMethod(run, [run] { run->deliver(); }, Qt::QueuedConnection);
-    }
+    run_.queue(std::move(call));
 }
 
 void PortWorker::run() {
@@ -147,9 +140,6 @@ void PortWorker::run() {
             if (!wait_until(taken_away)) break;
         }
     }
-    PortRun* run = &run_;
-    QMetaObject::invokeMethod(run, [run] { run->worker_done(); }, Qt::QueuedConnection);
-    QThread::currentThread()->quit();
 }
 
 void PortWorker::stop() {
@@ -167,10 +157,9 @@ void PortWorker::abort() {
 }
 
 bool PortWorker::wait_until(const std::function<bool()>& condition) {
-    EventClock clock;
     while (!stopped_) {
         if (condition()) return true;
-        wait_seconds(0.25f, clock);
+        wait_seconds(0.25f, clock_);
     }
     return false;
 }
@@ -217,8 +206,8 @@ void PortWorker::upload_once() {
         settings_.timeout ? std::optional(started_at + std::chrono::duration_cast<Clock::duration>(
                                                            std::chrono::duration<double>(*settings_.timeout)))
                           : std::nullopt;
-    const std::string timeout_words =
-        settings_.timeout ? "timed out after " + QString::number(*settings_.timeout).toStdString() + " s" : "";
+    char timeout_words[64] = "";
+    if (settings_.timeout) std::snprintf(timeout_words, sizeof timeout_words, "timed out after %g s", *settings_.timeout);
     const std::string device = target_.device();
     const bool record = settings_.record;
     UploadStart start{device, record ? usb_identity_of(device) : std::string(), size_of(settings_.file), {},
@@ -227,7 +216,7 @@ void PortWorker::upload_once() {
     if (record) {
         post([](PortOutput& o) { o.hashing(); });
         const FileHash hash = sha256_of(settings_.file, [&] {
-            QCoreApplication::processEvents();  // a stop, from the main thread
+            clock_.run_posted();  // a stop, from the main thread
             timed_out = deadline_at && Clock::now() >= *deadline_at;
             return !stopped_ && !timed_out;
         });
@@ -236,7 +225,7 @@ void PortWorker::upload_once() {
             UploadOutcome outcome;
             outcome.result.end = UploadEnd::StoppedWaiting;
             outcome.timed_out = timed_out;
-            outcome.timeout_words = timed_out ? timeout_words : std::string();
+            outcome.timeout_words = timed_out ? timeout_words : "";
             outcome.exit_status = timed_out ? exit_code::kTimedOut : exit_code::kStopped;
             outcome.ending = std::string(timed_out ? timeout_words : "stopped") + " while hashing the file; nothing was sent";
             outcome.wall_seconds = std::chrono::duration<double>(Clock::now() - started_at).count();
@@ -256,8 +245,7 @@ void PortWorker::upload_once() {
         if (std::FILE* f = std::fopen(settings_.trace.c_str(), "w")) trace = std::make_unique<TraceWriter>(f, header);
     std::string log_path;
     if (!settings_.log_dir.empty()) {
-        const QString time = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss.zzz"));
-        log_path = settings_.log_dir + "/" + time.toStdString() + "_" + file_safe(target_.name);
+        log_path = settings_.log_dir + "/" + local_time("%Y%m%d-%H%M%S") + "_" + file_safe(target_.name);
         if (std::FILE* f = std::fopen((log_path + ".partial").c_str(), "w")) {
             TraceHeader h = header;
             h.more = {"sha256 " + (start.sha256.empty() ? std::string("unknown") : start.sha256),
@@ -268,7 +256,7 @@ void PortWorker::upload_once() {
     }
 
     PosixSerialLink link(target_.ports);
-    EventClock clock;
+    PlainClock& clock = clock_;
     clock.wake_on([&link] { return link.handle(); });
     NoDisplays displays;
     LocalFileSystem files;
@@ -284,18 +272,14 @@ void PortWorker::upload_once() {
     aborted_ = false;
     if (stopped_) form.stop_request = 1;
 
-    QTimer deadline;
-    deadline.setSingleShot(true);
-    deadline.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&deadline, &QTimer::timeout, [&] {
-        timed_out = true;
-        const std::string note = timeout_words + "; stopping the upload";
-        post([note](PortOutput& o) { o.note(note); });
-        form.stop_request = 1;
-    });
     if (deadline_at) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*deadline_at - Clock::now());
-        deadline.start(static_cast<int>(std::max<std::int64_t>(left.count(), 0)));
+        const double left = std::chrono::duration<double>(*deadline_at - Clock::now()).count();
+        clock.set_alarm(clock.now() + left, [&] {
+            timed_out = true;
+            const std::string note = std::string(timeout_words) + "; stopping the upload";
+            post([note](PortOutput& o) { o.note(note); });
+            form.stop_request = 1;
+        });
     }
 
     std::string port_cause;
@@ -310,13 +294,14 @@ void PortWorker::upload_once() {
                                 settings_.pace};
     UploadOutcome outcome;
     outcome.result = run_upload(context, settings_.file, settings_.file);
-    deadline.stop();
+    clock.clear_alarm();
+    clock.wake_on(nullptr);
     link_ = nullptr;
     form_ = nullptr;
 
     outcome.port_cause = port_cause;
     outcome.timed_out = timed_out;
-    outcome.timeout_words = timed_out ? timeout_words : std::string();
+    outcome.timeout_words = timed_out ? timeout_words : "";
     outcome.wall_seconds = std::chrono::duration<double>(Clock::now() - started_at).count();
     outcome.exit_status = exit_code_for(outcome.result);
     if (timed_out && outcome.exit_status == exit_code::kStopped) outcome.exit_status = exit_code::kTimedOut;
@@ -397,50 +382,58 @@ private:
     PortRun& run_;
 };
 
-PortRun::PortRun(PortTarget target, RunSettings settings)
-    : target_(std::move(target)), settings_(std::move(settings)), fan_out_(std::make_unique<FanOut>(*this)) {}
+PortRun::PortRun(PortTarget target, RunSettings settings, std::function<void()> wake_main)
+    : target_(std::move(target)),
+      settings_(std::move(settings)),
+      wake_main_(std::move(wake_main)),
+      fan_out_(std::make_unique<FanOut>(*this)) {}
 
 PortRun::~PortRun() {
-    thread_.quit();
-    thread_.wait();
-    delete worker_;
+    abort();
+    if (thread_.joinable()) thread_.join();
 }
 
 void PortRun::start() {
-    worker_ = new PortWorker(target_, settings_, *this);
-    worker_->moveToThread(&thread_);
-    QObject::connect(&thread_, &QThread::started, worker_, &PortWorker::run);
-    thread_.start();
+    worker_ = std::make_unique<PortWorker>(target_, settings_, *this);
+    thread_ = std::thread([this] {
+        worker_->run();
+        thread_done_ = true;
+        wake_main_();
+    });
 }
 
 void PortRun::stop() {
-    if (worker_ && !finished_) QMetaObject::invokeMethod(worker_, [w = worker_] { w->stop(); }, Qt::QueuedConnection);
+    if (worker_ && !thread_done_) worker_->clock().post([w = worker_.get()] { w->stop(); });
 }
 
 void PortRun::abort() {
-    if (worker_ && !finished_) QMetaObject::invokeMethod(worker_, [w = worker_] { w->abort(); }, Qt::QueuedConnection);
+    if (worker_ && !thread_done_) worker_->clock().post([w = worker_.get()] { w->abort(); });
 }
 
-bool PortRun::queue(std::function<void(PortOutput&)> call) {
-    const std::lock_guard lock(mutex_);
-    pending_.push_back(std::move(call));
-    return pending_.size() == 1;
+void PortRun::queue(std::function<void(PortOutput&)> call) {
+    bool first = false;
+    {
+        const std::lock_guard lock(mutex_);
+        pending_.push_back(std::move(call));
+        first = pending_.size() == 1;
+    }
+    // Reports come in bursts (a frame, its answer, the next block): the main
+    // thread is woken once for each burst, not for each report.
+    if (first) wake_main_();
 }
 
 void PortRun::deliver() {
+    const bool ended = thread_done_;  // before the last reports are taken
     std::vector<std::function<void(PortOutput&)>> calls;
     {
         const std::lock_guard lock(mutex_);
         calls.swap(pending_);
     }
     for (const auto& call : calls) call(*fan_out_);
-}
-
-void PortRun::worker_done() {
-    thread_.wait();
-    deliver();
-    finished_ = true;
-    if (on_finished) on_finished();
+    if (ended && !finished_) {
+        thread_.join();
+        finished_ = true;
+    }
 }
 
 }  // namespace vq::cli

@@ -1,17 +1,18 @@
 #pragma once
-// One port's uploads, on a thread of the port's own with its own link,
-// clock and event loop, so that one port's waits, messages or failure never
-// delay or end another's. PortRun is its face in the main thread: it starts
-// and stops the thread, and hands what the uploads report to the outputs.
+// One port's uploads, on a thread of the port's own with its own link and
+// clock, so that one port's waits, messages or failure never delay or end
+// another's. PortRun is its face in the main thread: it starts and stops
+// the thread, and hands what the uploads report to the outputs.
 
-#include <QObject>
-#include <QThread>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "cli/port_run.h"
+#include "link/plain_clock.h"
 #include "protocol/transfer_stats.h"
 
 namespace vq {
@@ -23,8 +24,9 @@ namespace vq::cli {
 
 class PortRun;
 
-// Lives in the port's thread.
-class PortWorker final : public QObject {
+// Lives in the port's thread; what the main thread asks of it comes
+// through its clock.
+class PortWorker final {
 public:
     PortWorker(PortTarget target, RunSettings settings, PortRun& run)
         : target_(std::move(target)), settings_(std::move(settings)), run_(run) {}
@@ -35,11 +37,12 @@ public:
     void stop();
     // Closes the port at once; the upload under way fails.
     void abort();
+    PlainClock& clock() { return clock_; }
 
 private:
     void upload_once();
-    // Waits in this thread's event loop, a quarter second at a time, until
-    // `condition` holds; false when stopped first.
+    // Waits a quarter second at a time until `condition` holds; false when
+    // stopped first.
     bool wait_until(const std::function<bool()>& condition);
     bool present_and_opens() const;
     bool present() const;
@@ -52,16 +55,20 @@ private:
     PortTarget target_;
     RunSettings settings_;
     PortRun& run_;
+    PlainClock clock_;
     bool stopped_ = false;
     bool aborted_ = false;  // the port of the upload under way was closed under it
     SerialLink* link_ = nullptr;  // of the upload under way
     FormState* form_ = nullptr;
 };
 
-class PortRun final : public QObject {
+class PortRun final {
 public:
-    PortRun(PortTarget target, RunSettings settings);
-    ~PortRun() override;
+    // `wake_main` wakes the main thread's loop, from the port's thread.
+    PortRun(PortTarget target, RunSettings settings, std::function<void()> wake_main = [] {});
+    ~PortRun();
+    PortRun(const PortRun&) = delete;
+    PortRun& operator=(const PortRun&) = delete;
 
     const PortTarget& target() const { return target_; }
     // Hears everything, in order; added before start().
@@ -69,32 +76,33 @@ public:
     // The figures of the upload under way (or the last one).
     const TransferStats& stats() const { return stats_; }
     const std::vector<UploadOutcome>& outcomes() const { return outcomes_; }
+    // Once the port's thread has ended and everything it reported was heard.
     bool finished() const { return finished_; }
-    std::function<void()> on_finished;
 
     void start();
     void stop();
     void abort();
 
-    // From the worker: queues a report; true when the main thread must be
-    // woken to deliver it.
-    bool queue(std::function<void(PortOutput&)> call);
+    // From the worker: queues a report, and wakes the main thread for the
+    // first of a burst.
+    void queue(std::function<void(PortOutput&)> call);
     // In the main thread: hands the queued reports to the outputs.
     void deliver();
-    void worker_done();
 
 private:
     class FanOut;
     PortTarget target_;
     RunSettings settings_;
+    std::function<void()> wake_main_;
     TransferStats stats_;
     std::vector<PortOutput*> outputs_;
     std::unique_ptr<FanOut> fan_out_;
     std::vector<UploadOutcome> outcomes_;
     std::mutex mutex_;
     std::vector<std::function<void(PortOutput&)>> pending_;
-    QThread thread_;
-    PortWorker* worker_ = nullptr;
+    std::unique_ptr<PortWorker> worker_;
+    std::thread thread_;
+    std::atomic<bool> thread_done_{false};
     bool finished_ = false;
 };
 

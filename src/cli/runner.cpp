@@ -1,7 +1,5 @@
 #include "cli/runner.h"
 
-#include <QEventLoop>
-#include <QTimer>
 #include <csignal>
 #include <cstdlib>
 #include <memory>
@@ -12,6 +10,7 @@
 #endif
 
 #include "cli/interrupts.h"
+#include "cli/main_loop.h"
 #include "cli/outputs.h"
 #include "cli/port_worker.h"
 #include "protocol/report.h"
@@ -38,12 +37,13 @@ int run_ports(const std::vector<PortTarget>& targets, const RunSettings& setting
     const bool several = targets.size() > 1;
     const auto columns = terminal_columns();
     PortTable table(columns);
+    MainLoop loop;
     std::vector<std::unique_ptr<PortRun>> runs;
     std::vector<std::unique_ptr<PortOutput>> outputs;
     SinglePortLines* single = nullptr;
 
     for (const PortTarget& target : targets) {
-        auto run = std::make_unique<PortRun>(target, settings);
+        auto run = std::make_unique<PortRun>(target, settings, [&loop] { loop.wake(); });
         auto add = [&](std::unique_ptr<PortOutput> o) {
             run->add_output(o.get());
             outputs.push_back(std::move(o));
@@ -66,33 +66,29 @@ int run_ports(const std::vector<PortTarget>& targets, const RunSettings& setting
         runs.push_back(std::move(run));
     }
 
-    QEventLoop all_done;
-    auto check_done = [&] {
+    const auto all_finished = [&] {
         for (const auto& run : runs)
-            if (!run->finished()) return;
-        all_done.quit();
+            if (!run->finished()) return false;
+        return true;
     };
-    for (const auto& run : runs) run->on_finished = check_done;
-
+    const auto deliver = [&] {
+        for (const auto& run : runs) run->deliver();
+    };
     const bool tabled = output == Output::Plain && several && columns;
-    int interrupts = 0;
-    Interrupts on_interrupt([&](int signo) {
+    Interrupts interrupts;
+    int interrupted = 0;
+    const auto on_interrupt = [&] {
+        const int signo = interrupts.take();
+        if (signo == 0) return;
         if (single) single->interrupt();
-        if (++interrupts == 1) {
+        if (++interrupted == 1) {
             say("", signo == SIGINT ? "stopping; press Ctrl-C again to quit at once" : "terminated; stopping the upload");
             for (const auto& run : runs) run->stop();
             return;
         }
         // Each port is closed in its own thread; they are given a moment.
         for (const auto& run : runs) run->abort();
-        QEventLoop closing;
-        QTimer::singleShot(1000, &closing, &QEventLoop::quit);
-        for (const auto& run : runs) run->on_finished = [&] {
-            for (const auto& r : runs)
-                if (!r->finished()) return;
-            closing.quit();
-        };
-        closing.exec();
+        loop.run(all_finished, {.on_wake = deliver}, 1.0);
         if (tabled) table.finish();
         bool said = false;
         for (const auto& run : runs)
@@ -100,15 +96,16 @@ int run_ports(const std::vector<PortTarget>& targets, const RunSettings& setting
         if (!said) say("", "interrupted");
         std::fflush(stdout);
         std::_Exit(exit_code::kStopped);
-    });
-
-    QTimer flush;
-    QObject::connect(&flush, &QTimer::timeout, [] { std::fflush(stdout); });
-    if (output == Output::Json) flush.start(100);
+    };
 
     if (tabled) table.draw();
     for (const auto& run : runs) run->start();
-    all_done.exec();
+    // JSON lines that need not be read at once (phases, progress) are
+    // flushed ten times a second.
+    loop.run(all_finished, {.on_wake = deliver,
+                            .fd = interrupts.fd(),
+                            .on_readable = on_interrupt,
+                            .every_tenth = [&] { if (output == Output::Json) std::fflush(stdout); }});
     if (tabled) table.finish();
 
     // 0 when every upload finished; else the first port's, in the order given.

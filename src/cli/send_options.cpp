@@ -1,7 +1,11 @@
 #include "cli/send_options.h"
 
-#include <QCommandLineParser>
+#include <CLI/CLI.hpp>
+
+#include "cli/help_format.h"
+
 #include <cmath>
+#include <sstream>
 
 #include "link/port_map.h"
 
@@ -27,110 +31,138 @@ const char* kDescription =
     "COM1..COM9 are numbered as in the window.\n"
     "\n";
 
+// Every value is taken as text and checked here, so that each mistake is
+// named in the tool's own words.
 struct Parser {
-    Parser() {
-        parser.setApplicationDescription(QString::fromLatin1(kDescription) +
-                                         QString::fromLatin1(kPortsEnvironmentHelp));
-        parser.addOptions({help, version, port, all, list, trace, timeout, pace, json, log, repeat, count});
-        parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The image to send."));
+    Parser() : app(std::string(kDescription) + kPortsEnvironmentHelp, "vellquin-send") {
+        app.set_help_flag();
+        app.formatter(wrapping_help());
+        app.allow_extras();  // unknown options are named below
+        app.add_flag("-h,--help", help, "Show this help and exit.");
+        app.add_flag("-v,--version", version, "Show the version and exit.");
+        app.add_option("-p,--port", ports,
+                       "COM1..COM9, numbered as in the window, or a device path (/dev/ttyUSB0, "
+                       "/dev/serial/by-id/..., any link to a tty). Give it several times to send to "
+                       "several devices at once. Default: the first port the window lists.")
+            ->type_name("PORT")
+            ->allow_extra_args(false);
+        app.add_flag("--all", all, "Send to every port the window lists, all at once.");
+        app.add_flag("-l,--list", list,
+                     "List each COM number with its device and whether it is free, busy or not permitted, then exit.");
+        app.add_option("-t,--trace", trace,
+                       "Write every transmission and reply with its time to FILE, after a header that names the port "
+                       "and the file, and end it with the outcome.")
+            ->type_name("FILE");
+        timeout_option = app.add_option("--timeout", timeout,
+                                        "Stop the upload after SECONDS as Ctrl-C does, with CAN to the device; the "
+                                        "exit status is then 12. Reading and hashing the file count too.")
+                             ->type_name("SECONDS");
+        app.add_option("--pace", pace,
+                       "fixed (the default): read each answer after the fixed wait devices are built against. reply: "
+                       "read each answer as soon as it arrives, up to twice as fast on a real line; a missed answer, "
+                       "or a block refused twice in a row, goes back to fixed.")
+            ->type_name("fixed|reply");
+        app.add_flag("--json", json,
+                     "Print JSON Lines on stdout, one object per event (start, phase, progress, pacing, end, and a "
+                     "last summary), and nothing else there.");
+        app.add_option("--log", log,
+                       "Write a log of every upload into DIR (its trace, after the tool's version, the file with its "
+                       "SHA-256, the device and its USB identity), and a line into DIR/summary.csv.")
+            ->type_name("DIR");
+        app.add_flag("--repeat", repeat,
+                     "For a fixed jig: on each port, wait until a device is there, send, wait until it is gone, and "
+                     "again, until Ctrl-C or --count.");
+        count_option = app.add_option("--count", count, "With --repeat: stop after N uploads on each port.")
+                           ->type_name("N");
+        app.add_option("FILE", files, "The image to send.")->type_name("");
     }
-    QCommandLineParser parser;
-    const QCommandLineOption help{QStringList{"h", "help"}, "Show this help and exit."};
-    const QCommandLineOption version{QStringList{"v", "version"}, "Show the version and exit."};
-    const QCommandLineOption port{QStringList{"p", "port"},
-                                  "COM1..COM9, numbered as in the window, or a device path (/dev/ttyUSB0, "
-                                  "/dev/serial/by-id/..., any link to a tty). Give it several times to send to "
-                                  "several devices at once. Default: the first port the window lists.",
-                                  "PORT"};
-    const QCommandLineOption all{QStringList{"all"}, "Send to every port the window lists, all at once."};
-    const QCommandLineOption json{QStringList{"json"},
-                                  "Print JSON Lines on stdout, one object per event (start, phase, progress, "
-                                  "pacing, end, and a last summary), and nothing else there."};
-    const QCommandLineOption log{QStringList{"log"},
-                                 "Write a log of every upload into DIR (its trace, after the tool's version, the "
-                                 "file with its SHA-256, the device and its USB identity), and a line into "
-                                 "DIR/summary.csv.",
-                                 "DIR"};
-    const QCommandLineOption repeat{QStringList{"repeat"},
-                                    "For a fixed jig: on each port, wait until a device is there, send, wait "
-                                    "until it is gone, and again, until Ctrl-C or --count."};
-    const QCommandLineOption count{QStringList{"count"}, "With --repeat: stop after N uploads on each port.", "N"};
-    const QCommandLineOption list{QStringList{"l", "list"},
-                                  "List each COM number with its device and whether it is free, busy or "
-                                  "not permitted, then exit."};
-    const QCommandLineOption trace{QStringList{"t", "trace"},
-                                   "Write every transmission and reply with its time to FILE, after a header "
-                                   "that names the port and the file, and end it with the outcome.",
-                                   "FILE"};
-    const QCommandLineOption timeout{QStringList{"timeout"},
-                                     "Stop the upload after SECONDS as Ctrl-C does, with CAN to the device; "
-                                     "the exit status is then 12. Reading and hashing the file count too.",
-                                     "SECONDS"};
-    const QCommandLineOption pace{QStringList{"pace"},
-                                  "fixed (the default): read each answer after the fixed wait devices are built "
-                                  "against. reply: read each answer as soon as it arrives, up to twice as fast on a "
-                                  "real line; a missed answer, or a block refused twice in a row, goes back to fixed.",
-                                  "fixed|reply", "fixed"};
+    CLI::App app;
+    bool help = false, version = false, all = false, list = false, json = false, repeat = false;
+    std::vector<std::string> ports, files;
+    std::string trace, timeout, pace = "fixed", log, count;
+    CLI::Option* timeout_option = nullptr;
+    CLI::Option* count_option = nullptr;
 };
+
+// What QCommandLineParser-era scripts were told of an option nobody knows,
+// and for "-dash.bin" (the options -d -a -s ...) the likelier meaning.
+std::string unknown_option(const std::string& arg) {
+    if (arg.rfind("--", 0) == 0) return "Unknown option '" + arg.substr(2) + "'.";
+    if (arg.size() > 2)
+        return "unknown option '" + arg + "'; a file whose name starts with \"-\" is written after -- (vellquin-send -- " +
+               arg + ") or as ./" + arg;
+    return "Unknown option '" + arg.substr(1) + "'.";
+}
 
 }  // namespace
 
-ParsedSendOptions parse_send_options(const QStringList& arguments) {
+ParsedSendOptions parse_send_options(const std::vector<std::string>& arguments) {
     Parser p;
     ParsedSendOptions parsed;
     SendOptions& o = parsed.options;
-    if (!p.parser.parse(arguments)) {
-        parsed.error = p.parser.errorText().toStdString();
-        // "-dash.bin" reads as the options -d -a -s ...: most likely a file.
-        for (const QString& a : arguments.mid(1)) {
-            if (a == QLatin1String("--")) break;
-            if (a.size() > 2 && a.startsWith(QLatin1Char('-')) && !a.startsWith(QLatin1String("--")) &&
-                p.parser.unknownOptionNames().contains(a.mid(1, 1))) {
-                parsed.error = "unknown option '" + a.toStdString() +
-                               "'; a file whose name starts with \"-\" is written after -- (vellquin-send -- " +
-                               a.toStdString() + ") or as ./" + a.toStdString();
-                break;
-            }
-        }
+    try {
+        std::vector<std::string> reversed(arguments.rbegin(), arguments.rend() - 1);  // CLI11 takes them backwards
+        p.app.parse(reversed);
+    } catch (const CLI::ParseError& e) {
+        parsed.error = e.what();
         return parsed;
     }
-    o.help = p.parser.isSet(p.help);
-    o.version = p.parser.isSet(p.version);
-    o.list = p.parser.isSet(p.list);
+    bool files_only = false;  // after --
+    for (const std::string& extra : p.app.remaining()) {
+        if (extra == "--" && !files_only) {
+            files_only = true;
+            continue;
+        }
+        if (!files_only && extra.size() > 1 && extra[0] == '-') {
+            parsed.error = unknown_option(extra);
+            return parsed;
+        }
+        p.files.push_back(extra);
+    }
+    o.help = p.help;
+    o.version = p.version;
+    o.list = p.list;
     if (o.help || o.version) return parsed;
 
-    for (const QString& port : p.parser.values(p.port)) {
-        o.ports.push_back(port.trimmed().toStdString());
-        if (o.ports.back().empty()) parsed.error = "--port needs a COM name or a device path";
+    for (const std::string& port : p.ports) {
+        std::string trimmed = port;
+        trimmed.erase(0, trimmed.find_first_not_of(" \t"));
+        trimmed.erase(trimmed.find_last_not_of(" \t") + 1);
+        o.ports.push_back(trimmed);
+        if (trimmed.empty()) parsed.error = "--port needs a COM name or a device path";
     }
-    o.all = p.parser.isSet(p.all);
+    o.all = p.all;
     if (o.all && !o.ports.empty()) parsed.error = "give --port or --all, not both";
-    o.trace = p.parser.value(p.trace).toStdString();
+    o.trace = p.trace;
     if (!o.trace.empty() && (o.all || o.ports.size() > 1)) parsed.error = "--trace is for one port; use --log DIR";
-    o.json = p.parser.isSet(p.json);
-    o.log_dir = p.parser.value(p.log).toStdString();
-    o.repeat = p.parser.isSet(p.repeat);
-    if (p.parser.isSet(p.count)) {
-        bool number = false;
-        o.count = p.parser.value(p.count).toInt(&number);
-        if (!number || o.count < 1 || !o.repeat) parsed.error = "--count needs --repeat and a number of uploads above 0";
+    o.json = p.json;
+    o.log_dir = p.log;
+    o.repeat = p.repeat;
+    if (p.count_option->count() > 0) {
+        std::size_t used = 0;
+        try {
+            o.count = std::stoi(p.count, &used);
+        } catch (const std::exception&) {
+            used = 0;
+        }
+        if (used == 0 || used != p.count.size() || o.count < 1 || !o.repeat)
+            parsed.error = "--count needs --repeat and a number of uploads above 0";
     }
-    if (p.parser.isSet(p.timeout)) {
-        bool number = false;
-        const double seconds = p.parser.value(p.timeout).toDouble(&number);
+    if (p.timeout_option->count() > 0) {
+        std::istringstream in(p.timeout);
+        double seconds = 0;
+        const bool number = (in >> seconds) && in.eof();
         if (!number || !std::isfinite(seconds) || seconds <= 0 || seconds > 1e6)
             parsed.error = "--timeout needs a number of seconds above 0";
         o.timeout = seconds;
     }
-    const QString pace = p.parser.value(p.pace);
-    if (pace == QLatin1String(pace_word(Pace::Reply))) o.pace = Pace::Reply;
-    else if (pace != QLatin1String(pace_word(Pace::Fixed))) parsed.error = "--pace is fixed or reply";
-    const QStringList files = p.parser.positionalArguments();
-    if (files.size() == 1) o.file = files.front().toStdString();
-    if (parsed.error.empty() && !o.list && files.size() != 1) parsed.error = "give exactly one FILE (see --help)";
+    if (p.pace == pace_word(Pace::Reply)) o.pace = Pace::Reply;
+    else if (p.pace != pace_word(Pace::Fixed)) parsed.error = "--pace is fixed or reply";
+    if (p.files.size() == 1) o.file = p.files.front();
+    if (parsed.error.empty() && !o.list && p.files.size() != 1) parsed.error = "give exactly one FILE (see --help)";
     return parsed;
 }
 
-QString send_help() { return Parser().parser.helpText(); }
+std::string send_help() { return Parser().app.help(); }
 
 }  // namespace vq::cli

@@ -1,8 +1,6 @@
 #pragma once
 // The command line of vellquin-send.
 
-#include <QString>
-#include <QStringList>
 #include <optional>
 #include <string>
 #include <vector>
@@ -32,10 +30,10 @@ struct ParsedSendOptions {
     std::string error;  // a usage error in plain words; empty when the line is good
 };
 
-// `arguments` starts with the program's name, as QCoreApplication::arguments().
-ParsedSendOptions parse_send_options(const QStringList& arguments);
+// `arguments` starts with the program's name, as argv does; UTF-8.
+ParsedSendOptions parse_send_options(const std::vector<std::string>& arguments);
 
 // The text of --help.
-QString send_help();
+std::string send_help();
 
 }  // namespace vq::cli

@@ -20,7 +20,7 @@ namespace {
 
 TEST(SendOptions, BadLinesAreUsageErrorsInPlainWords) {
     const struct {
-        QStringList args;
+        std::vector<std::string> args;
         std::string error;  // empty: accepted
     } rows[] = {
         {{"--list"}, ""},
@@ -38,8 +38,9 @@ TEST(SendOptions, BadLinesAreUsageErrorsInPlainWords) {
         {{"--all", "--trace", "t.txt", "fw.bin"}, "--trace is for one port; use --log DIR"},
     };
     for (const auto& r : rows) {
-        const ParsedSendOptions parsed = parse_send_options(QStringList{"vellquin-send"} + r.args);
-        EXPECT_EQ(parsed.error, r.error) << r.args.join(' ').toStdString();
+        std::vector<std::string> line{"vellquin-send"};
+        line.insert(line.end(), r.args.begin(), r.args.end());
+        EXPECT_EQ(parse_send_options(line).error, r.error) << r.args.front();
     }
     const SendOptions o =
         parse_send_options({"vellquin-send", "-p", "COM3", "--timeout", "2.5", "--pace", "reply", "fw.bin"}).options;
@@ -47,7 +48,7 @@ TEST(SendOptions, BadLinesAreUsageErrorsInPlainWords) {
     EXPECT_EQ(o.timeout, 2.5);
     EXPECT_EQ(o.file, "fw.bin");
     EXPECT_EQ(o.pace, Pace::Reply);
-    EXPECT_FALSE(send_help().contains("--help-all"));
+    EXPECT_EQ(send_help().find("--help-all"), std::string::npos);
 }
 
 TEST(FitToWidth, KeepsALineOffTheTerminalsLastColumn) {

@@ -5,12 +5,12 @@
 
 #include <gtest/gtest.h>
 
-#include <QEventLoop>
-#include <QTimer>
+#include <algorithm>
 #include <chrono>
 #include <memory>
 
 #include "cli/file_hash.h"
+#include "cli/main_loop.h"
 #include "protocol/report.h"
 #include "sim/pty_device.h"
 #include "support/temp_file.h"
@@ -47,26 +47,18 @@ struct Runs {
             devices.back()->start();
             const std::string path = devices.back()->path();
             runs.push_back(std::make_unique<PortRun>(
-                PortTarget{path, PortMap(std::vector<PortEntry>{{path, "simulated device"}}), "COM1"}, settings));
+                PortTarget{path, PortMap(std::vector<PortEntry>{{path, "simulated device"}}), "COM1"}, settings,
+                [this] { loop.wake(); }));
             heard.push_back(std::make_unique<Heard>());
             runs.back()->add_output(heard.back().get());
         }
     }
     // Runs the main thread's loop until every port is done, for 10 s at most.
     bool wait() {
-        QEventLoop loop;
-        auto check = [&] {
-            for (const auto& r : runs)
-                if (!r->finished()) return;
-            loop.quit();
-        };
-        for (const auto& r : runs) r->on_finished = check;
-        QTimer::singleShot(10000, &loop, &QEventLoop::quit);
-        loop.exec();
-        for (const auto& r : runs)
-            if (!r->finished()) return false;
-        return true;
+        return loop.run([&] { return std::all_of(runs.begin(), runs.end(), [](const auto& r) { return r->finished(); }); },
+                        {.on_wake = [&] { for (const auto& r : runs) r->deliver(); }}, 10.0);
     }
+    MainLoop loop;
     std::vector<std::unique_ptr<sim::PtyDevice>> devices;
     std::vector<std::unique_ptr<PortRun>> runs;
     std::vector<std::unique_ptr<Heard>> heard;

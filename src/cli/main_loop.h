@@ -1,0 +1,36 @@
+#pragma once
+// The main thread's loop: it sleeps until a port's thread has news for the
+// outputs, a descriptor it watches is readable (the signals' pipe), or the
+// next tenth of a second, without spinning.
+
+#include <functional>
+#include <optional>
+
+namespace vq::cli {
+
+class MainLoop {
+public:
+    MainLoop();
+    ~MainLoop();
+    MainLoop(const MainLoop&) = delete;
+    MainLoop& operator=(const MainLoop&) = delete;
+
+    // From any thread: the loop wakes and runs `on_wake`.
+    void wake();
+    // Runs until `done` holds, checked after each wake, or for `seconds` at
+    // most: false when the time ran out. `on_wake` runs after every wake,
+    // `on_readable` when `fd` is readable, `every_tenth` about ten times a
+    // second.
+    struct Hooks {
+        std::function<void()> on_wake;
+        int fd = -1;
+        std::function<void()> on_readable;
+        std::function<void()> every_tenth;
+    };
+    bool run(const std::function<bool()>& done, const Hooks& hooks, std::optional<double> seconds = std::nullopt);
+
+private:
+    int pipe_[2] = {-1, -1};
+};
+
+}  // namespace vq::cli

@@ -1,0 +1,50 @@
+#pragma once
+// Real time for the command line, without an event loop: a monotonic clock
+// whose waits sleep in the system's poll. A wait that `until` may end wakes
+// as soon as the link's descriptor has something to read, never later than
+// its end. Other threads hand the clock's thread work through post(); it
+// runs in that thread's next wait, or at once when the thread is waiting,
+// in the order given. One alarm can be set.
+
+#include <chrono>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include "protocol/wait.h"
+
+namespace vq {
+
+class PlainClock final : public Clock {
+public:
+    PlainClock();
+    ~PlainClock() override;
+    PlainClock(const PlainClock&) = delete;
+    PlainClock& operator=(const PlainClock&) = delete;
+
+    double now() override;
+    void process_events_for(double seconds, const std::function<bool()>& until) override;
+    // The descriptor to watch while a wait may end early (-1: none).
+    void wake_on(std::function<int()> fd) { wake_fd_ = std::move(fd); }
+
+    // From any thread: runs `task` in the clock's thread.
+    void post(std::function<void()> task);
+    // In the clock's thread: runs what was posted, and the alarm when due.
+    void run_posted();
+    // `task` runs in the clock's thread once now() has passed `time`; it
+    // replaces any alarm set before. clear_alarm() takes it back.
+    void set_alarm(double time, std::function<void()> task);
+    void clear_alarm();
+
+private:
+    std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+    int pipe_[2] = {-1, -1};
+    std::mutex mutex_;
+    std::vector<std::function<void()>> posted_;
+    std::function<int()> wake_fd_;
+    std::optional<double> alarm_at_;
+    std::function<void()> alarm_;
+};
+
+}  // namespace vq

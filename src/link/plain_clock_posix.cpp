@@ -1,0 +1,81 @@
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <stdexcept>
+
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
+
+#include "link/plain_clock.h"
+
+namespace vq {
+
+PlainClock::PlainClock() {
+    if (::pipe2(pipe_, O_CLOEXEC | O_NONBLOCK) != 0) throw std::runtime_error("no pipe for the clock");
+#ifdef __linux__
+    // Sleeps of this thread end when asked, not up to 50 microseconds later.
+    ::prctl(PR_SET_TIMERSLACK, 1UL);
+#endif
+}
+
+PlainClock::~PlainClock() {
+    ::close(pipe_[0]);
+    ::close(pipe_[1]);
+}
+
+double PlainClock::now() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+}
+
+void PlainClock::post(std::function<void()> task) {
+    {
+        const std::lock_guard lock(mutex_);
+        posted_.push_back(std::move(task));
+    }
+    const char byte = 1;
+    (void)!::write(pipe_[1], &byte, 1);  // a full pipe wakes the thread all the same
+}
+
+void PlainClock::run_posted() {
+    char bytes[64];
+    while (::read(pipe_[0], bytes, sizeof bytes) > 0) {
+    }
+    std::vector<std::function<void()>> tasks;
+    {
+        const std::lock_guard lock(mutex_);
+        tasks.swap(posted_);
+    }
+    for (const auto& task : tasks) task();
+    if (alarm_at_ && now() >= *alarm_at_) {
+        const auto task = std::move(alarm_);
+        clear_alarm();
+        task();
+    }
+}
+
+void PlainClock::set_alarm(double time, std::function<void()> task) {
+    alarm_at_ = time;
+    alarm_ = std::move(task);
+}
+
+void PlainClock::clear_alarm() {
+    alarm_at_.reset();
+    alarm_ = nullptr;
+}
+
+void PlainClock::process_events_for(double seconds, const std::function<bool()>& until) {
+    run_posted();
+    double end = now() + seconds;
+    if (alarm_at_) end = std::min(end, *alarm_at_);
+    const double left = std::max(0.0, end - now());
+    pollfd fds[2] = {{pipe_[0], POLLIN, 0}, {until && wake_fd_ ? wake_fd_() : -1, POLLIN, 0}};
+    const timespec timeout{static_cast<time_t>(left), static_cast<long>(std::fmod(left, 1.0) * 1e9)};
+    if (::ppoll(fds, 2, &timeout, nullptr) > 0) run_posted();
+    else if (alarm_at_) run_posted();
+}
+
+}  // namespace vq
