@@ -32,15 +32,20 @@ bool MainLoop::run(const std::function<bool()>& done, const Hooks& hooks, std::o
         if (done()) return true;
         const auto now = Clock::now();
         if (seconds && now - start >= std::chrono::duration<double>(*seconds)) return false;
-        if (now >= next_tenth) {
+        if (hooks.every_tenth && now >= next_tenth) {
             if (hooks.every_tenth) hooks.every_tenth();
             next_tenth = now + std::chrono::milliseconds(100);
         }
-        auto until = next_tenth;
-        if (seconds) until = std::min(until, start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(*seconds)));
-        const int ms = static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(until - now).count());
+        // Without a tick or an end, the loop sleeps until something happens.
+        std::optional<Clock::time_point> until;
+        if (hooks.every_tenth) until = next_tenth;
+        if (seconds) {
+            const auto end = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(*seconds));
+            until = until ? std::min(*until, end) : end;
+        }
+        const int ms = until ? static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(*until - now).count()) : -1;
         pollfd fds[2] = {{pipe_[0], POLLIN, 0}, {hooks.fd, POLLIN, 0}};
-        if (::poll(fds, 2, std::max(ms, 0)) <= 0) continue;
+        if (::poll(fds, 2, until ? std::max(ms, 0) : -1) <= 0) continue;
         if (fds[0].revents) {
             char bytes[64];
             while (::read(pipe_[0], bytes, sizeof bytes) > 0) {

@@ -1,7 +1,8 @@
 #pragma once
 // The main thread's loop: it sleeps until a port's thread has news for the
 // outputs, a descriptor it watches is readable (the signals' pipe), or the
-// next tenth of a second, without spinning.
+// next tenth of a second when something is to be done then, without
+// spinning.
 
 #include <functional>
 #include <optional>

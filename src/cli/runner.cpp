@@ -105,7 +105,7 @@ int run_ports(const std::vector<PortTarget>& targets, const RunSettings& setting
     loop.run(all_finished, {.on_wake = deliver,
                             .fd = interrupts.fd(),
                             .on_readable = on_interrupt,
-                            .every_tenth = [&] { if (output == Output::Json) std::fflush(stdout); }});
+                            .every_tenth = output == Output::Json ? [] { std::fflush(stdout); } : std::function<void()>{}});
     if (tabled) table.finish();
 
     // 0 when every upload finished; else the first port's, in the order given.

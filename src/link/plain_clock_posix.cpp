@@ -16,10 +16,6 @@ namespace vq {
 
 PlainClock::PlainClock() {
     if (::pipe2(pipe_, O_CLOEXEC | O_NONBLOCK) != 0) throw std::runtime_error("no pipe for the clock");
-#ifdef __linux__
-    // Sleeps of this thread end when asked, not up to 50 microseconds later.
-    ::prctl(PR_SET_TIMERSLACK, 1UL);
-#endif
 }
 
 PlainClock::~PlainClock() {
@@ -68,10 +64,19 @@ void PlainClock::clear_alarm() {
 }
 
 void PlainClock::process_events_for(double seconds, const std::function<bool()>& until) {
+#ifdef __linux__
+    // Sleeps of the waiting thread end when asked, not up to 50 microseconds
+    // later. The setting is the thread's own.
+    static thread_local const bool precise = ::prctl(PR_SET_TIMERSLACK, 1UL) == 0;
+    (void)precise;
+#endif
     run_posted();
     double end = now() + seconds;
     if (alarm_at_) end = std::min(end, *alarm_at_);
-    const double left = std::max(0.0, end - now());
+    // The system lets a poll of t end up to t/1000 late: a long wait sleeps
+    // to a millisecond before its end first, and the rest in a short poll.
+    double left = std::max(0.0, end - now());
+    if (left > 0.002) left -= 0.001;
     pollfd fds[2] = {{pipe_[0], POLLIN, 0}, {until && wake_fd_ ? wake_fd_() : -1, POLLIN, 0}};
     const timespec timeout{static_cast<time_t>(left), static_cast<long>(std::fmod(left, 1.0) * 1e9)};
     if (::ppoll(fds, 2, &timeout, nullptr) > 0) run_posted();
