@@ -6,6 +6,7 @@
 // runs in that thread's next wait, or at once when the thread is waiting,
 // in the order given. One alarm can be set.
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <mutex>
@@ -42,6 +43,7 @@ private:
     int pipe_[2] = {-1, -1};
     std::mutex mutex_;
     std::vector<std::function<void()>> posted_;
+    std::atomic<bool> posted_any_{false};
     std::function<int()> wake_fd_;
     std::optional<double> alarm_at_;
     std::function<void()> alarm_;

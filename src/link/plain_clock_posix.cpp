@@ -32,16 +32,14 @@ void PlainClock::post(std::function<void()> task) {
         const std::lock_guard lock(mutex_);
         posted_.push_back(std::move(task));
     }
+    posted_any_ = true;
     const char byte = 1;
     (void)!::write(pipe_[1], &byte, 1);  // a full pipe wakes the thread all the same
 }
 
 void PlainClock::run_posted() {
-    char bytes[64];
-    while (::read(pipe_[0], bytes, sizeof bytes) > 0) {
-    }
     std::vector<std::function<void()>> tasks;
-    {
+    if (posted_any_.exchange(false)) {
         const std::lock_guard lock(mutex_);
         tasks.swap(posted_);
     }
@@ -78,9 +76,15 @@ void PlainClock::process_events_for(double seconds, const std::function<bool()>&
     double left = std::max(0.0, end - now());
     if (left > 0.002) left -= 0.001;
     pollfd fds[2] = {{pipe_[0], POLLIN, 0}, {until && wake_fd_ ? wake_fd_() : -1, POLLIN, 0}};
+    // Readable already, yet `until` does not hold: watching it would spin.
+    if (fds[1].fd >= 0 && ::poll(&fds[1], 1, 0) > 0) fds[1].fd = -1;
     const timespec timeout{static_cast<time_t>(left), static_cast<long>(std::fmod(left, 1.0) * 1e9)};
-    if (::ppoll(fds, 2, &timeout, nullptr) > 0) run_posted();
-    else if (alarm_at_) run_posted();
+    if (::ppoll(fds, 2, &timeout, nullptr) > 0 && fds[0].revents) {
+        char bytes[64];  // the pipe only wakes the thread; the work is in posted_
+        while (::read(pipe_[0], bytes, sizeof bytes) > 0) {
+        }
+    }
+    run_posted();
 }
 
 }  // namespace vq
