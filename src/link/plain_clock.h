@@ -45,6 +45,7 @@ private:
     std::vector<std::function<void()>> posted_;
     std::atomic<bool> posted_any_{false};
     std::function<int()> wake_fd_;
+    bool readable_before_ = false;  // the watched descriptor was readable as the last call began
     std::optional<double> alarm_at_;
     std::function<void()> alarm_;
 };

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <thread>
+#include <utility>
 
 #include "support/cpu_time.h"
 
@@ -51,6 +52,14 @@ TEST(PlainClock, AByteOnTheWatchedDescriptorOrAPostFromAnotherThreadEndsAWaitTha
     EXPECT_LT(test::process_cpu_seconds() - cpu, 0.02) << "the byte left unread must not make the wait spin";
     EXPECT_TRUE(posted);
     other.join();
+
+    // A byte that comes just after `until` said no is seen at once.
+    char byte = 0;
+    (void)!::read(fds[0], &byte, 1);
+    bool asked = false;
+    start = clock.now();
+    wait_seconds(1.0f, clock, [&] { return std::exchange(asked, true) ? has_byte() : ::write(fds[1], "y", 1) < 0; });
+    EXPECT_LT(clock.now() - start, 0.05);
     ::close(fds[0]);
     ::close(fds[1]);
 }
