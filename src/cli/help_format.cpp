@@ -1,5 +1,7 @@
 #include "cli/help_format.h"
 
+#include "cli/progress_printer.h"
+
 namespace vq::cli {
 namespace {
 
@@ -13,19 +15,10 @@ public:
 protected:
     // Lines break between words; CLI11 indents each line after a break.
     std::string make_option_desc(const CLI::Option* option) const override {
-        std::string text, line;
-        const std::string& words = option->get_description();
-        for (std::size_t at = 0; at <= words.size();) {
-            const std::size_t end = std::min(words.find(' ', at), words.size());
-            const std::string word = words.substr(at, end - at);
-            at = end + 1;
-            if (!line.empty() && line.size() + 1 + word.size() > kTextColumns) {
-                text += line + "\n";
-                line.clear();
-            }
-            line += (line.empty() ? "" : " ") + word;
-        }
-        return text + line;
+        std::string text;
+        for (const std::string& line : wrap_to_width("", option->get_description(), kTextColumns + 1))
+            text += (text.empty() ? "" : "\n") + line;
+        return text;
     }
 };
 

@@ -1,27 +1,10 @@
 #include "cli/main_loop.h"
 
-#include <fcntl.h>
 #include <poll.h>
-#include <unistd.h>
 
 #include <chrono>
-#include <stdexcept>
 
 namespace vq::cli {
-
-MainLoop::MainLoop() {
-    if (::pipe2(pipe_, O_CLOEXEC | O_NONBLOCK) != 0) throw std::runtime_error("no pipe for the main loop");
-}
-
-MainLoop::~MainLoop() {
-    ::close(pipe_[0]);
-    ::close(pipe_[1]);
-}
-
-void MainLoop::wake() {
-    const char byte = 1;
-    (void)!::write(pipe_[1], &byte, 1);  // a full pipe wakes the loop all the same
-}
 
 bool MainLoop::run(const std::function<bool()>& done, const Hooks& hooks, std::optional<double> seconds) {
     using Clock = std::chrono::steady_clock;
@@ -44,13 +27,9 @@ bool MainLoop::run(const std::function<bool()>& done, const Hooks& hooks, std::o
             until = until ? std::min(*until, end) : end;
         }
         const int ms = until ? static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(*until - now).count()) : -1;
-        pollfd fds[2] = {{pipe_[0], POLLIN, 0}, {hooks.fd, POLLIN, 0}};
+        pollfd fds[2] = {{pipe_.fd(), POLLIN, 0}, {hooks.fd, POLLIN, 0}};
         if (::poll(fds, 2, until ? std::max(ms, 0) : -1) <= 0) continue;
-        if (fds[0].revents) {
-            char bytes[64];
-            while (::read(pipe_[0], bytes, sizeof bytes) > 0) {
-            }
-        }
+        if (fds[0].revents) pipe_.drain();
         if (fds[1].revents && hooks.on_readable) hooks.on_readable();
     }
 }

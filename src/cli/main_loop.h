@@ -7,17 +7,14 @@
 #include <functional>
 #include <optional>
 
+#include "link/wake_pipe.h"
+
 namespace vq::cli {
 
 class MainLoop {
 public:
-    MainLoop();
-    ~MainLoop();
-    MainLoop(const MainLoop&) = delete;
-    MainLoop& operator=(const MainLoop&) = delete;
-
     // From any thread: the loop wakes and runs `on_wake`.
-    void wake();
+    void wake() { pipe_.wake(); }
     // Runs until `done` holds, checked after each wake, or for `seconds` at
     // most: false when the time ran out. `on_wake` runs after every wake,
     // `on_readable` when `fd` is readable, `every_tenth` about ten times a
@@ -31,7 +28,7 @@ public:
     bool run(const std::function<bool()>& done, const Hooks& hooks, std::optional<double> seconds = std::nullopt);
 
 private:
-    int pipe_[2] = {-1, -1};
+    WakePipe pipe_;
 };
 
 }  // namespace vq::cli

@@ -32,8 +32,7 @@ std::vector<std::string> wrap_to_width(const std::string& lead, const std::strin
         const std::string word = text.substr(at, end - at);
         at = end + 1;
         if (word.empty()) continue;
-        std::string& line = lines.back();
-        if (line_has_word && places_of(line) + 1 + places_of(word) > room) lines.push_back(indent);
+        if (line_has_word && places_of(lines.back()) + 1 + places_of(word) > room) lines.push_back(indent);
         else if (line_has_word) lines.back() += ' ';
         lines.back() += word;
         line_has_word = true;

@@ -13,14 +13,14 @@
 #include <optional>
 #include <vector>
 
+#include "link/wake_pipe.h"
 #include "protocol/wait.h"
 
 namespace vq {
 
 class PlainClock final : public Clock {
 public:
-    PlainClock();
-    ~PlainClock() override;
+    PlainClock() = default;
     PlainClock(const PlainClock&) = delete;
     PlainClock& operator=(const PlainClock&) = delete;
 
@@ -40,7 +40,7 @@ public:
 
 private:
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
-    int pipe_[2] = {-1, -1};
+    WakePipe posted_pipe_;
     std::mutex mutex_;
     std::vector<std::function<void()>> posted_;
     std::atomic<bool> posted_any_{false};

@@ -1,10 +1,7 @@
-#include <fcntl.h>
 #include <poll.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cmath>
-#include <stdexcept>
 
 #ifdef __linux__
 #include <sys/prctl.h>
@@ -13,15 +10,6 @@
 #include "link/plain_clock.h"
 
 namespace vq {
-
-PlainClock::PlainClock() {
-    if (::pipe2(pipe_, O_CLOEXEC | O_NONBLOCK) != 0) throw std::runtime_error("no pipe for the clock");
-}
-
-PlainClock::~PlainClock() {
-    ::close(pipe_[0]);
-    ::close(pipe_[1]);
-}
 
 double PlainClock::now() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
@@ -33,8 +21,7 @@ void PlainClock::post(std::function<void()> task) {
         posted_.push_back(std::move(task));
     }
     posted_any_ = true;
-    const char byte = 1;
-    (void)!::write(pipe_[1], &byte, 1);  // a full pipe wakes the thread all the same
+    posted_pipe_.wake();
 }
 
 void PlainClock::run_posted() {
@@ -75,7 +62,7 @@ void PlainClock::process_events_for(double seconds, const std::function<bool()>&
     // to a millisecond before its end first, and the rest in a short poll.
     double left = std::max(0.0, end - now());
     if (left > 0.002) left -= 0.001;
-    pollfd fds[2] = {{pipe_[0], POLLIN, 0}, {until && wake_fd_ ? wake_fd_() : -1, POLLIN, 0}};
+    pollfd fds[2] = {{posted_pipe_.fd(), POLLIN, 0}, {until && wake_fd_ ? wake_fd_() : -1, POLLIN, 0}};
     // Readable already: most likely a byte that came just after `until` was
     // asked, so it is asked again at once. Readable still at the next call,
     // what is there is not what the wait waits for, and watching it would spin.
@@ -88,11 +75,7 @@ void PlainClock::process_events_for(double seconds, const std::function<bool()>&
     }
     readable_before_ = false;  // asked again after this sleep, `until` gets its quick look again
     const timespec timeout{static_cast<time_t>(left), static_cast<long>(std::fmod(left, 1.0) * 1e9)};
-    if (::ppoll(fds, 2, &timeout, nullptr) > 0 && fds[0].revents) {
-        char bytes[64];  // the pipe only wakes the thread; the work is in posted_
-        while (::read(pipe_[0], bytes, sizeof bytes) > 0) {
-        }
-    }
+    if (::ppoll(fds, 2, &timeout, nullptr) > 0 && fds[0].revents) posted_pipe_.drain();
     run_posted();
 }
 

@@ -264,12 +264,13 @@ void PosixSerialLink::Output(std::span<const std::uint8_t> bytes) {
 
 int PosixSerialLink::InBufferCount() {
     require_open();
-    pollfd p{fd_, POLLIN, 0};
-    if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL)) && !(p.revents & POLLIN))
-        fail(err::ReadFailed, "the port hung up");
     int waiting = 0;
     if (::ioctl(fd_, FIONREAD, &waiting) != 0) fail(err::ReadFailed, "FIONREAD failed: " + system_words(errno));
-    return waiting;
+    if (waiting > 0) return waiting;
+    // Nothing waits: a port that hung up says so only to poll.
+    pollfd p{fd_, POLLIN, 0};
+    if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL))) fail(err::ReadFailed, "the port hung up");
+    return 0;
 }
 
 std::vector<std::uint8_t> PosixSerialLink::Input() {
