@@ -22,7 +22,7 @@ FileHash sha256_of(const std::string& file, const std::function<bool()>& go_on) 
     // A pipe or a device would block the read, and is never sent anyway.
     std::error_code ec;
     if (!std::filesystem::is_regular_file(path_from_utf8(file), ec)) return hash;
-    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(std::fopen(file.c_str(), "rb"), &std::fclose);
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(fopen_utf8(file, "rb"), &std::fclose);
     gcry_md_hd_t md = nullptr;
     if (!in || gcry_md_open(&md, GCRY_MD_SHA256, 0) != 0) return hash;
     std::vector<unsigned char> buffer(1 << 20);

@@ -1,10 +1,36 @@
 #include "cli/main_loop.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <poll.h>
+#endif
 
 #include <chrono>
 
 namespace vq::cli {
+namespace {
+
+struct Woken {
+    bool first = false, second = false;
+};
+
+// Sleeps until `first` or `second` is readable (signalled), for `ms` at most;
+// -1: without an end.
+Woken sleep_on(WaitHandle first, WaitHandle second, int ms) {
+#ifdef _WIN32
+    const HANDLE handles[2] = {first, second};
+    const DWORD n = second ? 2 : 1;
+    const DWORD got = WaitForMultipleObjects(n, handles, FALSE, ms < 0 ? INFINITE : static_cast<DWORD>(ms));
+    return {got == WAIT_OBJECT_0, n == 2 && got == WAIT_OBJECT_0 + 1};
+#else
+    pollfd fds[2] = {{first, POLLIN, 0}, {second, POLLIN, 0}};
+    if (::poll(fds, 2, ms) <= 0) return {};
+    return {fds[0].revents != 0, fds[1].revents != 0};
+#endif
+}
+
+}  // namespace
 
 bool MainLoop::run(const std::function<bool()>& done, const Hooks& hooks, std::optional<double> seconds) {
     using Clock = std::chrono::steady_clock;
@@ -27,10 +53,9 @@ bool MainLoop::run(const std::function<bool()>& done, const Hooks& hooks, std::o
             until = until ? std::min(*until, end) : end;
         }
         const int ms = until ? static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(*until - now).count()) : -1;
-        pollfd fds[2] = {{pipe_.fd(), POLLIN, 0}, {hooks.fd, POLLIN, 0}};
-        if (::poll(fds, 2, until ? std::max(ms, 0) : -1) <= 0) continue;
-        if (fds[0].revents) pipe_.drain();
-        if (fds[1].revents && hooks.on_readable) hooks.on_readable();
+        const Woken woken = sleep_on(pipe_.handle(), hooks.handle, until ? std::max(ms, 0) : -1);
+        if (woken.first) pipe_.drain();
+        if (woken.second && hooks.on_readable) hooks.on_readable();
     }
 }
 

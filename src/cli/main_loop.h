@@ -1,6 +1,6 @@
 #pragma once
 // The main thread's loop: it sleeps until a port's thread has news for the
-// outputs, a descriptor it watches is readable (the signals' pipe), or the
+// outputs, what it watches is readable (the interrupts' pipe), or the
 // next tenth of a second when something is to be done then, without
 // spinning.
 
@@ -17,13 +17,13 @@ public:
     void wake() { pipe_.wake(); }
     // Runs until `done` holds, checked after each wake, or for `seconds` at
     // most: false when the time ran out. `on_wake` runs after every wake,
-    // `on_readable` when `fd` is readable, `every_tenth` about ten times a
-    // second.
+    // `on_readable` when `handle` is readable (signalled, on Windows),
+    // `every_tenth` about ten times a second.
     struct Hooks {
-        std::function<void()> on_wake;
-        int fd = -1;
-        std::function<void()> on_readable;
-        std::function<void()> every_tenth;
+        std::function<void()> on_wake = {};
+        WaitHandle handle = kNoWaitHandle;
+        std::function<void()> on_readable = {};
+        std::function<void()> every_tenth = {};
     };
     bool run(const std::function<bool()>& done, const Hooks& hooks, std::optional<double> seconds = std::nullopt);
 

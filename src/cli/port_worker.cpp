@@ -15,7 +15,8 @@
 #include "cli/send_ports.h"
 #include "cli/trace_writer.h"
 #include "link/port_opening.h"
-#include "link/posix_serial_link.h"
+#include "link/port_sources.h"
+#include "link/system_serial_link.h"
 #include "protocol/host.h"
 #include "protocol/image_file.h"
 #include "protocol/report.h"
@@ -164,11 +165,7 @@ bool PortWorker::wait_until(const std::function<bool()>& condition) {
     return false;
 }
 
-bool PortWorker::present() const {
-    const std::string device = target_.device();
-    std::error_code ec;
-    return std::filesystem::exists(path_from_utf8(device), ec);
-}
+bool PortWorker::present() const { return device_present(target_.device()); }
 
 std::string PortWorker::fingerprint() const {
 #ifdef _WIN32
@@ -187,7 +184,7 @@ std::string PortWorker::fingerprint() const {
 
 bool PortWorker::present_and_opens() const {
     if (!present()) return false;
-    PosixSerialLink probe(target_.ports);
+    SystemSerialLink probe(target_.ports);
     try {
         probe.setCommPort(static_cast<std::int16_t>(port_number_of(target_.choice)));
         probe.setPortOpen(true);
@@ -242,11 +239,11 @@ void PortWorker::upload_once() {
                              start.size};
     std::unique_ptr<TraceWriter> trace, log;
     if (!settings_.trace.empty())
-        if (std::FILE* f = std::fopen(settings_.trace.c_str(), "w")) trace = std::make_unique<TraceWriter>(f, header);
+        if (std::FILE* f = fopen_utf8(settings_.trace, "w")) trace = std::make_unique<TraceWriter>(f, header);
     std::string log_path;
     if (!settings_.log_dir.empty()) {
         log_path = settings_.log_dir + "/" + local_time("%Y%m%d-%H%M%S") + "_" + file_safe(target_.name);
-        if (std::FILE* f = std::fopen((log_path + ".partial").c_str(), "w")) {
+        if (std::FILE* f = fopen_utf8(log_path + ".partial", "w")) {
             TraceHeader h = header;
             h.more = {"sha256 " + (start.sha256.empty() ? std::string("unknown") : start.sha256),
                       "identity " + (start.identity.empty() ? std::string("none known") : start.identity)};
@@ -255,7 +252,7 @@ void PortWorker::upload_once() {
         }
     }
 
-    PosixSerialLink link(target_.ports);
+    SystemSerialLink link(target_.ports);
     PlainClock& clock = clock_;
     clock.wake_on([&link] { return link.handle(); });
     NoDisplays displays;
@@ -323,7 +320,7 @@ void PortWorker::upload_once() {
         log->finish(r, outcome.ending, outcome.exit_status);
         log.reset();
         std::error_code ec;
-        std::filesystem::rename(log_path + ".partial", log_path + "_" + outcome_word(r.end) + ".log", ec);
+        std::filesystem::rename(path_from_utf8(log_path + ".partial"), path_from_utf8(log_path + "_" + outcome_word(r.end) + ".log"), ec);
     }
     post([outcome](PortOutput& o) { o.ended(outcome); });
 }

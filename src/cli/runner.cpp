@@ -103,7 +103,7 @@ int run_ports(const std::vector<PortTarget>& targets, const RunSettings& setting
     // JSON lines that need not be read at once (phases, progress) are
     // flushed ten times a second.
     loop.run(all_finished, {.on_wake = deliver,
-                            .fd = interrupts.fd(),
+                            .handle = interrupts.handle(),
                             .on_readable = on_interrupt,
                             .every_tenth = output == Output::Json ? [] { std::fflush(stdout); } : std::function<void()>{}});
     if (tabled) table.finish();

@@ -7,8 +7,9 @@
 
 #include "link/discovery.h"
 #include "link/latency_timer.h"
+#include "link/port_errors.h"
 #include "link/port_sources.h"
-#include "link/posix_serial_link.h"
+#include "link/system_serial_link.h"
 #include "protocol/failure.h"
 #include "protocol/image_file.h"
 
@@ -88,7 +89,7 @@ std::vector<PortTarget> choose_ports(const std::vector<std::string>& ports, bool
     }
     if (!ports.empty()) return targets;
 
-    PosixSerialLink probe(numbered);
+    SystemSerialLink probe(numbered);
     MemoryPortList list;
     DiscoveryReport report;
     discover_ports(probe, list, &report);
@@ -105,10 +106,18 @@ std::vector<PortTarget> choose_ports(const std::vector<std::string>& ports, bool
 std::vector<std::string> describe_ports(const PortMap& ports) {
     if (ports.size() == 0) return {"no serial ports found"};
     std::vector<std::string> lines;
-    PosixSerialLink link(ports);
+    SystemSerialLink link(ports);
     for (int n = 1; n <= ports.size(); ++n) {
         const PortEntry* e = ports.entry(n);
+        if (!e) continue;
         std::string state = "free";
+        if (kThisPlatform == Platform::Windows && n > 9) {
+            char line[512];
+            std::snprintf(line, sizeof line, "%-7s %-20s %s", "", e->device.c_str(), "not probed: give --port to use it");
+            lines.emplace_back(line);
+            if (!e->description.empty()) lines.push_back("        " + e->description);
+            continue;
+        }
         try {
             link.setCommPort(static_cast<std::int16_t>(n));
             link.setPortOpen(true);
@@ -118,6 +127,8 @@ std::vector<std::string> describe_ports(const PortMap& ports) {
                 state = "busy (held by another program)";
             else if (f.number() == err::PermissionDenied)
                 state = std::string("not permitted: ") + f.what();
+            else if (kThisPlatform == Platform::Windows && e->description.empty())
+                continue;  // COMn that the system does not list, and that does not open
             else
                 state = std::string("cannot open: ") + f.what();
         }

@@ -27,6 +27,11 @@ std::vector<PortTarget> choose_ports(const std::vector<std::string>& ports, bool
 // free, busy or not permitted; then, where the system knows them, a line
 // with its USB identity (or description) and one with its stable
 // /dev/serial/by-id path.
+//
+// On Windows only COM1 to COM9 are opened, as the window's probe does, and
+// of those only the ones the system lists or that open; ports numbered 10
+// and above are listed as the system names them, unopened, in the form
+// --port takes (\\.\COM12).
 std::vector<std::string> describe_ports(const PortMap& ports);
 
 // "10c4:ea60, serial 0001, Silicon Labs CP2102 USB to UART Bridge" for a

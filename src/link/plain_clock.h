@@ -1,8 +1,8 @@
 #pragma once
 // Real time for the command line, without an event loop: a monotonic clock
-// whose waits sleep in the system's poll. A wait that `until` may end wakes
-// as soon as the link's descriptor has something to read, never later than
-// its end. Other threads hand the clock's thread work through post(); it
+// whose waits sleep in the system's wait (poll on Unix,
+// WaitForMultipleObjects on Windows). A wait that `until` may end wakes as
+// soon as the link has something to read, never later than its end. Other threads hand the clock's thread work through post(); it
 // runs in that thread's next wait, or at once when the thread is waiting,
 // in the order given. One alarm can be set.
 
@@ -26,8 +26,10 @@ public:
 
     double now() override;
     void process_events_for(double seconds, const std::function<bool()>& until) override;
-    // The descriptor to watch while a wait may end early (-1: none).
-    void wake_on(std::function<int()> fd) { wake_fd_ = std::move(fd); }
+    // What to watch while a wait may end early: a descriptor that turns
+    // readable, or an event that is signalled, once a byte waits; asked
+    // anew before each sleep. kNoWaitHandle: none.
+    void wake_on(std::function<WaitHandle()> source) { wake_fd_ = std::move(source); }
 
     // From any thread: runs `task` in the clock's thread.
     void post(std::function<void()> task);
@@ -44,7 +46,7 @@ private:
     std::mutex mutex_;
     std::vector<std::function<void()>> posted_;
     std::atomic<bool> posted_any_{false};
-    std::function<int()> wake_fd_;
+    std::function<WaitHandle()> wake_fd_;
     bool readable_before_ = false;  // the watched descriptor was readable as the last call began
     std::optional<double> alarm_at_;
     std::function<void()> alarm_;

@@ -11,43 +11,6 @@
 
 namespace vq {
 
-double PlainClock::now() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-}
-
-void PlainClock::post(std::function<void()> task) {
-    {
-        const std::lock_guard lock(mutex_);
-        posted_.push_back(std::move(task));
-    }
-    posted_any_ = true;
-    posted_pipe_.wake();
-}
-
-void PlainClock::run_posted() {
-    std::vector<std::function<void()>> tasks;
-    if (posted_any_.exchange(false)) {
-        const std::lock_guard lock(mutex_);
-        tasks.swap(posted_);
-    }
-    for (const auto& task : tasks) task();
-    if (alarm_at_ && now() >= *alarm_at_) {
-        const auto task = std::move(alarm_);
-        clear_alarm();
-        task();
-    }
-}
-
-void PlainClock::set_alarm(double time, std::function<void()> task) {
-    alarm_at_ = time;
-    alarm_ = std::move(task);
-}
-
-void PlainClock::clear_alarm() {
-    alarm_at_.reset();
-    alarm_ = nullptr;
-}
-
 void PlainClock::process_events_for(double seconds, const std::function<bool()>& until) {
 #ifdef __linux__
     // Sleeps of the waiting thread end when asked, not up to 50 microseconds
@@ -62,7 +25,7 @@ void PlainClock::process_events_for(double seconds, const std::function<bool()>&
     // to a millisecond before its end first, and the rest in a short poll.
     double left = std::max(0.0, end - now());
     if (left > 0.002) left -= 0.001;
-    pollfd fds[2] = {{posted_pipe_.fd(), POLLIN, 0}, {until && wake_fd_ ? wake_fd_() : -1, POLLIN, 0}};
+    pollfd fds[2] = {{posted_pipe_.handle(), POLLIN, 0}, {until && wake_fd_ ? wake_fd_() : -1, POLLIN, 0}};
     // Readable already: most likely a byte that came just after `until` was
     // asked, so it is asked again at once. Readable still at the next call,
     // what is there is not what the wait waits for, and watching it would spin.

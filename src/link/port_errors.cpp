@@ -32,6 +32,31 @@ int opening_error_number(OpenFault fault, std::string_view text, Platform platfo
     return err::PortInvalid;
 }
 
+int win32_error_number(unsigned long code, Win32Call call) {
+    // winerror.h, by number, so that this is checked on every system.
+    constexpr unsigned long kAccessDenied = 5, kSharingViolation = 32;
+    constexpr unsigned long kGone[] = {
+        2,     // ERROR_FILE_NOT_FOUND
+        6,     // ERROR_INVALID_HANDLE
+        21,    // ERROR_NOT_READY
+        22,    // ERROR_BAD_COMMAND: what usbser.sys and most adapters' drivers answer once unplugged
+        31,    // ERROR_GEN_FAILURE
+        433,   // ERROR_NO_SUCH_DEVICE
+        995,   // ERROR_OPERATION_ABORTED: the driver gave up the pending request
+        1167,  // ERROR_DEVICE_NOT_CONNECTED
+        1617,  // ERROR_DEVICE_REMOVED
+    };
+    if (call == Win32Call::Open)
+        return code == kAccessDenied || code == kSharingViolation ? err::PortAlreadyOpen : err::PortInvalid;
+    for (unsigned long gone : kGone)
+        if (code == gone) return err::PortGone;
+    switch (call) {
+    case Win32Call::Settings: return err::SetCommStateFailed;
+    case Win32Call::Read: return err::ReadFailed;
+    default: return err::WriteFailed;
+    }
+}
+
 std::string permission_problem(const std::string& device, Platform platform) {
     std::string text = device + " exists but you may not open it";
     if (platform == Platform::Linux)

@@ -39,6 +39,23 @@ enum class OpenFault {
 int opening_error_number(OpenFault fault, std::string_view text, Platform platform,
                          std::string_view local_busy_text = {});
 
+// The Win32 calls of the serial link, as far as their errors mean
+// different things.
+enum class Win32Call {
+    Open,      // CreateFileW, and the GetCommState that tells a serial port from anything else
+    Settings,  // SetCommState, SetCommTimeouts
+    Read,      // ReadFile, ClearCommError, PurgeComm of input
+    Write,     // WriteFile, FlushFileBuffers
+};
+
+// The error number of a failed Win32 call on a port, from GetLastError():
+// on opening, ERROR_ACCESS_DENIED and ERROR_SHARING_VIOLATION mean another
+// program holds the port (err::PortAlreadyOpen) and everything else that
+// there is no such port (err::PortInvalid); after opening, the errors of
+// a device that went away (an unplugged USB adapter) are err::PortGone and
+// the rest the call's own failure.
+int win32_error_number(unsigned long code, Win32Call call);
+
 // What to tell a user who may not open `device`, with the fix where the
 // platform has a usual one: "/dev/ttyUSB0 exists but you may not open it:
 // add yourself to the dialout group (...) and log in again".

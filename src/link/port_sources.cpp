@@ -1,12 +1,15 @@
 #include "link/port_sources.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <unistd.h>
 #endif
 
@@ -20,6 +23,17 @@ bool permitted(const std::string& device) {
     return true;
 #else
     return ::access(device.c_str(), R_OK | W_OK) == 0;
+#endif
+}
+
+bool device_present(const std::string& device) {
+#ifdef _WIN32
+    const std::string name = device.rfind("\\\\.\\", 0) == 0 ? device.substr(4) : device;
+    wchar_t target[512];
+    return QueryDosDeviceW(path_from_utf8(name).wstring().c_str(), target, 512) != 0;
+#else
+    std::error_code ec;
+    return std::filesystem::exists(path_from_utf8(device), ec);
 #endif
 }
 
@@ -72,9 +86,23 @@ std::unique_ptr<PortSource> port_source_from_environment() {
 }
 
 PortMap PortMap::from_environment_or_system() {
+    const auto source = port_source_from_environment();
     PortBook book;
-    book.update(port_source_from_environment()->present());
-    return book.map();
+    book.update(source->present());
+    PortMap map = book.map();
+#ifdef _WIN32
+    // COMn is port n: COM1 to COM9 are tried by opening whether the system
+    // lists them or not, as the window's probe does.
+    if (dynamic_cast<SystemPortSource*>(source.get())) {
+        std::vector<PortEntry> entries;
+        for (int n = 1; n <= std::max(9, map.size()); ++n) {
+            const PortEntry* e = map.entry(n);
+            entries.push_back(e ? *e : PortEntry{n <= 9 ? "COM" + std::to_string(n) : std::string(), {}});
+        }
+        map = PortMap(std::move(entries));
+    }
+#endif
+    return map;
 }
 
 }  // namespace vq

@@ -44,6 +44,10 @@ std::map<std::string, std::string> serial_links(const std::string& folder);
 // only by opening.
 bool permitted(const std::string& device);
 
+// Whether `device` is there to be opened: its node (or the link to it) on
+// Unix, its DOS device name (COM3, \\.\COM12) on Windows.
+bool device_present(const std::string& device);
+
 // VELLQUIN_PORTS_FILE when it is set, else VELLQUIN_PORTS when it names any
 // device, else the system.
 std::unique_ptr<PortSource> port_source_from_environment();

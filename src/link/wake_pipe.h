@@ -1,26 +1,39 @@
 #pragma once
-// A pipe that wakes a thread sleeping in poll(): any thread writes a byte,
-// the sleeper watches the read end and empties it on waking. What the
-// wake is for is kept elsewhere; a full pipe wakes the sleeper all the same.
+// Wakes a thread sleeping in the system's wait: any thread calls wake(),
+// the sleeper waits on handle() and takes the wake with drain(). On Unix it
+// is a pipe (a full pipe wakes the sleeper all the same), on Windows an
+// event. What the wake is for is kept elsewhere.
 
 namespace vq {
 
+#ifdef _WIN32
+using WaitHandle = void*;  // an event (a HANDLE); nullptr stands for none
+inline constexpr WaitHandle kNoWaitHandle = nullptr;
+#else
+using WaitHandle = int;  // a descriptor to poll for reading; -1 stands for none
+inline constexpr WaitHandle kNoWaitHandle = -1;
+#endif
+
 class WakePipe {
 public:
-    WakePipe();  // throws std::runtime_error when the system has no pipe to give
+    WakePipe();  // throws std::runtime_error when the system has none to give
     ~WakePipe();
     WakePipe(const WakePipe&) = delete;
     WakePipe& operator=(const WakePipe&) = delete;
 
     // From any thread.
     void wake();
-    // The end to poll for reading.
-    int fd() const { return fds_[0]; }
-    // Takes every byte written so far.
+    // What to wait on.
+    WaitHandle handle() const;
+    // Takes every wake so far.
     void drain();
 
 private:
+#ifdef _WIN32
+    void* event_ = nullptr;
+#else
     int fds_[2] = {-1, -1};
+#endif
 };
 
 }  // namespace vq

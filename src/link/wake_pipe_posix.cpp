@@ -21,6 +21,8 @@ void WakePipe::wake() {
     (void)!::write(fds_[1], &byte, 1);
 }
 
+WaitHandle WakePipe::handle() const { return fds_[0]; }
+
 void WakePipe::drain() {
     char bytes[64];
     while (::read(fds_[0], bytes, sizeof bytes) > 0) {

@@ -24,11 +24,9 @@ std::string system_text(int error) {
 #ifdef _WIN32
 int seek_end(std::FILE* f) { return _fseeki64(f, 0, SEEK_END); }
 std::int64_t tell(std::FILE* f) { return _ftelli64(f); }
-std::FILE* open_for_reading(const std::filesystem::path& p) { return _wfopen(p.c_str(), L"rb"); }
 #else
 int seek_end(std::FILE* f) { return fseeko(f, 0, SEEK_END); }
 std::int64_t tell(std::FILE* f) { return ftello(f); }
-std::FILE* open_for_reading(const std::filesystem::path& p) { return std::fopen(p.c_str(), "rb"); }
 #endif
 
 class LocalImageFile final : public ImageFile {
@@ -73,6 +71,15 @@ std::filesystem::path path_from_utf8(const std::string& name) {
     return std::filesystem::path(std::u8string(reinterpret_cast<const char8_t*>(name.data()), name.size()));
 }
 
+std::FILE* fopen_utf8(const std::string& name, const char* mode) {
+#ifdef _WIN32
+    const std::wstring wide_mode(mode, mode + std::strlen(mode));
+    return _wfopen(path_from_utf8(name).c_str(), wide_mode.c_str());
+#else
+    return std::fopen(name.c_str(), mode);
+#endif
+}
+
 std::string utf8_from_path(const std::filesystem::path& path) {
     const std::u8string utf8 = path.u8string();
     return std::string(reinterpret_cast<const char*>(utf8.data()), utf8.size());
@@ -84,7 +91,7 @@ std::unique_ptr<ImageFile> LocalFileSystem::open_image(const std::string& name) 
     const auto status = std::filesystem::status(path, ec);
     if (ec || !std::filesystem::exists(status)) throw Failure(err::PathFileAccess, "No such file: " + name);
     if (!std::filesystem::is_regular_file(status)) throw Failure(err::PathFileAccess, "Not a regular file: " + name);
-    std::FILE* file = open_for_reading(path);  // "rb" never creates a file
+    std::FILE* file = fopen_utf8(name, "rb");  // "rb" never creates a file
     if (!file)
         throw Failure(err::PathFileAccess, "The file cannot be read (" + system_text(errno) + "): " + name);
     return std::make_unique<LocalImageFile>(file, name);

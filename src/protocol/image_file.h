@@ -3,6 +3,7 @@
 // asked again at every use, closed when the upload ends.
 
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -36,6 +37,8 @@ public:
 // narrow names in its ANSI code page, so every file name goes through here.
 std::filesystem::path path_from_utf8(const std::string& name);
 std::string utf8_from_path(const std::filesystem::path& path);
+// std::fopen of a UTF-8 name.
+std::FILE* fopen_utf8(const std::string& name, const char* mode);
 
 // The local file system, through the C library.
 class LocalFileSystem final : public FileSystem {

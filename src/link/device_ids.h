@@ -1,0 +1,30 @@
+#pragma once
+// What Windows names serial ports and USB devices with, read and written as
+// plain text, so that it can be checked on any system.
+
+#include <optional>
+#include <string>
+
+namespace vq {
+
+// A port as CreateFileW opens it: "COM3" and "\\.\COM3" give "\\.\COM3",
+// which also reaches ports numbered 10 and above. Anything else is kept.
+std::string win32_device_path(const std::string& device);
+
+// The n of "COMn", "\\.\COMn" (any case); 0 for any other name.
+int com_number_of(const std::string& device);
+
+// The USB identity in a device instance id, as SetupAPI gives it:
+// USB\VID_10C4&PID_EA60\0001 and FTDIBUS\VID_0403+PID_6001+A50285BIA\0000
+// name vendor, product and serial number (A50285BI: FTDI adds the chip's
+// channel letter). The serial is empty where
+// Windows made the last part up (it holds '&': 5&1a2b3c4d&0&2).
+struct UsbIds {
+    std::string vid, pid, serial;  // as given, upper case hex
+};
+std::optional<UsbIds> usb_ids_of_instance(const std::string& instance_id);
+
+// "10C4:EA60, serial 0001": the identity as --list and the logs show it.
+std::string usb_ids_words(const UsbIds& ids);
+
+}  // namespace vq
