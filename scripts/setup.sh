@@ -8,10 +8,10 @@ VQ_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 VQ_PACKAGES=(cmake g++ make pkg-config qt6-base-dev libudev-dev libgcrypt20-dev libcli11-dev libgtest-dev libgmock-dev
              fonts-droid-fallback fontconfig)
 # What the tests need beyond the build: a virtual X display for the window's
-# caption; the Windows cross-compiler, GoogleTest's sources and Wine for the
-# Windows build of the core; the checkers of the installed files and the
+# caption; the Windows cross-compiler, its libgcrypt, GoogleTest's sources
+# and Wine for the Windows build; the checkers of the installed files and the
 # package.
-VQ_TEST_PACKAGES=(xvfb x11-utils g++-mingw-w64-x86-64-posix wine64 googletest
+VQ_TEST_PACKAGES=(xvfb x11-utils g++-mingw-w64-x86-64-posix libgcrypt-mingw-w64-dev wine64 googletest
                   desktop-file-utils appstream man-db lintian dpkg-dev)
 
 vq_install_missing() {

@@ -32,6 +32,27 @@ TEST(OpeningErrorNumber, TellsAHeldPortFromAForbiddenOneWithEachPlatformsTexts) 
             << r.text;
 }
 
+TEST(Win32ErrorNumber, AHeldPortIsRefusedAccessAndAnUnpluggedOneFailsAsGoneAtAnyCall) {
+    const struct {
+        unsigned long code;
+        Win32Call call;
+        int number;
+    } rows[] = {
+        {5, Win32Call::Open, err::PortAlreadyOpen},        // ERROR_ACCESS_DENIED
+        {32, Win32Call::Open, err::PortAlreadyOpen},       // ERROR_SHARING_VIOLATION
+        {2, Win32Call::Open, err::PortInvalid},            // ERROR_FILE_NOT_FOUND
+        {1, Win32Call::Open, err::PortInvalid},            // ERROR_INVALID_FUNCTION: not a serial port
+        {22, Win32Call::Write, err::PortGone},             // ERROR_BAD_COMMAND
+        {1167, Win32Call::Read, err::PortGone},            // ERROR_DEVICE_NOT_CONNECTED
+        {995, Win32Call::Read, err::PortGone},             // ERROR_OPERATION_ABORTED
+        {31, Win32Call::Settings, err::PortGone},          // ERROR_GEN_FAILURE
+        {87, Win32Call::Settings, err::SetCommStateFailed},  // ERROR_INVALID_PARAMETER
+        {258, Win32Call::Write, err::WriteFailed},         // WAIT_TIMEOUT
+        {258, Win32Call::Read, err::ReadFailed},
+    };
+    for (const auto& r : rows) EXPECT_EQ(win32_error_number(r.code, r.call), r.number) << r.code;
+}
+
 TEST(PermissionProblem, GivesTheDialoutFixOnLinuxOnly) {
     EXPECT_EQ(permission_problem("/dev/ttyUSB0", Platform::Linux),
               "/dev/ttyUSB0 exists but you may not open it: add yourself to the dialout group "

@@ -1,0 +1,48 @@
+#include "cli/interrupts.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <thread>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+#include "cli/main_loop.h"
+
+namespace vq::cli {
+namespace {
+
+// Each way of asking to stop reaches the main loop as the signal the sender
+// acts on: SIGINT stops with a second press to quit, SIGTERM stops.
+TEST(Interrupts, EachStopRequestWakesTheMainLoopAsItsSignalInTheOrderGiven) {
+#ifdef _WIN32
+    const unsigned long requests[] = {CTRL_C_EVENT, CTRL_BREAK_EVENT, CTRL_C_EVENT};
+    const auto request = [](unsigned long type) { EXPECT_TRUE(on_console_control(type)); };
+#else
+    const int requests[] = {SIGINT, SIGTERM, SIGINT};
+    const auto request = [](int signo) { ::raise(signo); };  // this process only
+#endif
+    Interrupts interrupts;
+    std::vector<int> heard;
+    MainLoop loop;
+    std::thread other([&] {
+        for (auto r : requests) request(r);
+    });
+    const bool all = loop.run([&] { return heard.size() == 3; },
+                              {.handle = interrupts.handle(), .on_readable = [&] {
+                                   if (const int signo = interrupts.take()) heard.push_back(signo);
+                               }},
+                              5.0);
+    other.join();
+    EXPECT_TRUE(all);
+    EXPECT_EQ(heard, (std::vector<int>{SIGINT, SIGTERM, SIGINT}));
+    EXPECT_EQ(interrupts.take(), 0);
+#ifdef _WIN32
+    EXPECT_FALSE(on_console_control(99)) << "a request it does not know is left to the next handler";
+#endif
+}
+
+}  // namespace
+}  // namespace vq::cli
