@@ -4,7 +4,9 @@
 #include <cstdlib>
 #include <memory>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/ioctl.h>
 #include <unistd.h>
 #endif
@@ -18,10 +20,17 @@
 namespace vq::cli {
 namespace {
 
-// The terminal's width when stdout is one; null otherwise.
+// The terminal's width when stdout is one; null otherwise. A Windows
+// console is asked to take the terminal sequences the table redraws with.
 std::function<int()> terminal_columns() {
 #ifdef _WIN32
-    return nullptr;
+    const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    if (!GetConsoleMode(out, &mode) || !SetConsoleMode(out, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING)) return nullptr;
+    return [out] {
+        CONSOLE_SCREEN_BUFFER_INFO info{};
+        return GetConsoleScreenBufferInfo(out, &info) ? info.srWindow.Right - info.srWindow.Left + 1 : 80;
+    };
 #else
     if (!::isatty(STDOUT_FILENO)) return nullptr;
     return [] {

@@ -20,7 +20,12 @@ const char* kDescription =
     "using!\", \"File Not Exisits!\". Endings without such a line are explained on stderr.\n"
     "\n"
     "Progress: a redrawn bar on a terminal; otherwise one \"NN%\" line per block.\n"
+#ifdef _WIN32
+    "Ctrl-C (or Ctrl-Break, or closing the console) cancels the transfer with CAN to the device; a second\n"
+    "Ctrl-C quits at once.\n"
+#else
     "Ctrl-C (or SIGTERM) cancels the transfer with CAN to the device; a second one quits at once.\n"
+#endif
     "A device that stays silent keeps the sender waiting until then, or until --timeout runs out.\n"
     "\n"
     "Exit status: 0 finished, 1 other failure, 2 bad arguments, 3 invalid port, 4 port busy, not\n"
@@ -28,7 +33,11 @@ const char* kDescription =
     "8 cancelled by the device, 9 gave up after 10 NAKs, 10 end of transmission not acknowledged,\n"
     "11 stopped by Ctrl-C or SIGTERM, 12 stopped by --timeout.\n"
     "\n"
+#ifdef _WIN32
+    "COM1..COM9 are the window's ports; a port numbered 10 or above is given as \\\\.\\COM12.\n"
+#else
     "COM1..COM9 are numbered as in the window.\n"
+#endif
     "\n";
 
 // Every value is taken as text and checked here, so that each mistake is
@@ -41,9 +50,15 @@ struct Parser {
         app.add_flag("-h,--help", help, "Show this help and exit.");
         app.add_flag("-v,--version", version, "Show the version and exit.");
         app.add_option("-p,--port", ports,
+#ifdef _WIN32
+                       "COM1..COM9, as in the window, or a device path (\\\\.\\COM12) for any port "
+                       "number. Give it several times to send to several devices at once. Default: the "
+                       "first port the window lists.")
+#else
                        "COM1..COM9, numbered as in the window, or a device path (/dev/ttyUSB0, "
                        "/dev/serial/by-id/..., any link to a tty). Give it several times to send to "
                        "several devices at once. Default: the first port the window lists.")
+#endif
             ->type_name("PORT")
             ->allow_extra_args(false);
         app.add_flag("--all", all, "Send to every port the window lists, all at once.");

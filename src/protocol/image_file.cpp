@@ -68,7 +68,13 @@ private:
 }  // namespace
 
 std::filesystem::path path_from_utf8(const std::string& name) {
-    return std::filesystem::path(std::u8string(reinterpret_cast<const char8_t*>(name.data()), name.size()));
+    try {
+        return std::filesystem::path(std::u8string(reinterpret_cast<const char8_t*>(name.data()), name.size()));
+    } catch (const std::exception&) {
+        // Not UTF-8 (Windows hands the environment over in its ANSI code
+        // page): taken as the system's own narrow text.
+        return std::filesystem::path(name);
+    }
 }
 
 std::FILE* fopen_utf8(const std::string& name, const char* mode) {

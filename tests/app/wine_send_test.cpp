@@ -87,7 +87,7 @@ TEST_F(WineSender, EachEndingIsTheOneTheLinuxSenderGives) {
     };
     const Case cases[] = {
         {"finished", {}, {"--port", "COM2"}, false, 0, "Sending Finished!", ""},
-        {"the device path form", {}, {"--port", "\\\\.\\COM2"}, false, 0, "Sending Finished!", ""},
+        {"the device path form, a file named in Greek", {}, {"--port", "\\\\.\\COM2"}, false, 0, "Sending Finished!", ""},
         {"paced by replies", {}, {"--port", "COM2", "--pace", "reply"}, false, 0, "Sending Finished!", ""},
         {"the first port listed", {}, {}, false, 0, "Sending Finished!", ""},
         {"refused ten times", {"--nak-block", "2"}, {"--port", "COM2"}, false, 9, "",
@@ -100,12 +100,13 @@ TEST_F(WineSender, EachEndingIsTheOneTheLinuxSenderGives) {
     };
     TempDir dir;
     const auto image = pattern(20000);
-    const std::string file = dir.write("fw.bin", image);
+    const std::string file = dir.write("fw.bin", image), greek = dir.write("υλικολογισμικό.bin", image);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Device device(QStringList{"--out", QString::fromStdString(dir.file("got.bin"))} + c.device_flags);
         plug(2, device.path);
-        const Sent s = send_exe(c.options + QStringList{QString::fromStdString(c.missing_file ? dir.file("none.bin") : file)});
+        const std::string& named = c.options.contains("\\\\.\\COM2") ? greek : file;
+        const Sent s = send_exe(c.options + QStringList{QString::fromStdString(c.missing_file ? dir.file("none.bin") : named)});
         EXPECT_EQ(s.exit_code, c.exit_code) << s.err.toStdString();
         if (!c.out_last.isEmpty()) {
             ASSERT_FALSE(s.out.isEmpty());
@@ -169,7 +170,8 @@ TEST_F(WineSender, TwoPortsAtOnceEndWithJsonLinesAndASummaryCsv) {
     EXPECT_EQ(QString::fromUtf8(csv.readAll()).count('\n'), 3) << "a header and a row a port";
 }
 
-TEST_F(WineSender, TheListProbesCom1ToCom9AndShowsHigherPortsUnopenedInTheDevicePathForm) {
+TEST_F(WineSender, TheVersionIsTheBuildsAndTheListProbesCom1ToCom9AndShowsHigherPortsUnopened) {
+    EXPECT_EQ(send_exe({"--version"}).out, QStringList{"vellquin-send " VQ_VERSION});
     Device device({});
     plug(2, device.path);
     const Sent s = send_exe({"--list"});

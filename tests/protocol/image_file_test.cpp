@@ -59,3 +59,17 @@ TEST(LocalFileSystem, AFileThatEndsBeforeItsLengthIsNotAMissingFile) {
 
 }  // namespace
 }  // namespace vq
+
+namespace vq {
+namespace {
+
+// Windows converts names to UTF-16, and a name in its ANSI code page (as its
+// environment gives them) is no UTF-8: it is taken as it is, not thrown at.
+TEST(Utf8Paths, ANameThatIsNotUtf8IsTakenAsTheSystemsOwnText) {
+    std::filesystem::path path;
+    EXPECT_NO_THROW(path = path_from_utf8("fw\xe9.bin"));
+    EXPECT_EQ(path.filename().extension(), ".bin");
+}
+
+}  // namespace
+}  // namespace vq
