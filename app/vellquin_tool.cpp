@@ -12,8 +12,8 @@
 #include "link/port_sources.h"
 #include "link/posix_serial_link.h"
 #include "protocol/image_file.h"
-#include "ui/form1.h"
-#include "ui/qt_displays.h"
+#include "ui/qt/form1.h"
+#include "ui/qt/qt_displays.h"
 
 namespace {
 
@@ -93,6 +93,7 @@ int main(int argc, char** argv) {
 
     vq::Form1 window({link, clock, files, dialog, nullptr, &ports, source.get(),
                       [&link](const vq::PortMap& numbers) { link.setPorts(numbers); }});
+    dialog.set_window(&window);
     window.Form_Load();
     window.show();
     return QApplication::exec();

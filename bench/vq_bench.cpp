@@ -37,7 +37,7 @@
 #include "protocol/frame.h"
 #include "protocol/image_file.h"
 #include "sim/pty_device.h"
-#include "ui/form1.h"
+#include "ui/qt/form1.h"
 
 namespace {
 
@@ -284,7 +284,7 @@ double thread_cpu() {
 class Chosen final : public vq::FileDialog {
 public:
     explicit Chosen(std::string name) : name_(std::move(name)) {}
-    void ShowOpen(QWidget*, std::function<void()> closed) override { closed(); }
+    void ShowOpen(std::function<void()> closed) override { closed(); }
     std::string FileName() const override { return name_; }
 
 private:

@@ -20,14 +20,14 @@
 #include "support/scripted_device.h"
 #include "support/temp_file.h"
 #include "support/virtual_clock.h"
-#include "ui/form1.h"
+#include "ui/qt/form1.h"
 
 namespace vq {
 namespace {
 
 class ChosenFile final : public FileDialog {
 public:
-    void ShowOpen(QWidget*, std::function<void()> closed) override {
+    void ShowOpen(std::function<void()> closed) override {
         if (!next.empty()) name = next;  // an empty choice is a cancel
         closed();
     }
@@ -307,6 +307,7 @@ TEST(UploadWindow, ChooseAFileSendItAndSeeEveryPercentageAndSendingFinished) {
     const std::string file = dir.write("fw.bin", image);
 
     Form1 window({link, clock, files, dialog, nullptr, nullptr});
+    dialog.set_window(&window);
     window.Form_Load();
     window.show();
     ASSERT_EQ(window.Combo1->currentText(), "COM1");

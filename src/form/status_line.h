@@ -3,41 +3,31 @@
 // chosen port and file before an upload, the phase, speed and time left
 // during it, and how it ended afterwards. The ending stays until the user
 // changes the file or the port, or starts the next upload. Redraws follow
-// the upload's clock, at most about ten a second. A text too long for the
-// line is shortened in the middle, and the whole of it is in the tooltip.
+// the upload's clock, at most about ten a second. The view shortens a text
+// too long for the line, and shows the whole of it in the tooltip.
 
-#include <QLabel>
-#include <QString>
+#include <functional>
 #include <optional>
+#include <string>
 
 #include "protocol/transfer_stats.h"
 #include "protocol/upload.h"
 
 namespace vq {
 
-// A label that draws a text too long for it shortened in the middle, with
-// an ellipsis, instead of cutting it off.
-class ElidingLabel final : public QLabel {
-public:
-    using QLabel::QLabel;
-    // What is drawn.
-    QString shown_text() const;
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-};
-
 class StatusLine final : public UploadObserver {
 public:
-    explicit StatusLine(QLabel& label) : label_(label) {}
+    // `current` reads the line's text, `set` changes it.
+    StatusLine(std::function<std::string()> current, std::function<void(const std::string&)> set)
+        : current_(std::move(current)), set_(std::move(set)) {}
 
     // The user changed the file or the port: the line shows the new choice,
     // unless an upload is running.
-    void show_choice(const QString& text);
+    void show_choice(const std::string& text);
     // `port_cause` says why the port could not be opened, once that is
     // known; it must outlive the upload. `aside` follows every text shown
     // during the upload.
-    void upload_started(const std::string& port_cause, const QString& aside = {});
+    void upload_started(const std::string& port_cause, const std::string& aside = {});
     void upload_ended(const UploadResult& result, const std::string& port_cause);
     int redraws() const { return redraws_; }
 
@@ -51,13 +41,14 @@ public:
 
 private:
     void draw(bool force);
-    void set(const QString& text);
+    void set(const std::string& text);
 
-    QLabel& label_;
+    std::function<std::string()> current_;
+    std::function<void(const std::string&)> set_;
     TransferStats stats_;
     bool uploading_ = false;
     const std::string* port_cause_ = nullptr;
-    QString aside_;
+    std::string aside_;
     double now_ = 0;
     std::optional<double> last_draw_;
     int redraws_ = 0;

@@ -1,7 +1,4 @@
-#include "ui/status_line.h"
-
-#include <QPainter>
-#include <QStyle>
+#include "form/status_line.h"
 
 #include "protocol/report.h"
 
@@ -11,25 +8,11 @@ namespace {
 constexpr double kRedrawInterval = 0.1;  // seconds on the upload's clock
 }
 
-QString ElidingLabel::shown_text() const {
-    const int room = contentsRect().width() - 2 * margin() - fontMetrics().horizontalAdvance(QLatin1Char('x'));
-    return fontMetrics().elidedText(text(), Qt::ElideMiddle, room);
-}
-
-void ElidingLabel::paintEvent(QPaintEvent* event) {
-    QFrame::paintEvent(event);  // the frame only
-    QPainter painter(this);
-    const QRect inner = contentsRect().adjusted(margin() + fontMetrics().horizontalAdvance(QLatin1Char('x')) / 2,
-                                                margin(), -margin(), -margin());
-    style()->drawItemText(&painter, inner, static_cast<int>(alignment()), palette(), isEnabled(), shown_text(),
-                          foregroundRole());
-}
-
-void StatusLine::show_choice(const QString& text) {
+void StatusLine::show_choice(const std::string& text) {
     if (!uploading_) set(text);
 }
 
-void StatusLine::upload_started(const std::string& port_cause, const QString& aside) {
+void StatusLine::upload_started(const std::string& port_cause, const std::string& aside) {
     stats_ = TransferStats();
     uploading_ = true;
     port_cause_ = &port_cause;
@@ -40,7 +23,7 @@ void StatusLine::upload_started(const std::string& port_cause, const QString& as
 void StatusLine::upload_ended(const UploadResult& result, const std::string& port_cause) {
     uploading_ = false;
     port_cause_ = nullptr;
-    set(QString::fromStdString(describe_end(result, port_cause)));
+    set(describe_end(result, port_cause));
 }
 
 void StatusLine::on_pacing(Pace pace, const std::string& why) {
@@ -50,7 +33,7 @@ void StatusLine::on_pacing(Pace pace, const std::string& why) {
 
 // The box that follows waits for the user: the line under it says the same.
 void StatusLine::on_ending(const UploadResult& result) {
-    set(QString::fromStdString(describe_end(result, port_cause_ ? *port_cause_ : std::string())));
+    set(describe_end(result, port_cause_ ? *port_cause_ : std::string()));
 }
 
 void StatusLine::on_phase(Phase phase, int attempt) {
@@ -80,14 +63,13 @@ void StatusLine::on_reply(const Reply& reply, double time) {
 void StatusLine::draw(bool force) {
     if (!force && last_draw_ && now_ - *last_draw_ < kRedrawInterval) return;
     last_draw_ = now_;
-    const QString text = QString::fromStdString(describe_progress(stats_));
-    set(aside_.isEmpty() ? text : text + QStringLiteral(" \u00B7 ") + aside_);
+    const std::string text = describe_progress(stats_);
+    set(aside_.empty() ? text : text + " \u00B7 " + aside_);
 }
 
-void StatusLine::set(const QString& text) {
-    if (label_.text() == text) return;
-    label_.setText(text);
-    label_.setToolTip(text);
+void StatusLine::set(const std::string& text) {
+    if (current_() == text) return;
+    set_(text);
     ++redraws_;
 }
 

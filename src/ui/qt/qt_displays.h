@@ -1,5 +1,5 @@
 #pragma once
-// Qt shapes of the seams the upload and discovery talk to.
+// Qt shapes of the seams the upload, discovery and the form talk to.
 
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -12,6 +12,9 @@
 #include <functional>
 #include <string>
 
+#include <QLabel>
+
+#include "form/form_view.h"
 #include "link/port_list.h"
 #include "protocol/host.h"
 
@@ -48,28 +51,32 @@ private:
     QWidget* parent_;
 };
 
-// The file dialog: its last chosen name survives a cancelled dialog.
-class FileDialog {
-public:
-    virtual ~FileDialog() = default;
-    // Shows the "open" form over `window`; `closed` runs once the user has
-    // chosen a file or cancelled. It may return before that.
-    virtual void ShowOpen(QWidget* window, std::function<void()> closed) = 0;
-    // The last file chosen, UTF-8; empty before the first choice.
-    virtual std::string FileName() const = 0;
-};
-
 // Returns at once and lets the dialog run in the window's own event loop, so
 // a running upload keeps its timing while the user chooses. A second call
 // while the dialog is open brings it to the front.
 class QtFileDialog final : public FileDialog {
 public:
-    void ShowOpen(QWidget* window, std::function<void()> closed) override;
+    // The window the dialog opens over.
+    void set_window(QWidget* window) { window_ = window; }
+    void ShowOpen(std::function<void()> closed) override;
     std::string FileName() const override { return file_name_; }
 
 private:
+    QWidget* window_ = nullptr;
     QPointer<QFileDialog> open_;
     std::string file_name_;
+};
+
+// A label that draws a text too long for it shortened in the middle, with
+// an ellipsis, instead of cutting it off.
+class ElidingLabel final : public QLabel {
+public:
+    using QLabel::QLabel;
+    // What is drawn.
+    QString shown_text() const;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
 };
 
 // The editable drop-down box as a port list.

@@ -1,4 +1,7 @@
-#include "ui/qt_displays.h"
+#include "ui/qt/qt_displays.h"
+
+#include <QPainter>
+#include <QStyle>
 
 #include <QApplication>
 #include <QFileDialog>
@@ -52,7 +55,7 @@ void QtMessageBox::show(const std::string& text) {
     box.exec();
 }
 
-void QtFileDialog::ShowOpen(QWidget* window, std::function<void()> closed) {
+void QtFileDialog::ShowOpen(std::function<void()> closed) {
     if (open_ && open_->isVisible()) {
         open_->raise();
         open_->activateWindow();
@@ -61,7 +64,7 @@ void QtFileDialog::ShowOpen(QWidget* window, std::function<void()> closed) {
     // The system's "open" form as it comes: no filter, no title and no
     // flags of its own. A typed name of a file that does not exist is taken
     // too; the upload then says "File Not Exisits!".
-    auto* dialog = new QFileDialog(window);
+    auto* dialog = new QFileDialog(window_);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     if (!file_name_.empty()) dialog->selectFile(QString::fromStdString(file_name_));
     QObject::connect(dialog, &QFileDialog::finished, [this, dialog, closed = std::move(closed)](int result) {
@@ -71,6 +74,20 @@ void QtFileDialog::ShowOpen(QWidget* window, std::function<void()> closed) {
     });
     open_ = dialog;
     dialog->open();
+}
+
+QString ElidingLabel::shown_text() const {
+    const int room = contentsRect().width() - 2 * margin() - fontMetrics().horizontalAdvance(QLatin1Char('x'));
+    return fontMetrics().elidedText(text(), Qt::ElideMiddle, room);
+}
+
+void ElidingLabel::paintEvent(QPaintEvent* event) {
+    QFrame::paintEvent(event);  // the frame only
+    QPainter painter(this);
+    const QRect inner = contentsRect().adjusted(margin() + fontMetrics().horizontalAdvance(QLatin1Char('x')) / 2,
+                                                margin(), -margin(), -margin());
+    style()->drawItemText(&painter, inner, static_cast<int>(alignment()), palette(), isEnabled(), shown_text(),
+                          foregroundRole());
 }
 
 void ComboPortList::Clear() {

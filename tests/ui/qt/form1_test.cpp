@@ -1,4 +1,4 @@
-#include "ui/form1.h"
+#include "ui/qt/form1.h"
 
 #include <gtest/gtest.h>
 
@@ -22,7 +22,7 @@ namespace {
 
 class FakeDialog final : public FileDialog {
 public:
-    void ShowOpen(QWidget*, std::function<void()> closed) override {
+    void ShowOpen(std::function<void()> closed) override {
         ++opened;
         if (!next.empty()) name = next;  // an empty choice is a cancel
         closed();
@@ -117,7 +117,7 @@ TEST_F(WindowTest, StartUpSetsTheIntegersWritesTheHelpAndListsThePorts) {
         "1.Open File:  Select the bin file that you want to send.\r\n\r\n"
         "2.Serial Ports:  Choose the port that is to send data.\r\n\r\n"
         "3.Send Data:  Press this button to star sending.";
-    EXPECT_EQ(help_text(), help);
+    EXPECT_EQ(QString::fromStdString(help_text()), help);
     EXPECT_EQ(window.Text2->toPlainText(), QString(help).replace("\r\n", "\n"));
     EXPECT_DOUBLE_EQ(window.Text2->font().pointSizeF(), 9);
     ASSERT_EQ(window.Combo1->count(), 3);
@@ -211,10 +211,11 @@ TEST_F(WindowTest, CancellingTheDialogKeepsThePreviousChoice) {
 TEST(QtFileDialogTest, TakesATypedNameOfAFileThatDoesNotExist) {
     QWidget window;
     QtFileDialog dialog;
+    dialog.set_window(&window);
     test::TempDir dir;
     const std::string missing = dir.file("typed.bin");
     bool closed = false;
-    dialog.ShowOpen(&window, [&] { closed = true; });
+    dialog.ShowOpen([&] { closed = true; });
     auto* shown = window.findChild<QFileDialog*>();
     ASSERT_NE(shown, nullptr);
     EXPECT_EQ(shown->nameFilters(), QStringList{"All Files (*)"}) << "no filter of its own";
@@ -267,10 +268,13 @@ TEST(StatusLineText, ALongTextIsShortenedInTheMiddleAndWholeInTheTooltip) {
     ElidingLabel label;
     label.setFrameShape(QFrame::StyledPanel);
     label.resize(300, 24);
-    StatusLine line(label);
+    StatusLine line([&] { return label.text().toStdString(); }, [&](const std::string& text) {
+        label.setText(QString::fromStdString(text));
+        label.setToolTip(label.text());
+    });
     const QString text = "COM1 (/dev/serial/by-id/usb-Silicon_Labs_CP2102_0001-if00-port0) exists but you may not "
                          "open it \u00B7 fw.bin: 2500 bytes, 3 blocks";
-    line.show_choice(text);
+    line.show_choice(text.toStdString());
     EXPECT_EQ(label.toolTip(), text);
     const QString shown = label.shown_text();
     EXPECT_TRUE(shown.contains(QChar(0x2026))) << shown.toStdString();

@@ -1,0 +1,254 @@
+#include "form/form.h"
+
+#include <algorithm>
+#include <ctime>
+#include <filesystem>
+
+#include "link/port_errors.h"
+#include "link/port_list.h"
+#include "link/port_opening.h"
+#include "protocol/image_file.h"
+#include "protocol/report.h"
+#include "protocol/serial_link.h"
+#include "protocol/wait.h"
+
+namespace vq {
+namespace {
+
+constexpr const char* kDot = " \u00B7 ";
+
+// The form changes the controls without hearing of it as a user's change.
+class Quiet {
+public:
+    explicit Quiet(bool& flag) : flag_(flag), was_(flag) { flag_ = true; }
+    ~Quiet() { flag_ = was_; }
+
+private:
+    bool& flag_;
+    bool was_;
+};
+
+std::string hours_and_minutes(std::time_t when) {
+    std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &when);
+#else
+    localtime_r(&when, &local);
+#endif
+    char text[16];
+    std::strftime(text, sizeof text, "%H:%M", &local);
+    return text;
+}
+
+std::string file_name_of(const std::string& path) { return utf8_from_path(path_from_utf8(path).filename()); }
+
+}  // namespace
+
+std::string help_text() {
+    const std::string crlf = "\r\n";
+    return "Help Information: " + crlf + crlf +                                      //
+           "1.Open File:  Select the bin file that you want to send." + crlf + crlf +  //
+           "2.Serial Ports:  Choose the port that is to send data." + crlf + crlf +   //
+           "3.Send Data:  Press this button to star sending.";
+}
+
+Form::Form(FormView& view, FormServices services)
+    : view_(view),
+      services_(std::move(services)),
+      status_([this] { return view_.status_text(); }, [this](const std::string& text) { view_.set_status_text(text); }) {
+    view_.set_pacing_caption("Reply pacing: off", false);
+}
+
+void Form::Form_Load() {
+    form_.stop_request = 0;
+    form_.nak_count = 0;
+    form_.reply_code = kNoAnswer;
+    show_help();
+    {
+        const Quiet quiet(quiet_);  // the choice is shown once, after the probe
+        view_.port_entries().Clear();
+        discovery_ = {};
+        discover_ports(services_.MSComm1, view_.port_entries(), &discovery_);
+        label_ports();
+    }
+    show_choice();
+}
+
+void Form::show_help() { view_.show_help_text(help_text()); }
+
+void Form::refresh_ports() {
+    if (uploading_ || !services_.ports || !services_.port_source) return;
+    if (!services_.ports->update(services_.port_source->present())) return;
+    if (services_.use_ports) services_.use_ports(services_.ports->map());
+    {
+        const Quiet quiet(quiet_);
+        PortList& list = view_.port_entries();
+        const std::string choice = view_.port_text();
+        // As at start-up, a port this user may not open is not listed, and
+        // the status line says why.
+        auto listable = [](const PortBook::Entry& e) { return e.present && e.port.permitted; };
+        discovery_.denied.clear();
+        for (const PortBook::Entry& e : services_.ports->entries())
+            if (e.present && !e.port.permitted && names_a_port(e.number)) discovery_.denied.push_back(e.number);
+        for (int i = list.ListCount() - 1; i >= 0; --i) {
+            const PortBook::Entry* e = services_.ports->at(port_number_of(list.List(i)));
+            if ((!e || !listable(*e)) && list.List(i) != choice) list.RemoveItem(i);
+        }
+        for (const PortBook::Entry& e : services_.ports->entries()) {
+            const std::string name = "COM" + std::to_string(e.number);
+            if (!listable(e) || !names_a_port(e.number)) continue;
+            bool listed = false;
+            for (int i = 0; i < list.ListCount(); ++i) listed |= list.List(i) == name;
+            if (listed) continue;
+            int at = 0;
+            while (at < list.ListCount() && port_number_of(list.List(at)) < e.number) ++at;
+            list.AddItem(name, at);
+        }
+        view_.set_port_text(choice);
+        label_ports();
+    }
+    show_choice();
+}
+
+// "COM1 · ttyUSB0 · CP2102 USB to UART" in the drop-down, "gone" for a
+// device unplugged since.
+void Form::label_ports() {
+    if (!services_.ports) return;
+    PortList& list = view_.port_entries();
+    std::vector<std::string> labels;
+    for (int i = 0; i < list.ListCount(); ++i) {
+        const PortBook::Entry* e = services_.ports->at(port_number_of(list.List(i)));
+        std::string label = list.List(i);
+        if (e) {
+            label += kDot + short_device_name(e->port.device);
+            if (!e->present)
+                label += std::string(kDot) + "gone";
+            else if (!e->port.description.empty())
+                label += kDot + e->port.description;
+        }
+        labels.push_back(label);
+    }
+    view_.set_port_labels(labels);
+}
+
+void Form::Command1_Click() {
+    // The dialog may return before the user has chosen: an upload that is
+    // running goes on meanwhile.
+    services_.CommonDialog1.ShowOpen([this, before = services_.CommonDialog1.FileName()] {
+        const std::string chosen = services_.CommonDialog1.FileName();
+        view_.set_path_text(chosen);
+        if (chosen != before) show_choice();
+    });
+}
+
+void Form::Command2_Click() {
+    if (uploading_) return;  // one upload at a time
+    uploading_ = true;
+    // A dialog that holds its caller would hold the upload's waits too.
+    const bool hold_open_file = services_.CommonDialog1.holds_the_caller();
+    if (hold_open_file) view_.enable_open_file(false);
+    const UploadContext context{services_.MSComm1,
+                                services_.clock,
+                                services_.displays,
+                                upload_messages_,
+                                services_.files,
+                                form_,
+                                [this] { return init_serial_port(); },
+                                &status_,
+                                view_.pacing_on() ? Pace::Reply : Pace::Fixed};
+    port_cause_.clear();
+    status_.upload_started(port_cause_, path_box_note());
+    last_result_ = run_upload(context, view_.path_text(), services_.CommonDialog1.FileName());
+    status_.upload_ended(*last_result_, port_cause_);
+    uploading_ = false;
+    if (hold_open_file) view_.enable_open_file(true);
+    if (close_when_done_) view_.close_window();
+}
+
+void Form::Command3_Click() {
+    if (uploading_) form_.stop_request = 1;
+}
+
+std::int16_t Form::init_serial_port() {
+    return vq::init_serial_port(view_.port_text(), services_.MSComm1, upload_messages_, &port_cause_);
+}
+
+void Form::wait_seconds(float seconds) { vq::wait_seconds(seconds, services_.clock); }
+
+std::int16_t Form::read_reply() { return vq::read_reply(services_.MSComm1, form_); }
+
+bool Form::may_close() {
+    if (!uploading_) return true;
+    form_.stop_request = 1;
+    close_when_done_ = true;
+    return false;
+}
+
+void Form::choice_changed() {
+    if (!quiet_) show_choice();
+}
+
+void Form::pacing_toggled() {
+    const bool on = view_.pacing_on();
+    view_.set_pacing_caption(on ? "\u2714 Reply pacing: on" : "Reply pacing: off", on);
+    show_choice();
+}
+
+// The file sent is the one Open file chose; what is typed in the path box
+// only has to be there. Said whenever the two differ.
+std::string Form::path_box_note() const {
+    const std::string chosen = services_.CommonDialog1.FileName();
+    const std::string typed = view_.path_text();
+    if (chosen.empty() || typed.empty() || typed == chosen) return {};
+    return "Sends " + file_name_of(chosen) + ", the file chosen with Open file; the path box only has to be non-empty";
+}
+
+// The chosen port and file: which device the COM number stands for (in the
+// port list's tooltip and the status line), whether it is busy, a port the
+// user may not open, the file's size, and whether replies pace the upload.
+void Form::show_choice() {
+    std::vector<std::string> parts;
+    const int n = port_number_of(view_.port_text());
+    const PortBook::Entry* chosen = services_.ports && names_a_port(n) ? services_.ports->at(n) : nullptr;
+    std::string port = "COM" + std::to_string(n) + (chosen ? " is " + chosen->port.device : std::string());
+    const bool busy = std::find(discovery_.busy.begin(), discovery_.busy.end(), n) != discovery_.busy.end();
+    if (chosen && !chosen->present)
+        port += " (gone: unplugged at " + hours_and_minutes(chosen->gone_at) + ")";
+    else if (chosen && chosen->is_new)
+        port += " (new)";
+    else if (busy)
+        port += " (busy: another program holds it)";
+    if (services_.ports) {
+        std::string tip = chosen ? port : "No serial device behind this choice";
+        if (chosen && !chosen->port.description.empty()) tip += kDot + chosen->port.description;
+        view_.set_port_tip(tip);
+    }
+    if (view_.port_entries().ListCount() == 0)
+        parts.push_back("No serial ports found");
+    else if (names_a_port(n))
+        parts.push_back(port);
+    // A port that exists but may not be opened is not listed; say so, and how to fix it.
+    if (!discovery_.denied.empty()) {
+        const int denied = discovery_.denied.front();
+        const PortBook::Entry* e = services_.ports ? services_.ports->at(denied) : nullptr;
+        parts.push_back(permission_problem("COM" + std::to_string(denied) + (e ? " (" + e->port.device + ")" : std::string())));
+    }
+    if (const std::string file = services_.CommonDialog1.FileName(); !file.empty()) {
+        std::error_code ec;
+        const auto status = std::filesystem::status(path_from_utf8(file), ec);
+        const auto size = std::filesystem::is_regular_file(status) ? std::filesystem::file_size(path_from_utf8(file), ec) : 0;
+        parts.push_back(file_name_of(file) + ": " +
+                        (std::filesystem::is_regular_file(status) ? describe_size(static_cast<std::int64_t>(size))
+                         : std::filesystem::exists(status)        ? std::string("not a regular file")
+                                                                  : std::string("not found")));
+    }
+    const std::string note = path_box_note();
+    if (!note.empty()) parts.push_back(note);
+    view_.set_path_tip(note);
+    if (view_.pacing_on()) parts.push_back("paced by replies");
+    std::string text;
+    for (const std::string& part : parts) text += (text.empty() ? "" : kDot) + part;
+    status_.show_choice(text);
+}
+
+}  // namespace vq

@@ -1,0 +1,125 @@
+#pragma once
+// The window's behaviour, for every view of it: start-up and the probe of
+// COM1..COM9, the help, the three buttons, opening the port, the status
+// line, the ports that come and go, and the closing rule. It reaches the
+// controls through a FormView, and the upload's seams as the command line
+// does.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "form/form_view.h"
+#include "form/status_line.h"
+#include "link/discovery.h"
+#include "link/port_book.h"
+#include "protocol/host.h"
+#include "protocol/reply.h"
+#include "protocol/upload.h"
+
+namespace vq {
+
+class Clock;
+class FileSystem;
+class SerialLink;
+
+struct FormServices {
+    SerialLink& MSComm1;
+    Clock& clock;
+    FileSystem& files;
+    FileDialog& CommonDialog1;
+    MessageBox& messages;
+    Displays& displays;
+    // What each COM number stands for, kept for as long as the window is
+    // open; null: the window does not say which device a number is.
+    PortBook* ports = nullptr;
+    // Where to look for devices that come and go; null: the list stays as
+    // start-up found it.
+    PortSource* port_source = nullptr;
+    // Hands the link the numbers after a look found a change.
+    std::function<void(const PortMap&)> use_ports{};
+};
+
+// The help text, lines separated by CRLF.
+std::string help_text();
+
+// The window's size in twips (15 make a pixel at 96 DPI): its client area,
+// and the status row added below it.
+inline constexpr int kClientWidth = 10605;
+inline constexpr int kClientHeight = 4275;
+inline constexpr int kStatusHeight = 420;
+inline constexpr int kToggleWidth = 1800;  // the reply pacing toggle, at the status row's right end
+
+// The toggle's tooltip.
+inline constexpr const char* kReplyPacingTip =
+    "Read each answer of the device as soon as it arrives instead of after a fixed 0.1 s: up to twice as fast "
+    "on a real line. An upload goes back to the fixed waits if the device misses an answer or refuses a block "
+    "twice in a row.";
+
+class Form {
+public:
+    Form(FormView& view, FormServices services);
+
+    // Start-up: start values, help text, the port list.
+    void Form_Load();
+    void show_help();
+    // "Open file", "Send Data" and "Stop".
+    void Command1_Click();
+    void Command2_Click();
+    void Command3_Click();
+
+    std::int16_t init_serial_port();
+    void wait_seconds(float seconds);
+    std::int16_t read_reply();
+
+    // Looks for serial devices that came or went, while no upload runs:
+    // ports that appeared are listed, ports that went away are shown as gone
+    // and taken off the list unless they are the choice. Nothing is opened.
+    // Views call it when the list is about to open, when the window becomes
+    // active again and when the system says a device came or went.
+    void refresh_ports();
+    // The port text, the path box or the pacing toggle changed.
+    void choice_changed();
+    void pacing_toggled();
+    // The user asks to close the window: true when it may close now. During
+    // an upload, the upload stops as Stop stops it, without its message box,
+    // and the window closes once the port is released.
+    bool may_close();
+
+    FormState& form() { return form_; }
+    bool uploading() const { return uploading_; }
+    const std::optional<UploadResult>& last_result() const { return last_result_; }
+    int status_redraws() const { return status_.redraws(); }
+
+private:
+    void show_choice();
+    void label_ports();
+    std::string path_box_note() const;
+
+    FormView& view_;
+    FormServices services_;
+    FormState form_;
+    // An upload's messages, except once the window is closing: closing must
+    // not wait for anyone to press OK.
+    class UnlessClosing final : public MessageBox {
+    public:
+        explicit UnlessClosing(Form& form) : form_(form) {}
+        void show(const std::string& text) override {
+            if (!form_.close_when_done_) form_.services_.messages.show(text);
+        }
+
+    private:
+        Form& form_;
+    } upload_messages_{*this};
+    StatusLine status_;
+    bool uploading_ = false;
+    bool close_when_done_ = false;
+    bool quiet_ = false;  // the form itself is changing the controls
+    std::optional<UploadResult> last_result_;
+    DiscoveryReport discovery_;
+    std::string port_cause_;
+};
+
+}  // namespace vq

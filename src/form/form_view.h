@@ -1,0 +1,57 @@
+#pragma once
+// What the window's behaviour needs of its controls, whatever draws them.
+// A view creates the controls, implements this over them, and forwards
+// their events to the Form; it decides nothing itself.
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace vq {
+
+class PortList;
+
+class FormView {
+public:
+    virtual ~FormView() = default;
+
+    // Text1, the path box.
+    virtual std::string path_text() const = 0;
+    virtual void set_path_text(const std::string& text) = 0;
+    virtual void set_path_tip(const std::string& text) = 0;
+    // Text2, which shows `text` in Verdana 9, each CRLF as one line break.
+    virtual void show_help_text(const std::string& text) = 0;
+    // Combo1: its text, its entries, what the drop-down shows for each entry
+    // (one label an entry, in order) and its tooltip.
+    virtual std::string port_text() const = 0;
+    virtual void set_port_text(const std::string& text) = 0;
+    virtual PortList& port_entries() = 0;
+    virtual void set_port_labels(const std::vector<std::string>& labels) = 0;
+    virtual void set_port_tip(const std::string& text) = 0;
+    // Command1, "Open file".
+    virtual void enable_open_file(bool enabled) = 0;
+    // The line below the controls, with the same text as its tooltip.
+    virtual std::string status_text() const = 0;
+    virtual void set_status_text(const std::string& text) = 0;
+    // The reply pacing toggle: whether it is on, and its caption.
+    virtual bool pacing_on() const = 0;
+    virtual void set_pacing_caption(const std::string& text, bool bold) = 0;
+    // Closes the window for good.
+    virtual void close_window() = 0;
+};
+
+// The file dialog: its last chosen name survives a cancelled dialog.
+class FileDialog {
+public:
+    virtual ~FileDialog() = default;
+    // Shows the "open" form; `closed` runs once the user has chosen a file
+    // or cancelled. It may return before that.
+    virtual void ShowOpen(std::function<void()> closed) = 0;
+    // The last file chosen, UTF-8; empty before the first choice.
+    virtual std::string FileName() const = 0;
+    // Whether ShowOpen runs a loop of its own until the user has chosen,
+    // which would hold a running upload's waits for as long.
+    virtual bool holds_the_caller() const { return false; }
+};
+
+}  // namespace vq
