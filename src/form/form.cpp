@@ -120,7 +120,7 @@ void Form::label_ports() {
         const PortBook::Entry* e = services_.ports->at(port_number_of(list.List(i)));
         std::string label = list.List(i);
         if (e) {
-            label += kDot + short_device_name(e->port.device);
+            if (e->port.device != list.List(i)) label += kDot + short_device_name(e->port.device);
             if (!e->present)
                 label += std::string(kDot) + "gone";
             else if (!e->port.description.empty())
@@ -210,7 +210,9 @@ void Form::show_choice() {
     std::vector<std::string> parts;
     const int n = port_number_of(view_.port_text());
     const PortBook::Entry* chosen = services_.ports && names_a_port(n) ? services_.ports->at(n) : nullptr;
-    std::string port = "COM" + std::to_string(n) + (chosen ? " is " + chosen->port.device : std::string());
+    const std::string name = "COM" + std::to_string(n);
+    // On Windows the device is the COM name itself.
+    std::string port = name + (chosen && chosen->port.device != name ? " is " + chosen->port.device : std::string());
     const bool busy = std::find(discovery_.busy.begin(), discovery_.busy.end(), n) != discovery_.busy.end();
     if (chosen && !chosen->present)
         port += " (gone: unplugged at " + hours_and_minutes(chosen->gone_at) + ")";

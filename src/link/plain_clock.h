@@ -47,7 +47,7 @@ private:
     std::vector<std::function<void()>> posted_;
     std::atomic<bool> posted_any_{false};
     std::function<WaitHandle()> wake_fd_;
-    bool readable_before_ = false;  // the watched descriptor was readable as the last call began
+    ReadyWatch watch_;
     std::optional<double> alarm_at_;
     std::function<void()> alarm_;
 };

@@ -26,17 +26,9 @@ void PlainClock::process_events_for(double seconds, const std::function<bool()>&
     double left = std::max(0.0, end - now());
     if (left > 0.002) left -= 0.001;
     pollfd fds[2] = {{posted_pipe_.handle(), POLLIN, 0}, {until && wake_fd_ ? wake_fd_() : -1, POLLIN, 0}};
-    // Readable already: most likely a byte that came just after `until` was
-    // asked, so it is asked again at once. Readable still at the next call,
-    // what is there is not what the wait waits for, and watching it would spin.
-    if (fds[1].fd >= 0 && ::poll(&fds[1], 1, 0) > 0) {
-        if (!readable_before_) {
-            readable_before_ = true;
-            return;
-        }
-        fds[1].fd = -1;
-    }
-    readable_before_ = false;  // asked again after this sleep, `until` gets its quick look again
+    const ReadyWatch::Then then = watch_.begin(fds[1].fd >= 0 && ::poll(&fds[1], 1, 0) > 0);
+    if (then == ReadyWatch::Then::ReturnNow) return;
+    if (then == ReadyWatch::Then::SleepUnwatched) fds[1].fd = -1;
     const timespec timeout{static_cast<time_t>(left), static_cast<long>(std::fmod(left, 1.0) * 1e9)};
     if (::ppoll(fds, 2, &timeout, nullptr) > 0 && fds[0].revents) posted_pipe_.drain();
     run_posted();

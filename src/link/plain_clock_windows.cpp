@@ -16,16 +16,9 @@ void PlainClock::process_events_for(double seconds, const std::function<bool()>&
     const double left = std::max(0.0, end - now());
     HANDLE handles[2] = {posted_pipe_.handle(), until && wake_fd_ ? wake_fd_() : nullptr};
     DWORD count = handles[1] ? 2 : 1;
-    // Signalled already: as on Unix, asked again at once the first time,
-    // and not watched the second, which would spin.
-    if (handles[1] && WaitForSingleObject(handles[1], 0) == WAIT_OBJECT_0) {
-        if (!readable_before_) {
-            readable_before_ = true;
-            return;
-        }
-        count = 1;
-    }
-    readable_before_ = false;
+    const ReadyWatch::Then then = watch_.begin(handles[1] && WaitForSingleObject(handles[1], 0) == WAIT_OBJECT_0);
+    if (then == ReadyWatch::Then::ReturnNow) return;
+    if (then == ReadyWatch::Then::SleepUnwatched) count = 1;
     const auto ms = static_cast<DWORD>(std::ceil(left * 1000.0));
     WaitForMultipleObjects(count, handles, FALSE, ms);
     run_posted();

@@ -36,4 +36,26 @@ private:
 #endif
 };
 
+// What a wait does with a handle that turns ready once a byte waits, when
+// the wait may end on a byte. Ready already as the wait begins, the byte
+// most likely came just after the wait's condition was asked: the wait
+// returns at once, so that it is asked again. Ready still at the next wait,
+// what is there is not what the wait waits for, and watching it would spin:
+// that wait sleeps without watching it.
+class ReadyWatch {
+public:
+    enum class Then { ReturnNow, Watch, SleepUnwatched };
+    Then begin(bool ready) {
+        if (ready && !ready_before_) {
+            ready_before_ = true;
+            return Then::ReturnNow;
+        }
+        ready_before_ = false;
+        return ready ? Then::SleepUnwatched : Then::Watch;
+    }
+
+private:
+    bool ready_before_ = false;
+};
+
 }  // namespace vq

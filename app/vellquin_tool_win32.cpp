@@ -1,0 +1,39 @@
+// vellquin-tool.exe: the window, on Windows.
+
+#include "ui/win32/win32_api.h"
+
+#include <dbt.h>
+
+#include "link/port_sources.h"
+#include "link/win32_serial_link.h"
+#include "protocol/image_file.h"
+#include "ui/win32/form1.h"
+#include "ui/win32/message_clock.h"
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show) {
+    // The ports get their numbers once here, and keep them while the window
+    // is open, as devices come and go.
+    const auto source = vq::port_source_from_environment();
+    vq::PortBook ports;
+    ports.update(source->present());
+    vq::Win32SerialLink link(vq::PortMap::from_environment_or_system());
+    vq::MessageClock clock;
+    clock.wake_on([&link] { return link.handle(); });
+    vq::LocalFileSystem files;
+    vq::Win32FileDialog dialog;
+
+    vq::Win32Form1 window({link, clock, files, dialog, nullptr, &ports, source.get(), [&link](const vq::PortMap&) {
+                               // COMn stays port n: only the descriptions change.
+                               link.setPorts(vq::PortMap::from_environment_or_system());
+                           }});
+    dialog.set_owner(window.window());
+    clock.set_window(window.window());
+    window.on_closed = [] { PostQuitMessage(0); };
+    window.form().Form_Load();
+    ShowWindow(window.window(), show);
+    UpdateWindow(window.window());
+
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) vq::dispatch(window.window(), message);
+    return static_cast<int>(message.wParam);
+}

@@ -1,0 +1,73 @@
+#pragma once
+// Win32 shapes of the seams the upload, discovery and the form talk to.
+
+#include "ui/win32/win32_api.h"
+
+#include <string>
+
+#include "form/form_view.h"
+#include "link/port_list.h"
+#include "protocol/host.h"
+
+namespace vq {
+
+// UTF-8 and the system's UTF-16.
+std::wstring wide(const std::string& text);
+std::string narrow(const std::wstring& text);
+// A window's text, UTF-8.
+std::string window_text(HWND window);
+
+// The progress bar and the percentage box.
+class Win32Displays final : public Displays {
+public:
+    Win32Displays(HWND bar, HWND percent) : bar_(bar), percent_(percent) {}
+    void set_progress(float value) override;
+    void set_percent_text(const std::string& text) override;
+
+private:
+    HWND bar_;
+    HWND percent_;
+};
+
+// A modal box with one OK button, titled "Vellquin Tool".
+class Win32MessageBox final : public MessageBox {
+public:
+    explicit Win32MessageBox(HWND owner = nullptr) : owner_(owner) {}
+    void set_owner(HWND owner) { owner_ = owner; }
+    void show(const std::string& text) override;
+
+private:
+    HWND owner_;
+};
+
+// The system's "open" dialog (GetOpenFileNameW), with no filter and no
+// title of its own; a typed name of a file that does not exist is taken
+// too. It runs its own loop until the user has chosen.
+class Win32FileDialog final : public FileDialog {
+public:
+    void set_owner(HWND owner) { owner_ = owner; }
+    void ShowOpen(std::function<void()> closed) override;
+    std::string FileName() const override { return file_name_; }
+    bool holds_the_caller() const override { return true; }
+
+private:
+    HWND owner_ = nullptr;
+    std::string file_name_;
+};
+
+// The drop-down box (CBS_DROPDOWN) as a port list.
+class Win32ComboList final : public PortList {
+public:
+    explicit Win32ComboList(HWND combo) : combo_(combo) {}
+    void Clear() override;
+    void AddItem(const std::string& text, int position) override;
+    void RemoveItem(int position) override;
+    int ListCount() const override;
+    std::string List(int position) const override;
+    void setListIndex(int position) override;
+
+private:
+    HWND combo_;
+};
+
+}  // namespace vq

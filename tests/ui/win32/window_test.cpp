@@ -1,0 +1,165 @@
+// The Win32 window with its real serial link, against the simulated device
+// that the harness puts behind COM2 (vq_wine_tests runs this under Wine on a
+// virtual display); a file dialog and message boxes of the test's own.
+// VQ_DEVICE_OUT names the file the device writes each image it receives to.
+
+#include "ui/win32/form1.h"
+
+#include <commctrl.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "link/port_sources.h"
+#include "link/win32_serial_link.h"
+#include "protocol/image_file.h"
+#include "support/recording_host.h"
+#include "ui/win32/message_clock.h"
+
+namespace vq {
+namespace {
+
+class ChosenFile final : public FileDialog {
+public:
+    void ShowOpen(std::function<void()> closed) override {
+        name = next;
+        closed();
+    }
+    std::string FileName() const override { return name; }
+    bool holds_the_caller() const override { return true; }
+    std::string next, name;
+};
+
+std::vector<std::uint8_t> read_all(const std::string& path) {
+    std::ifstream in(path_from_utf8(path), std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Text4's texts and the bar's positions as the controls receive them; `on_text`
+// runs on each.
+struct Recorded {
+    std::vector<std::string> percent;
+    std::vector<int> bar;
+    std::function<void(const std::string&)> on_text;
+};
+
+LRESULT CALLBACK record(HWND window, UINT message, WPARAM w, LPARAM l, UINT_PTR, DWORD_PTR data) {
+    auto* r = reinterpret_cast<Recorded*>(data);
+    if (message == WM_SETTEXT) {
+        const std::string text = narrow(reinterpret_cast<const wchar_t*>(l));
+        if (text.ends_with('%')) r->percent.push_back(text);
+        if (r->on_text) r->on_text(text);
+    }
+    if (message == PBM_SETPOS && w > 0) r->bar.push_back(static_cast<int>(w));
+    return DefSubclassProc(window, message, w, l);
+}
+
+struct WindowRig {
+    WindowRig() {
+        book.update(source.present());
+        clock.wake_on([this] { return link.handle(); });
+        clock.set_window(window.window());
+        SetWindowSubclass(window.Text4, record, 1, reinterpret_cast<DWORD_PTR>(&recorded));
+        SetWindowSubclass(window.ProgressBar1, record, 1, reinterpret_cast<DWORD_PTR>(&recorded));
+        window.form().Form_Load();
+        window.show();
+    }
+    ~WindowRig() {
+        if (!window.closed()) {
+            RemoveWindowSubclass(window.Text4, record, 1);
+            RemoveWindowSubclass(window.ProgressBar1, record, 1);
+        }
+    }
+    // Chooses `image` with Open file, as a click does.
+    std::string choose(const std::vector<std::uint8_t>& image) {
+        const auto path = std::filesystem::temp_directory_path() / "vq-window-test.bin";
+        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(image.data()),
+                                                     static_cast<std::streamsize>(image.size()));
+        dialog.next = utf8_from_path(path);
+        SendMessageW(window.Command1, BM_CLICK, 0, 0);
+        return dialog.next;
+    }
+    SystemPortSource source;
+    PortBook book;
+    Win32SerialLink link{PortMap::from_environment_or_system()};
+    MessageClock clock;
+    LocalFileSystem files;
+    ChosenFile dialog;
+    test::RecordingMessages messages;
+    Win32Form1 window{{link, clock, files, dialog, &messages, &book, &source}};
+    Recorded recorded;
+};
+
+std::vector<std::uint8_t> pattern(std::size_t size) {
+    std::vector<std::uint8_t> image(size);
+    for (std::size_t i = 0; i < size; ++i) image[i] = static_cast<std::uint8_t>(i * 7 + i / 256);
+    return image;
+}
+
+TEST(Win32Window, StartsCaptionedForm1AtItsSizeWithTheHelpAndCom2TheOnePortFound) {
+    WindowRig rig;
+    EXPECT_EQ(window_text(rig.window.window()), "Form1");
+    RECT client{};
+    GetClientRect(rig.window.window(), &client);
+    const SIZE expected = client_size(GetDpiForWindow(rig.window.window()));
+    EXPECT_EQ(client.right, expected.cx);
+    EXPECT_EQ(client.bottom, expected.cy);
+    EXPECT_EQ(window_text(rig.window.Text2), help_text());
+    Win32ComboList ports(rig.window.Combo1);
+    ASSERT_EQ(ports.ListCount(), 1);
+    EXPECT_EQ(ports.List(0), "COM2");
+    EXPECT_EQ(window_text(rig.window.Combo1), "COM2");
+    EXPECT_EQ(window_text(rig.window.StatusLine), "COM2");
+}
+
+TEST(Win32Window, SendDataShowsEveryPercentageSaysSendingFinishedAndTheImageArrives) {
+    WindowRig rig;
+    const auto image = pattern(4000);
+    const std::string file = rig.choose(image);
+    EXPECT_EQ(window_text(rig.window.Text1), file);
+    SendMessageW(rig.window.Command2, BM_CLICK, 0, 0);  // returns once the upload has ended
+    EXPECT_EQ(rig.recorded.percent, (std::vector<std::string>{"25%", "51%", "76%", "100%"}));
+    EXPECT_EQ(rig.recorded.bar, (std::vector<int>{25, 51, 76, 100}));
+    EXPECT_EQ(rig.messages.shown, std::vector<std::string>{"Sending Finished!"});
+    EXPECT_EQ(window_text(rig.window.StatusLine).rfind("Sent 4000 bytes in 4 blocks", 0), 0u) << window_text(rig.window.StatusLine);
+    EXPECT_FALSE(rig.link.PortOpen());
+    const auto got = read_all(std::getenv("VQ_DEVICE_OUT"));
+    ASSERT_EQ(got.size(), 4096u);
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), got.begin())) << "byte for byte";
+}
+
+// What a click posted during the blocks does, once 25% shows.
+TEST(Win32Window, StopDuringTheBlocksSaysSendingFinisedAndClosingReleasesThePortWithoutABox) {
+    for (const bool close : {false, true}) {
+        SCOPED_TRACE(close ? "closing the window" : "Stop");
+        WindowRig rig;
+        rig.choose(pattern(20000));
+        rig.recorded.on_text = [&](const std::string& text) {
+            if (text != "25%") return;
+            if (close) PostMessageW(rig.window.window(), WM_CLOSE, 0, 0);
+            else PostMessageW(rig.window.Command3, BM_CLICK, 0, 0);
+        };
+        SendMessageW(rig.window.Command2, BM_CLICK, 0, 0);
+        ASSERT_FALSE(rig.recorded.percent.empty());
+        EXPECT_NE(rig.recorded.percent.back(), "100%");
+        EXPECT_EQ(rig.messages.shown, close ? std::vector<std::string>{} : std::vector<std::string>{"Sending Finised!"});
+        EXPECT_EQ(rig.window.closed(), close);
+        Win32SerialLink again(PortMap::from_environment_or_system());
+        again.setCommPort(2);
+        EXPECT_NO_THROW(again.setPortOpen(true)) << "the port is free";
+    }
+}
+
+TEST(Win32Window, WithAnEmptyPathBoxSendDataSendsNothing) {
+    WindowRig rig;
+    rig.choose(pattern(100));
+    SetWindowTextW(rig.window.Text1, L"");
+    SendMessageW(rig.window.Command2, BM_CLICK, 0, 0);
+    EXPECT_TRUE(rig.messages.shown.empty());
+    EXPECT_TRUE(rig.recorded.percent.empty());
+    EXPECT_FALSE(rig.link.PortOpen()) << "not even opened";
+}
+
+}  // namespace
+}  // namespace vq
