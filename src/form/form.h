@@ -42,6 +42,24 @@ struct FormServices {
     std::function<void(const PortMap&)> use_ports{};
 };
 
+// What a window is given. The message boxes are the window's own unless
+// given; the displays are always the window's own controls.
+struct WindowServices {
+    SerialLink& MSComm1;
+    Clock& clock;
+    FileSystem& files;
+    FileDialog& CommonDialog1;
+    MessageBox* messages = nullptr;
+    PortBook* ports = nullptr;
+    PortSource* port_source = nullptr;
+    std::function<void(const PortMap&)> use_ports{};
+
+    FormServices for_form(MessageBox& own_messages, Displays& displays) const {
+        return {MSComm1, clock, files, CommonDialog1, messages ? *messages : own_messages, displays, ports, port_source,
+                use_ports};
+    }
+};
+
 // The help text, lines separated by CRLF.
 std::string help_text();
 

@@ -86,40 +86,9 @@ std::string PosixSerialLink::uucp_lock_folder() {
 }
 
 PosixSerialLink::PosixSerialLink(PortMap ports, std::string lock_folder)
-    : ports_(std::move(ports)), lock_folder_(std::move(lock_folder)) {}
+    : SystemLinkBase(std::move(ports)), lock_folder_(std::move(lock_folder)) {}
 
 PosixSerialLink::~PosixSerialLink() { close_port(); }
-
-std::string PosixSerialLink::device() const {
-    const PortEntry* e = ports_.entry(comm_port_);
-    return e ? e->device : std::string();
-}
-
-void PosixSerialLink::setCommPort(std::int16_t port) {
-    if (fd_ >= 0 && port != comm_port_)
-        throw Failure(err::PortOperationWhileOpen, "the port number cannot change while the port is open");
-    if (port < 1) throw Failure(err::PortInvalid, "port numbers start at 1");
-    comm_port_ = port;
-}
-
-void PosixSerialLink::setPortOpen(bool open) {
-    if (!open) {
-        close_port();
-        broken_.reset();
-        return;
-    }
-    if (fd_ >= 0) throw Failure(err::PortAlreadyOpen, "COM" + std::to_string(comm_port_) + " is already open");
-    const PortEntry* entry = ports_.entry(comm_port_);
-    if (!entry) throw Failure(err::PortInvalid, "COM" + std::to_string(comm_port_) + " names no serial device");
-    broken_.reset();
-    open_port(entry->device);
-    try {
-        apply(settings_);
-    } catch (...) {
-        close_port();
-        throw;
-    }
-}
 
 void PosixSerialLink::open_port(const std::string& device) {
     // A link (/dev/serial/by-id/...) is opened as the device it leads to, so
@@ -183,13 +152,6 @@ void PosixSerialLink::close_port() {
     lock_file_.clear();
 }
 
-void PosixSerialLink::setSettings(std::string_view text) {
-    const auto parsed = parse_line_settings(text);
-    if (!parsed) throw Failure(err::InvalidPropertyValue, "malformed line settings \"" + std::string(text) + "\"");
-    if (fd_ >= 0) apply(*parsed);
-    settings_ = *parsed;
-}
-
 void PosixSerialLink::apply(const LineSettings& s) {
     const auto refused = [&](const std::string& why) {
         return Failure(err::SetCommStateFailed, device() + ": line settings refused: " + why);
@@ -217,24 +179,6 @@ void PosixSerialLink::apply(const LineSettings& s) {
     t.c_cc[VTIME] = 0;
     if (::cfsetispeed(&t, speed) != 0 || ::cfsetospeed(&t, speed) != 0 || ::tcsetattr(fd_, TCSANOW, &t) != 0)
         throw refused(system_words(errno));
-}
-
-void PosixSerialLink::setInputLen(std::int16_t bytes) {
-    if (bytes < 0) throw Failure(err::InvalidPropertyValue, "InputLen must not be negative");
-    input_len_ = bytes;
-}
-
-void PosixSerialLink::setRThreshold(std::int16_t bytes) {
-    if (bytes != 0) throw Failure(err::InvalidPropertyValue, "only RThreshold 0 is supported");
-}
-
-void PosixSerialLink::setInputMode(std::int32_t mode) {
-    if (mode != 0 && mode != 1) throw Failure(err::InvalidPropertyValue, "InputMode is 0 or 1");
-}
-
-// Output returns once the system has sent everything: nothing waits here.
-void PosixSerialLink::setOutBufferCount(std::int16_t count) {
-    if (count != 0) throw Failure(err::InvalidPropertyValue, "OutBufferCount can only be set to 0");
 }
 
 void PosixSerialLink::setInBufferCount(std::int16_t count) {
@@ -275,7 +219,7 @@ int PosixSerialLink::InBufferCount() {
 
 std::vector<std::uint8_t> PosixSerialLink::Input() {
     const int waiting = InBufferCount();
-    const int wanted = input_len_ == 0 ? waiting : std::min<int>(waiting, input_len_);
+    const int wanted = input_len() == 0 ? waiting : std::min<int>(waiting, input_len());
     std::vector<std::uint8_t> got(static_cast<std::size_t>(wanted));
     if (wanted == 0) return got;
     const ssize_t n = ::read(fd_, got.data(), got.size());
@@ -285,19 +229,9 @@ std::vector<std::uint8_t> PosixSerialLink::Input() {
     return got;
 }
 
-void PosixSerialLink::require_open() const {
-    if (broken_) throw *broken_;
-    if (fd_ < 0) throw Failure(err::PortNotOpen, "the port is not open");
-}
-
 void PosixSerialLink::fail(int number, const std::string& what) {
     if (device_gone(device())) number = err::PortGone;
-    const Failure failure(number, device() + ": " + what);
-    if (fd_ >= 0) {
-        broken_ = failure;
-        close_port();
-    }
-    throw failure;
+    break_with(Failure(number, device() + ": " + what));
 }
 
 }  // namespace vq

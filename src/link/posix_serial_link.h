@@ -14,14 +14,11 @@
 #include <optional>
 #include <string>
 
-#include "link/line_settings.h"
-#include "link/port_map.h"
-#include "protocol/failure.h"
-#include "protocol/serial_link.h"
+#include "link/system_link_base.h"
 
 namespace vq {
 
-class PosixSerialLink final : public SerialLink {
+class PosixSerialLink final : public SystemLinkBase {
 public:
     // `lock_folder`: where UUCP lock files live; empty for none.
     explicit PosixSerialLink(PortMap ports = {}, std::string lock_folder = uucp_lock_folder());
@@ -29,22 +26,10 @@ public:
     PosixSerialLink(const PosixSerialLink&) = delete;
     PosixSerialLink& operator=(const PosixSerialLink&) = delete;
 
-    const PortMap& ports() const { return ports_; }
-    void setPorts(PortMap ports) { ports_ = std::move(ports); }
-    // The device the link has open, or would open next.
-    std::string device() const;
     // The open port's file descriptor, for waiting on it; -1 when closed.
     int handle() const { return fd_; }
 
-    void setCommPort(std::int16_t port) override;
-    std::int16_t CommPort() const override { return comm_port_; }
-    void setPortOpen(bool open) override;
     bool PortOpen() const override { return fd_ >= 0; }
-    void setSettings(std::string_view settings) override;
-    void setInputLen(std::int16_t bytes) override;
-    void setRThreshold(std::int16_t bytes) override;
-    void setInputMode(std::int32_t mode) override;
-    void setOutBufferCount(std::int16_t count) override;
     void setInBufferCount(std::int16_t count) override;
     int InBufferCount() override;
     void Output(std::span<const std::uint8_t> bytes) override;
@@ -54,20 +39,14 @@ public:
     static std::string uucp_lock_folder();
 
 private:
-    void open_port(const std::string& device);
-    void close_port();
-    void apply(const LineSettings& settings);
-    void require_open() const;
+    void open_port(const std::string& device) override;
+    void close_port() override;
+    void apply(const LineSettings& settings) override;
     [[noreturn]] void fail(int number, const std::string& what);
 
-    PortMap ports_;
     std::string lock_folder_;
     int fd_ = -1;
     std::string lock_file_;  // ours, removed on closing
-    std::int16_t comm_port_ = 1;
-    std::int16_t input_len_ = 0;
-    LineSettings settings_;
-    std::optional<Failure> broken_;  // the error that closed the port
 };
 
 // The UUCP lock file of `tty` (a /dev path) in `folder`: /dev/ttyUSB0 has

@@ -75,42 +75,11 @@ struct Win32SerialLink::Port {
     }
 };
 
-Win32SerialLink::Win32SerialLink(PortMap ports) : ports_(std::move(ports)) {}
+Win32SerialLink::Win32SerialLink(PortMap ports) : SystemLinkBase(std::move(ports)) {}
 
 Win32SerialLink::~Win32SerialLink() { close_port(); }
 
-std::string Win32SerialLink::device() const {
-    const PortEntry* e = ports_.entry(comm_port_);
-    return e ? e->device : std::string();
-}
-
 bool Win32SerialLink::PortOpen() const { return port_ != nullptr; }
-
-void Win32SerialLink::setCommPort(std::int16_t port) {
-    if (port_ && port != comm_port_)
-        throw Failure(err::PortOperationWhileOpen, "the port number cannot change while the port is open");
-    if (port < 1) throw Failure(err::PortInvalid, "port numbers start at 1");
-    comm_port_ = port;
-}
-
-void Win32SerialLink::setPortOpen(bool open) {
-    if (!open) {
-        close_port();
-        broken_.reset();
-        return;
-    }
-    if (port_) throw Failure(err::PortAlreadyOpen, "COM" + std::to_string(comm_port_) + " is already open");
-    const PortEntry* entry = ports_.entry(comm_port_);
-    if (!entry) throw Failure(err::PortInvalid, "COM" + std::to_string(comm_port_) + " names no serial device");
-    broken_.reset();
-    open_port(entry->device);
-    try {
-        apply(settings_);
-    } catch (...) {
-        close_port();
-        throw;
-    }
-}
 
 void Win32SerialLink::open_port(const std::string& device) {
     auto port = std::make_unique<Port>();
@@ -137,13 +106,6 @@ void Win32SerialLink::open_port(const std::string& device) {
 void Win32SerialLink::close_port() {
     port_.reset();
     held_.reset();
-}
-
-void Win32SerialLink::setSettings(std::string_view text) {
-    const auto parsed = parse_line_settings(text);
-    if (!parsed) throw Failure(err::InvalidPropertyValue, "malformed line settings \"" + std::string(text) + "\"");
-    if (port_) apply(*parsed);
-    settings_ = *parsed;
 }
 
 void Win32SerialLink::apply(const LineSettings& s) {
@@ -184,24 +146,6 @@ void Win32SerialLink::apply(const LineSettings& s) {
     if (!SetCommTimeouts(port_->file, &timeouts)) fail(GetLastError(), Win32Call::Settings, "timeouts refused");
 }
 
-void Win32SerialLink::setInputLen(std::int16_t bytes) {
-    if (bytes < 0) throw Failure(err::InvalidPropertyValue, "InputLen must not be negative");
-    input_len_ = bytes;
-}
-
-void Win32SerialLink::setRThreshold(std::int16_t bytes) {
-    if (bytes != 0) throw Failure(err::InvalidPropertyValue, "only RThreshold 0 is supported");
-}
-
-void Win32SerialLink::setInputMode(std::int32_t mode) {
-    if (mode != 0 && mode != 1) throw Failure(err::InvalidPropertyValue, "InputMode is 0 or 1");
-}
-
-// Output returns once the system has sent everything: nothing waits here.
-void Win32SerialLink::setOutBufferCount(std::int16_t count) {
-    if (count != 0) throw Failure(err::InvalidPropertyValue, "OutBufferCount can only be set to 0");
-}
-
 void Win32SerialLink::setInBufferCount(std::int16_t count) {
     if (count != 0) throw Failure(err::InvalidPropertyValue, "InBufferCount can only be set to 0");
     require_open();
@@ -225,7 +169,7 @@ void Win32SerialLink::settle_arrival() {
 }
 
 void* Win32SerialLink::handle() {
-    if (!port_ || broken_) return nullptr;
+    if (!port_) return nullptr;
     Port& p = *port_;
     if (p.arrival_pending) {
         if (!HasOverlappedIoCompleted(&p.arrival)) return p.arrived;
@@ -289,7 +233,7 @@ void Win32SerialLink::Output(std::span<const std::uint8_t> bytes) {
 
 std::vector<std::uint8_t> Win32SerialLink::Input() {
     const int waiting = InBufferCount();
-    const int wanted = input_len_ == 0 ? waiting : std::min<int>(waiting, input_len_);
+    const int wanted = input_len() == 0 ? waiting : std::min<int>(waiting, input_len());
     std::vector<std::uint8_t> got;
     got.reserve(static_cast<std::size_t>(wanted));
     if (wanted > 0 && held_) {
@@ -309,20 +253,10 @@ std::vector<std::uint8_t> Win32SerialLink::Input() {
     return got;
 }
 
-void Win32SerialLink::require_open() {
-    if (broken_) throw *broken_;
-    if (!port_) throw Failure(err::PortNotOpen, "the port is not open");
-}
-
 void Win32SerialLink::fail(unsigned long code, Win32Call call, const std::string& what) {
     const int number = win32_error_number(code, call);
     const std::string cause = number == err::PortGone ? "the device was disconnected: " : std::string();
-    const Failure failure(number, device() + ": " + cause + what + ": " + system_words(code));
-    if (port_) {
-        broken_ = failure;
-        close_port();
-    }
-    throw failure;
+    break_with(Failure(number, device() + ": " + cause + what + ": " + system_words(code)));
 }
 
 }  // namespace vq

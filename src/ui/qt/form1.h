@@ -25,16 +25,7 @@ class SerialLink;
 class Clock;
 class FileSystem;
 
-struct Form1Services {
-    SerialLink& MSComm1;
-    Clock& clock;
-    FileSystem& files;
-    FileDialog& CommonDialog1;
-    MessageBox* messages = nullptr;  // null: the window's own modal boxes
-    PortBook* ports = nullptr;       // see FormServices
-    PortSource* port_source = nullptr;
-    std::function<void(const PortMap&)> use_ports{};
-};
+using Form1Services = WindowServices;
 
 // Window coordinates are given in twips; 15 twips make a pixel at 96 DPI.
 QRect twips(int left, int top, int width, int height);

@@ -114,7 +114,7 @@ SIZE client_size(UINT dpi) {
     return {pixels(kClientWidth, dpi), pixels(kClientHeight + kStatusHeight, dpi)};
 }
 
-Win32Form1::Win32Form1(Win32Form1Services services) : services_(std::move(services)) {
+Win32Form1::Win32Form1(WindowServices services) : services_(std::move(services)) {
     INITCOMMONCONTROLSEX common{sizeof common, ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS | ICC_BAR_CLASSES};
     InitCommonControlsEx(&common);
     register_class();
@@ -128,11 +128,7 @@ Win32Form1::Win32Form1(Win32Form1Services services) : services_(std::move(servic
     own_messages_.set_owner(window_);
     displays_ = std::make_unique<Win32Displays>(ProgressBar1, Text4);
     port_list_ = std::make_unique<Win32ComboList>(Combo1);
-    form_ = std::make_unique<Form>(
-        static_cast<FormView&>(*this),
-        FormServices{services_.MSComm1, services_.clock, services_.files, services_.CommonDialog1,
-                     services_.messages ? *services_.messages : own_messages_, *displays_, services_.ports,
-                     services_.port_source, services_.use_ports});
+    form_ = std::make_unique<Form>(static_cast<FormView&>(*this), services_.for_form(own_messages_, *displays_));
 }
 
 Win32Form1::~Win32Form1() {

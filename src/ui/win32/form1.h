@@ -15,21 +15,10 @@
 
 namespace vq {
 
-struct Win32Form1Services {
-    SerialLink& MSComm1;
-    Clock& clock;
-    FileSystem& files;
-    FileDialog& CommonDialog1;
-    MessageBox* messages = nullptr;  // null: the window's own modal boxes
-    PortBook* ports = nullptr;       // see FormServices
-    PortSource* port_source = nullptr;
-    std::function<void(const PortMap&)> use_ports{};
-};
-
 class Win32Form1 final : private FormView {
 public:
     // Creates the window, hidden; show() shows it.
-    explicit Win32Form1(Win32Form1Services services);
+    explicit Win32Form1(WindowServices services);
     ~Win32Form1() override;
     Win32Form1(const Win32Form1&) = delete;
     Win32Form1& operator=(const Win32Form1&) = delete;
@@ -72,7 +61,7 @@ private:
     void set_pacing_caption(const std::string& text, bool bold) override;
     void close_window() override;
 
-    Win32Form1Services services_;
+    WindowServices services_;
     HWND window_ = nullptr;
     HWND tips_ = nullptr;
     UINT dpi_ = 96;

@@ -235,7 +235,9 @@ TEST(StatusLine, EachEndingLeavesItsOwnText) {
         v.messages.on_show = [&](const std::string&) { under_the_box = v.window.StatusLine->text(); };
         v.window.Command2_Click();
         EXPECT_EQ(v.window.StatusLine->text(), r.text);
-        if (!v.messages.shown.empty()) EXPECT_EQ(under_the_box, r.text) << "shown before the box opens";
+        if (!v.messages.shown.empty()) {
+            EXPECT_EQ(under_the_box, r.text) << "shown before the box opens";
+        }
     }
 
     VirtualWindow empty;

@@ -1,0 +1,57 @@
+#pragma once
+// What the serial links over each system's own calls share: the numbers the
+// ports have, the port chosen, the line settings, the properties that only
+// have to be valid, and the rule that the first error of an open port closes
+// it, after which every operation fails with that error until the port is
+// opened again.
+
+#include <optional>
+#include <string>
+
+#include "link/line_settings.h"
+#include "link/port_map.h"
+#include "protocol/failure.h"
+#include "protocol/serial_link.h"
+
+namespace vq {
+
+class SystemLinkBase : public SerialLink {
+public:
+    const PortMap& ports() const { return ports_; }
+    void setPorts(PortMap ports) { ports_ = std::move(ports); }
+    // The device the link has open, or would open next.
+    std::string device() const;
+
+    void setCommPort(std::int16_t port) override;
+    std::int16_t CommPort() const override { return comm_port_; }
+    void setPortOpen(bool open) override;
+    void setSettings(std::string_view settings) override;
+    void setInputLen(std::int16_t bytes) override;
+    void setRThreshold(std::int16_t bytes) override;
+    void setInputMode(std::int32_t mode) override;
+    // Output returns once the system has sent everything: nothing waits.
+    void setOutBufferCount(std::int16_t count) override;
+
+protected:
+    explicit SystemLinkBase(PortMap ports) : ports_(std::move(ports)) {}
+    // Opens `device` for this program, or throws; closes it (closed: nothing).
+    virtual void open_port(const std::string& device) = 0;
+    virtual void close_port() = 0;
+    // Puts the settings on the open port, or throws.
+    virtual void apply(const LineSettings& settings) = 0;
+
+    // Fails with the error that closed the port, or err::PortNotOpen.
+    void require_open() const;
+    // The port fails with `failure`: it is closed at once, and stays failed.
+    [[noreturn]] void break_with(const Failure& failure);
+    std::int16_t input_len() const { return input_len_; }
+
+private:
+    PortMap ports_;
+    std::int16_t comm_port_ = 1;
+    std::int16_t input_len_ = 0;
+    LineSettings settings_;
+    std::optional<Failure> broken_;
+};
+
+}  // namespace vq
