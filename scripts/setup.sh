@@ -11,7 +11,7 @@ VQ_PACKAGES=(cmake g++ make pkg-config qt6-base-dev libudev-dev libgcrypt20-dev 
 # caption; the Windows cross-compiler, its libgcrypt, GoogleTest's sources
 # and Wine for the Windows build; the checkers of the installed files and the
 # package.
-VQ_TEST_PACKAGES=(xvfb x11-utils g++-mingw-w64-x86-64-posix libgcrypt-mingw-w64-dev wine64 googletest
+VQ_TEST_PACKAGES=(xvfb x11-utils g++-mingw-w64-x86-64-posix libgcrypt-mingw-w64-dev wine64 googletest wixl msitools
                   desktop-file-utils appstream man-db lintian dpkg-dev)
 
 vq_install_missing() {
