@@ -68,7 +68,7 @@ void Form::Form_Load() {
         const Quiet quiet(quiet_);  // the choice is shown once, after the probe
         view_.port_entries().Clear();
         discovery_ = {};
-        discover_ports(services_.MSComm1, view_.port_entries(), &discovery_);
+        discover_ports(services_.window.MSComm1, view_.port_entries(), &discovery_);
         label_ports();
     }
     show_choice();
@@ -77,9 +77,9 @@ void Form::Form_Load() {
 void Form::show_help() { view_.show_help_text(help_text()); }
 
 void Form::refresh_ports() {
-    if (uploading_ || !services_.ports || !services_.port_source) return;
-    if (!services_.ports->update(services_.port_source->present())) return;
-    if (services_.use_ports) services_.use_ports(services_.ports->map());
+    if (uploading_ || !services_.window.ports || !services_.window.port_source) return;
+    if (!services_.window.ports->update(services_.window.port_source->present())) return;
+    if (services_.window.use_ports) services_.window.use_ports(services_.window.ports->map());
     {
         const Quiet quiet(quiet_);
         PortList& list = view_.port_entries();
@@ -88,13 +88,13 @@ void Form::refresh_ports() {
         // the status line says why.
         auto listable = [](const PortBook::Entry& e) { return e.present && e.port.permitted; };
         discovery_.denied.clear();
-        for (const PortBook::Entry& e : services_.ports->entries())
+        for (const PortBook::Entry& e : services_.window.ports->entries())
             if (e.present && !e.port.permitted && names_a_port(e.number)) discovery_.denied.push_back(e.number);
         for (int i = list.ListCount() - 1; i >= 0; --i) {
-            const PortBook::Entry* e = services_.ports->at(port_number_of(list.List(i)));
+            const PortBook::Entry* e = services_.window.ports->at(port_number_of(list.List(i)));
             if ((!e || !listable(*e)) && list.List(i) != choice) list.RemoveItem(i);
         }
-        for (const PortBook::Entry& e : services_.ports->entries()) {
+        for (const PortBook::Entry& e : services_.window.ports->entries()) {
             const std::string name = "COM" + std::to_string(e.number);
             if (!listable(e) || !names_a_port(e.number)) continue;
             bool listed = false;
@@ -113,11 +113,11 @@ void Form::refresh_ports() {
 // "COM1 · ttyUSB0 · CP2102 USB to UART" in the drop-down, "gone" for a
 // device unplugged since.
 void Form::label_ports() {
-    if (!services_.ports) return;
+    if (!services_.window.ports) return;
     PortList& list = view_.port_entries();
     std::vector<std::string> labels;
     for (int i = 0; i < list.ListCount(); ++i) {
-        const PortBook::Entry* e = services_.ports->at(port_number_of(list.List(i)));
+        const PortBook::Entry* e = services_.window.ports->at(port_number_of(list.List(i)));
         std::string label = list.List(i);
         if (e) {
             if (e->port.device != list.List(i)) label += kDot + short_device_name(e->port.device);
@@ -134,8 +134,8 @@ void Form::label_ports() {
 void Form::Command1_Click() {
     // The dialog may return before the user has chosen: an upload that is
     // running goes on meanwhile.
-    services_.CommonDialog1.ShowOpen([this, before = services_.CommonDialog1.FileName()] {
-        const std::string chosen = services_.CommonDialog1.FileName();
+    services_.window.CommonDialog1.ShowOpen([this, before = services_.window.CommonDialog1.FileName()] {
+        const std::string chosen = services_.window.CommonDialog1.FileName();
         view_.set_path_text(chosen);
         if (chosen != before) show_choice();
     });
@@ -145,20 +145,20 @@ void Form::Command2_Click() {
     if (uploading_) return;  // one upload at a time
     uploading_ = true;
     // A dialog that holds its caller would hold the upload's waits too.
-    const bool hold_open_file = services_.CommonDialog1.holds_the_caller();
+    const bool hold_open_file = services_.window.CommonDialog1.holds_the_caller();
     if (hold_open_file) view_.enable_open_file(false);
-    const UploadContext context{services_.MSComm1,
-                                services_.clock,
+    const UploadContext context{services_.window.MSComm1,
+                                services_.window.clock,
                                 services_.displays,
                                 upload_messages_,
-                                services_.files,
+                                services_.window.files,
                                 form_,
                                 [this] { return init_serial_port(); },
                                 &status_,
                                 view_.pacing_on() ? Pace::Reply : Pace::Fixed};
     port_cause_.clear();
     status_.upload_started(port_cause_, path_box_note());
-    last_result_ = run_upload(context, view_.path_text(), services_.CommonDialog1.FileName());
+    last_result_ = run_upload(context, view_.path_text(), services_.window.CommonDialog1.FileName());
     status_.upload_ended(*last_result_, port_cause_);
     uploading_ = false;
     if (hold_open_file) view_.enable_open_file(true);
@@ -170,12 +170,12 @@ void Form::Command3_Click() {
 }
 
 std::int16_t Form::init_serial_port() {
-    return vq::init_serial_port(view_.port_text(), services_.MSComm1, upload_messages_, &port_cause_);
+    return vq::init_serial_port(view_.port_text(), services_.window.MSComm1, upload_messages_, &port_cause_);
 }
 
-void Form::wait_seconds(float seconds) { vq::wait_seconds(seconds, services_.clock); }
+void Form::wait_seconds(float seconds) { vq::wait_seconds(seconds, services_.window.clock); }
 
-std::int16_t Form::read_reply() { return vq::read_reply(services_.MSComm1, form_); }
+std::int16_t Form::read_reply() { return vq::read_reply(services_.window.MSComm1, form_); }
 
 bool Form::may_close() {
     if (!uploading_) return true;
@@ -197,7 +197,7 @@ void Form::pacing_toggled() {
 // The file sent is the one Open file chose; what is typed in the path box
 // only has to be there. Said whenever the two differ.
 std::string Form::path_box_note() const {
-    const std::string chosen = services_.CommonDialog1.FileName();
+    const std::string chosen = services_.window.CommonDialog1.FileName();
     const std::string typed = view_.path_text();
     if (chosen.empty() || typed.empty() || typed == chosen) return {};
     return "Sends " + file_name_of(chosen) + ", the file chosen with Open file; the path box only has to be non-empty";
@@ -209,7 +209,7 @@ std::string Form::path_box_note() const {
 void Form::show_choice() {
     std::vector<std::string> parts;
     const int n = port_number_of(view_.port_text());
-    const PortBook::Entry* chosen = services_.ports && names_a_port(n) ? services_.ports->at(n) : nullptr;
+    const PortBook::Entry* chosen = services_.window.ports && names_a_port(n) ? services_.window.ports->at(n) : nullptr;
     const std::string name = "COM" + std::to_string(n);
     // On Windows the device is the COM name itself.
     std::string port = name + (chosen && chosen->port.device != name ? " is " + chosen->port.device : std::string());
@@ -220,7 +220,7 @@ void Form::show_choice() {
         port += " (new)";
     else if (busy)
         port += " (busy: another program holds it)";
-    if (services_.ports) {
+    if (services_.window.ports) {
         std::string tip = chosen ? port : "No serial device behind this choice";
         if (chosen && !chosen->port.description.empty()) tip += kDot + chosen->port.description;
         view_.set_port_tip(tip);
@@ -232,10 +232,10 @@ void Form::show_choice() {
     // A port that exists but may not be opened is not listed; say so, and how to fix it.
     if (!discovery_.denied.empty()) {
         const int denied = discovery_.denied.front();
-        const PortBook::Entry* e = services_.ports ? services_.ports->at(denied) : nullptr;
+        const PortBook::Entry* e = services_.window.ports ? services_.window.ports->at(denied) : nullptr;
         parts.push_back(permission_problem("COM" + std::to_string(denied) + (e ? " (" + e->port.device + ")" : std::string())));
     }
-    if (const std::string file = services_.CommonDialog1.FileName(); !file.empty()) {
+    if (const std::string file = services_.window.CommonDialog1.FileName(); !file.empty()) {
         std::error_code ec;
         const auto status = std::filesystem::status(path_from_utf8(file), ec);
         const auto size = std::filesystem::is_regular_file(status) ? std::filesystem::file_size(path_from_utf8(file), ec) : 0;

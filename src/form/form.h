@@ -25,13 +25,13 @@ class Clock;
 class FileSystem;
 class SerialLink;
 
-struct FormServices {
+// What a window is given.
+struct WindowServices {
     SerialLink& MSComm1;
     Clock& clock;
     FileSystem& files;
     FileDialog& CommonDialog1;
-    MessageBox& messages;
-    Displays& displays;
+    MessageBox* messages = nullptr;  // null: the window's own modal boxes
     // What each COM number stands for, kept for as long as the window is
     // open; null: the window does not say which device a number is.
     PortBook* ports = nullptr;
@@ -40,25 +40,21 @@ struct FormServices {
     PortSource* port_source = nullptr;
     // Hands the link the numbers after a look found a change.
     std::function<void(const PortMap&)> use_ports{};
+
 };
 
-// What a window is given. The message boxes are the window's own unless
-// given; the displays are always the window's own controls.
-struct WindowServices {
-    SerialLink& MSComm1;
-    Clock& clock;
-    FileSystem& files;
-    FileDialog& CommonDialog1;
-    MessageBox* messages = nullptr;
-    PortBook* ports = nullptr;
-    PortSource* port_source = nullptr;
-    std::function<void(const PortMap&)> use_ports{};
-
-    FormServices for_form(MessageBox& own_messages, Displays& displays) const {
-        return {MSComm1, clock, files, CommonDialog1, messages ? *messages : own_messages, displays, ports, port_source,
-                use_ports};
-    }
+// What the form is given: the window's services, with the message boxes to
+// show and the displays of the upload.
+struct FormServices {
+    WindowServices window;
+    MessageBox& boxes;
+    Displays& displays;
 };
+
+// A window's services for its form: the boxes given, else the window's own.
+inline FormServices form_services(const WindowServices& window, MessageBox& own_boxes, Displays& displays) {
+    return {window, window.messages ? *window.messages : own_boxes, displays};
+}
 
 // The help text, lines separated by CRLF.
 std::string help_text();
@@ -125,7 +121,7 @@ private:
     public:
         explicit UnlessClosing(Form& form) : form_(form) {}
         void show(const std::string& text) override {
-            if (!form_.close_when_done_) form_.services_.messages.show(text);
+            if (!form_.close_when_done_) form_.services_.boxes.show(text);
         }
 
     private:

@@ -120,7 +120,7 @@ Form1::Form1(Form1Services services, QWidget* parent) : QWidget(parent), own_mes
 
     displays_ = std::make_unique<QtDisplays>(*ProgressBar1, *Text4);
     port_list_ = std::make_unique<ComboPortList>(*Combo1);
-    form_ = std::make_unique<Form>(static_cast<FormView&>(*this), services.for_form(own_messages_, *displays_));
+    form_ = std::make_unique<Form>(static_cast<FormView&>(*this), form_services(services, own_messages_, *displays_));
 
     connect(Command1, &QPushButton::clicked, this, [this] { form_->Command1_Click(); });
     connect(Command2, &QPushButton::clicked, this, [this] { form_->Command2_Click(); });

@@ -128,7 +128,7 @@ Win32Form1::Win32Form1(WindowServices services) : services_(std::move(services))
     own_messages_.set_owner(window_);
     displays_ = std::make_unique<Win32Displays>(ProgressBar1, Text4);
     port_list_ = std::make_unique<Win32ComboList>(Combo1);
-    form_ = std::make_unique<Form>(static_cast<FormView&>(*this), services_.for_form(own_messages_, *displays_));
+    form_ = std::make_unique<Form>(static_cast<FormView&>(*this), form_services(services_, own_messages_, *displays_));
 }
 
 Win32Form1::~Win32Form1() {
