@@ -59,7 +59,8 @@ struct Win32SerialLink::Port {
         for (HANDLE h : {io_done, arrived, ready}) CloseHandle(h);
     }
     // Runs one overlapped request and waits for it, `ms` at most (then it is
-    // cancelled). Returns the bytes done, or the error code as negative.
+    // cancelled). Returns the bytes done, those of a cancelled request too,
+    // or the error code as negative.
     long long run(BOOL started, DWORD ms, OVERLAPPED& ov) {
         DWORD done = 0;
         if (!started && GetLastError() != ERROR_IO_PENDING) return -static_cast<long long>(GetLastError());
@@ -69,7 +70,7 @@ struct Win32SerialLink::Port {
         }
         if (!GetOverlappedResult(file, &ov, &done, FALSE)) {
             const DWORD code = GetLastError();
-            return code == ERROR_OPERATION_ABORTED ? 0 : -static_cast<long long>(code);
+            return code == ERROR_OPERATION_ABORTED ? static_cast<long long>(done) : -static_cast<long long>(code);
         }
         return done;
     }
