@@ -16,16 +16,14 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show) {
     const auto source = vq::port_source_from_environment();
     vq::PortBook ports;
     ports.update(source->present());
-    vq::Win32SerialLink link(vq::PortMap::from_environment_or_system());
+    vq::Win32SerialLink link(vq::openable_ports(ports, *source));
     vq::MessageClock clock;
     clock.wake_on([&link] { return link.handle(); });
     vq::LocalFileSystem files;
     vq::Win32FileDialog dialog;
 
-    vq::Win32Form1 window({link, clock, files, dialog, nullptr, &ports, source.get(), [&link](const vq::PortMap&) {
-                               // COMn stays port n: only the descriptions change.
-                               link.setPorts(vq::PortMap::from_environment_or_system());
-                           }});
+    vq::Win32Form1 window({link, clock, files, dialog, nullptr, &ports, source.get(),
+                           [&](const vq::PortMap&) { link.setPorts(vq::openable_ports(ports, *source)); }});
     dialog.set_owner(window.window());
     clock.set_window(window.window());
     window.on_closed = [] { PostQuitMessage(0); };

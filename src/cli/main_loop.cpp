@@ -42,7 +42,7 @@ bool MainLoop::run(const std::function<bool()>& done, const Hooks& hooks, std::o
         const auto now = Clock::now();
         if (seconds && now - start >= std::chrono::duration<double>(*seconds)) return false;
         if (hooks.every_tenth && now >= next_tenth) {
-            if (hooks.every_tenth) hooks.every_tenth();
+            hooks.every_tenth();
             next_tenth = now + std::chrono::milliseconds(100);
         }
         // Without a tick or an end, the loop sleeps until something happens.

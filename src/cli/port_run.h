@@ -35,22 +35,22 @@ struct RunSettings {
 };
 
 struct UploadStart {
-    std::string device;
-    std::string identity;      // the USB identity, where the system knows it (recorded runs)
+    std::string device{};
+    std::string identity{};      // the USB identity, where the system knows it (recorded runs)
     std::int64_t size = -1;    // -1 when the file cannot be found
-    std::string sha256;        // of the file, when it could be read (recorded runs)
+    std::string sha256{};        // of the file, when it could be read (recorded runs)
     Pace pace = Pace::Fixed;
-    std::string tty;           // the tty the device path leads to, when that is another name
+    std::string tty{};           // the tty the device path leads to, when that is another name
 };
 
 struct UploadOutcome {
-    UploadResult result;
-    std::string port_cause;  // why the port could not be opened
+    UploadResult result{};
+    std::string port_cause{};  // why the port could not be opened
     bool timed_out = false;
-    std::string timeout_words;  // "timed out after 12 s", when it did
+    std::string timeout_words{};  // "timed out after 12 s", when it did
     bool interrupted = false;   // a second Ctrl-C closed the port under it
     int exit_status = 0;     // what this upload's ending is as vellquin-send's exit status
-    std::string ending;      // in plain words
+    std::string ending{};      // in plain words
     double wall_seconds = 0;
 };
 

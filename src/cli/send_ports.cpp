@@ -4,6 +4,7 @@
 #include <cctype>
 #include <filesystem>
 #include <fstream>
+#include <map>
 
 #include "link/discovery.h"
 #include "link/latency_timer.h"
@@ -25,6 +26,15 @@ std::string first_line(const std::filesystem::path& file) {
     return line;
 }
 #endif
+
+// The link in `links` (as serial_links gives them) that leads to `device`.
+std::string link_to(const std::map<std::string, std::string>& links, const std::string& device) {
+    std::error_code ec;
+    const auto real = std::filesystem::canonical(path_from_utf8(device), ec);
+    if (ec) return {};
+    const auto link = links.find(utf8_from_path(real));
+    return link == links.end() ? std::string() : link->second;
+}
 
 }  // namespace
 
@@ -49,15 +59,6 @@ std::string usb_identity_of(const std::string& device) {
     (void)real;
     return {};
 #endif
-}
-
-std::string by_id_link_of(const std::string& device) {
-    std::error_code ec;
-    const auto real = std::filesystem::canonical(path_from_utf8(device), ec);
-    if (ec) return {};
-    const auto links = serial_links("/dev/serial/by-id");
-    const auto link = links.find(utf8_from_path(real));
-    return link == links.end() ? std::string() : link->second;
 }
 
 std::string latency_words(const std::string& device) {
@@ -107,21 +108,18 @@ std::vector<std::string> describe_ports(const PortMap& ports) {
     if (ports.size() == 0) return {"no serial ports found"};
     std::vector<std::string> lines;
     SystemSerialLink link(ports);
+    const auto by_id_links = serial_links("/dev/serial/by-id");
     for (int n = 1; n <= ports.size(); ++n) {
         const PortEntry* e = ports.entry(n);
         if (!e) continue;
-        std::string state = "free";
-        if (kThisPlatform == Platform::Windows && n > 9) {
-            char line[512];
-            std::snprintf(line, sizeof line, "%-7s %-20s %s", "", e->device.c_str(), "not probed: give --port to use it");
-            lines.emplace_back(line);
-            if (!e->description.empty()) lines.push_back("        " + e->description);
-            continue;
-        }
+        const bool unprobed = kThisPlatform == Platform::Windows && n > 9;
+        std::string state = unprobed ? "not probed: give --port to use it" : "free";
         try {
-            link.setCommPort(static_cast<std::int16_t>(n));
-            link.setPortOpen(true);
-            link.setPortOpen(false);
+            if (!unprobed) {
+                link.setCommPort(static_cast<std::int16_t>(n));
+                link.setPortOpen(true);
+                link.setPortOpen(false);
+            }
         } catch (const Failure& f) {
             if (f.number() == err::PortAlreadyOpen)
                 state = "busy (held by another program)";
@@ -132,11 +130,11 @@ std::vector<std::string> describe_ports(const PortMap& ports) {
             else
                 state = std::string("cannot open: ") + f.what();
         }
-        const std::string name = n <= 9 ? "COM" + std::to_string(n) : "(COM" + std::to_string(n) + ")";
+        const std::string name = unprobed ? "" : n <= 9 ? "COM" + std::to_string(n) : "(COM" + std::to_string(n) + ")";
         char line[512];
         std::snprintf(line, sizeof line, "%-7s %-20s %s", name.c_str(), e->device.c_str(), state.c_str());
         lines.emplace_back(line);
-        const std::string identity = usb_identity_of(e->device), by_id = by_id_link_of(e->device);
+        const std::string identity = usb_identity_of(e->device), by_id = link_to(by_id_links, e->device);
         const std::string about = !identity.empty() ? identity : e->description;
         if (!about.empty()) lines.push_back("        " + about);
         if (!by_id.empty()) lines.push_back("        " + by_id);

@@ -37,8 +37,6 @@ std::vector<std::string> describe_ports(const PortMap& ports);
 // "10c4:ea60, serial 0001, Silicon Labs CP2102 USB to UART Bridge" for a
 // USB device (`device` may be a link to it); empty when unknown.
 std::string usb_identity_of(const std::string& device);
-// The /dev/serial/by-id link that leads to `device`; empty when none does.
-std::string by_id_link_of(const std::string& device);
 // "latency timer 16 ms" for an FTDI adapter; empty for other ports.
 std::string latency_words(const std::string& device);
 

@@ -236,13 +236,14 @@ void Form::show_choice() {
         parts.push_back(permission_problem("COM" + std::to_string(denied) + (e ? " (" + e->port.device + ")" : std::string())));
     }
     if (const std::string file = services_.window.CommonDialog1.FileName(); !file.empty()) {
+        const std::filesystem::path path = path_from_utf8(file);
         std::error_code ec;
-        const auto status = std::filesystem::status(path_from_utf8(file), ec);
-        const auto size = std::filesystem::is_regular_file(status) ? std::filesystem::file_size(path_from_utf8(file), ec) : 0;
+        const auto status = std::filesystem::status(path, ec);
         parts.push_back(file_name_of(file) + ": " +
-                        (std::filesystem::is_regular_file(status) ? describe_size(static_cast<std::int64_t>(size))
-                         : std::filesystem::exists(status)        ? std::string("not a regular file")
-                                                                  : std::string("not found")));
+                        (std::filesystem::is_regular_file(status)
+                             ? describe_size(static_cast<std::int64_t>(std::filesystem::file_size(path, ec)))
+                         : std::filesystem::exists(status) ? std::string("not a regular file")
+                                                           : std::string("not found")));
     }
     const std::string note = path_box_note();
     if (!note.empty()) parts.push_back(note);

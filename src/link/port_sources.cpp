@@ -85,15 +85,12 @@ std::unique_ptr<PortSource> port_source_from_environment() {
     return std::make_unique<SystemPortSource>();
 }
 
-PortMap PortMap::from_environment_or_system() {
-    const auto source = port_source_from_environment();
-    PortBook book;
-    book.update(source->present());
+PortMap openable_ports(const PortBook& book, const PortSource& source) {
     PortMap map = book.map();
 #ifdef _WIN32
     // COMn is port n: COM1 to COM9 are tried by opening whether the system
     // lists them or not, as the window's probe does.
-    if (dynamic_cast<SystemPortSource*>(source.get())) {
+    if (dynamic_cast<const SystemPortSource*>(&source)) {
         std::vector<PortEntry> entries;
         for (int n = 1; n <= std::max(9, map.size()); ++n) {
             const PortEntry* e = map.entry(n);
@@ -101,8 +98,17 @@ PortMap PortMap::from_environment_or_system() {
         }
         map = PortMap(std::move(entries));
     }
+#else
+    (void)source;
 #endif
     return map;
+}
+
+PortMap PortMap::from_environment_or_system() {
+    const auto source = port_source_from_environment();
+    PortBook book;
+    book.update(source->present());
+    return openable_ports(book, *source);
 }
 
 }  // namespace vq

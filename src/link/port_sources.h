@@ -48,6 +48,11 @@ bool permitted(const std::string& device);
 // Unix, its DOS device name (COM3, \\.\COM12) on Windows.
 bool device_present(const std::string& device);
 
+// What each number of `book` stands for, for opening. On Windows, with the
+// system's ports, COM1 to COM9 stand for themselves whether the system lists
+// them or not.
+PortMap openable_ports(const PortBook& book, const PortSource& source);
+
 // VELLQUIN_PORTS_FILE when it is set, else VELLQUIN_PORTS when it names any
 // device, else the system.
 std::unique_ptr<PortSource> port_source_from_environment();

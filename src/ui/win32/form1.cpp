@@ -12,6 +12,7 @@ enum ControlId : int {
     kCommand1 = 101, kText1, kCommand2, kCommand3, kProgressBar1, kCombo1, kLabel1, kText4, kLabel4, kText2,
     kStatusLine, kReplyPacing,
 };
+static_assert(kReplyPacing - kCommand1 + 1 == 12, "a font for each control");
 constexpr UINT kChoiceChanged = WM_APP + 1;  // a selection, once the box shows its text
 constexpr int kComboListTwips = 3000;        // the drop-down's list below its box
 
@@ -133,7 +134,8 @@ Win32Form1::Win32Form1(WindowServices services) : services_(std::move(services))
 
 Win32Form1::~Win32Form1() {
     if (window_) DestroyWindow(window_);
-    for (HFONT font : fonts_) DeleteObject(font);
+    for (HFONT font : fonts_)
+        if (font) DeleteObject(font);
 }
 
 void Win32Form1::show() {
@@ -186,19 +188,23 @@ void Win32Form1::lay_out(UINT dpi) {
     AdjustWindowRectExForDpi(&frame, kWindowStyle, FALSE, kWindowExStyle, dpi);
     SetWindowPos(window_, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-    std::vector<HFONT> old;
-    old.swap(fonts_);
     for (int id = kCommand1; id <= kReplyPacing; ++id) {
         const Place p = place_of(id);
-        HWND control = GetDlgItem(window_, id);
-        MoveWindow(control, pixels(p.left, dpi), pixels(p.top, dpi), pixels(p.width, dpi), pixels(p.height, dpi), TRUE);
-        const double points = id == kText2 && help_font_ ? 9 : p.points;
-        if (points <= 0) continue;
-        HFONT font = verdana(points, dpi, id == kReplyPacing && pacing_bold_);
-        fonts_.push_back(font);
-        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+        MoveWindow(GetDlgItem(window_, id), pixels(p.left, dpi), pixels(p.top, dpi), pixels(p.width, dpi),
+                   pixels(p.height, dpi), TRUE);
+        set_font(id);
     }
-    for (HFONT font : old) DeleteObject(font);
+}
+
+// Text2 shows the help in Verdana 9, and the toggle is bold when on.
+void Win32Form1::set_font(int id) {
+    const double points = id == kText2 && help_font_ ? 9 : place_of(id).points;
+    if (points <= 0) return;
+    HFONT& font = fonts_[static_cast<std::size_t>(id - kCommand1)];
+    HFONT old = font;
+    font = verdana(points, dpi_, id == kReplyPacing && pacing_bold_);
+    SendMessageW(GetDlgItem(window_, id), WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    if (old) DeleteObject(old);
 }
 
 void Win32Form1::set_tip(HWND control, const std::string& text) {
@@ -215,7 +221,7 @@ void Win32Form1::set_path_text(const std::string& text) { SetWindowTextW(Text1, 
 
 void Win32Form1::show_help_text(const std::string& text) {
     help_font_ = true;
-    lay_out(dpi_);
+    set_font(kText2);
     SetWindowTextW(Text2, wide(text).c_str());  // the box shows each CRLF as one line break
 }
 
@@ -250,7 +256,7 @@ void Win32Form1::set_pacing_caption(const std::string& text, bool bold) {
     SetWindowTextW(ReplyPacing, wide(text).c_str());
     if (bold != pacing_bold_) {
         pacing_bold_ = bold;
-        lay_out(dpi_);
+        set_font(kReplyPacing);
     }
 }
 

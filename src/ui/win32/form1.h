@@ -5,6 +5,7 @@
 
 #include "ui/win32/win32_api.h"
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <string>
@@ -42,6 +43,7 @@ private:
     void create_controls();
     // Places the controls and makes their fonts for `dpi`.
     void lay_out(UINT dpi);
+    void set_font(int control_id);
     void set_tip(HWND control, const std::string& text);
 
     // FormView
@@ -67,7 +69,7 @@ private:
     UINT dpi_ = 96;
     bool help_font_ = false;  // Text2 shows the help, in Verdana 9
     bool pacing_bold_ = false;
-    std::vector<HFONT> fonts_;
+    std::array<HFONT, 12> fonts_{};  // by control, in the order of their ids
     std::vector<std::string> port_labels_;
     Win32MessageBox own_messages_;
     std::unique_ptr<Win32Displays> displays_;

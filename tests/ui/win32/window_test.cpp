@@ -58,6 +58,7 @@ LRESULT CALLBACK record(HWND window, UINT message, WPARAM w, LPARAM l, UINT_PTR,
 struct WindowRig {
     WindowRig() {
         book.update(source.present());
+        link.setPorts(openable_ports(book, source));
         clock.wake_on([this] { return link.handle(); });
         clock.set_window(window.window());
         SetWindowSubclass(window.Text4, record, 1, reinterpret_cast<DWORD_PTR>(&recorded));
@@ -82,7 +83,7 @@ struct WindowRig {
     }
     SystemPortSource source;
     PortBook book;
-    Win32SerialLink link{PortMap::from_environment_or_system()};
+    Win32SerialLink link;
     MessageClock clock;
     LocalFileSystem files;
     ChosenFile dialog;
