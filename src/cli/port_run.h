@@ -36,11 +36,11 @@ struct RunSettings {
 
 struct UploadStart {
     std::string device{};
-    std::string identity{};      // the USB identity, where the system knows it (recorded runs)
-    std::int64_t size = -1;    // -1 when the file cannot be found
-    std::string sha256{};        // of the file, when it could be read (recorded runs)
+    std::string identity{};   // the USB identity, where the system knows it (recorded runs)
+    std::int64_t size = -1;   // -1 when the file cannot be found
+    std::string sha256{};     // of the file, when it could be read (recorded runs)
     Pace pace = Pace::Fixed;
-    std::string tty{};           // the tty the device path leads to, when that is another name
+    std::string tty{};        // the tty the device path leads to, when that is another name
 };
 
 struct UploadOutcome {
