@@ -10,13 +10,13 @@ std::string upper(std::string text) {
     return text;
 }
 
-// The hex digits after `key` in `text` ("VID_" in "USB\VID_10C4&..."): four
-// of them, or nothing.
-std::string hex_after(const std::string& text, const std::string& key) {
+// The hex digits after `key` in `text` ("VID_" in "USB\VID_10C4&..."):
+// `count` of them, or nothing.
+std::string hex_after(const std::string& text, const std::string& key, std::size_t count = 4) {
     const auto at = text.find(key);
     if (at == std::string::npos) return {};
-    const std::string digits = text.substr(at + key.size(), 4);
-    if (digits.size() != 4) return {};
+    const std::string digits = text.substr(at + key.size(), count);
+    if (digits.size() != count) return {};
     for (char ch : digits)
         if (!std::isxdigit(static_cast<unsigned char>(ch))) return {};
     return digits;
@@ -44,13 +44,16 @@ std::optional<UsbIds> usb_ids_of_instance(const std::string& instance_id) {
     const std::string id = upper(instance_id);
     UsbIds ids{hex_after(id, "VID_"), hex_after(id, "PID_"), {}};
     if (ids.vid.empty() || ids.pid.empty()) return std::nullopt;
+    if (const std::string mi = hex_after(id, "&MI_", 2); !mi.empty()) ids.interface = "MI_" + mi;
     if (id.rfind("FTDIBUS\\", 0) == 0) {
         // FTDIBUS\VID_0403+PID_6001+A50285BIA\0000: the serial ends the first part, and
         // the channel letter (A, B) of a multi-port chip follows it.
         const auto plus = id.find('+', id.find("PID_"));
         const auto slash = id.find('\\', 8);
-        if (plus != std::string::npos && slash != std::string::npos && slash > plus + 2)
+        if (plus != std::string::npos && slash != std::string::npos && slash > plus + 2) {
             ids.serial = instance_id.substr(plus + 1, slash - plus - 2);
+            ids.interface = id.substr(slash - 1, 1);
+        }
     } else if (const auto slash = id.rfind('\\'); slash != std::string::npos && slash > id.find("PID_")) {
         const std::string last = instance_id.substr(slash + 1);
         if (last.find('&') == std::string::npos) ids.serial = last;

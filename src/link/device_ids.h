@@ -17,10 +17,12 @@ int com_number_of(const std::string& device);
 // The USB identity in a device instance id, as SetupAPI gives it:
 // USB\VID_10C4&PID_EA60\0001 and FTDIBUS\VID_0403+PID_6001+A50285BIA\0000
 // name vendor, product and serial number (A50285BI: FTDI adds the chip's
-// channel letter). The serial is empty where
-// Windows made the last part up (it holds '&': 5&1a2b3c4d&0&2).
+// channel letter, A or B, which is the interface). The serial is empty where
+// Windows made the last part up (it holds '&': 5&1a2b3c4d&0&2). An interface
+// of a composite device (USB\VID_2341&PID_0043&MI_02\...) is MI_02.
 struct UsbIds {
     std::string vid, pid, serial;  // as given, upper case hex
+    std::string interface{};       // the FTDI channel letter, or MI_xx; may be empty
 };
 std::optional<UsbIds> usb_ids_of_instance(const std::string& instance_id);
 

@@ -3,10 +3,14 @@
 //
 // A device keeps the number it was given for as long as the book lives,
 // also while it is unplugged and after it comes back under another name:
-// it is known by its identity (its USB serial number, else the USB socket
-// it is plugged into, else its device name). A new device takes the lowest
-// number that no device known to the book holds; only 1 to 9 can be chosen
-// in the window. On Windows COMn is port n, whatever else is plugged in.
+// it is known by its identity (its USB serial number and interface, else the
+// USB socket it is plugged into, else its device name). Devices that share
+// an identity (clone adapters with one serial number) are told apart by
+// their sockets, else by their names: two present devices never share a
+// number. A device whose identity is its own keeps its number in another
+// socket too. A new device takes the lowest number that no device known to
+// the book holds; only 1 to 9 can be chosen in the window. On Windows COMn
+// is port n at every look, whatever else is plugged in.
 
 #include <ctime>
 #include <memory>
@@ -25,11 +29,12 @@ struct PortInfo {
     // Whether this user may open it for reading and writing, as far as the
     // system says without opening it.
     bool permitted = true;
+    std::string location{};   // the USB socket it is plugged into, where known
 };
 
 // The identity of a device from what the system tells of it: the USB
-// vendor, product and serial number, else the socket (a /dev/serial/by-path
-// name), else the device name.
+// vendor, product, serial number and interface, else the socket (a
+// /dev/serial/by-path name), else the device name.
 std::string port_identity(const std::string& usb_serial, const std::string& socket, const std::string& device);
 
 // The serial devices present now.
@@ -68,6 +73,10 @@ public:
 
 private:
     int number_for(const PortInfo& port) const;
+    // Whether `known` is `port` without doubt: the same name on Windows;
+    // elsewhere the same identity in the same socket (or, with no socket
+    // known, under the same name).
+    bool same_place(const PortInfo& known, const PortInfo& port) const;
 
     Platform platform_;
     std::vector<Entry> entries_;  // ordered by number

@@ -19,14 +19,17 @@ std::string property(udev_device* device, const char* name) {
     return text;
 }
 
-// "0403:6001 A1B2C3": what stays the same when the adapter is plugged in
-// again, elsewhere too; empty without a serial number.
+// "0403:6010 A1B2C3 if01": what stays the same when the adapter is plugged
+// in again, elsewhere too; empty without a serial number. The interface
+// tells apart the ports of one adapter (the channels of an FT2232, the two
+// ports of a composite board), which share its serial number.
 std::string usb_identity(udev_device* device) {
     const char* vendor = udev_device_get_property_value(device, "ID_VENDOR_ID");
     const char* product = udev_device_get_property_value(device, "ID_MODEL_ID");
     const char* serial = udev_device_get_property_value(device, "ID_SERIAL_SHORT");
     if (!vendor || !product || !serial || !*serial) return {};
-    return std::string(vendor) + ":" + product + " " + serial;
+    const char* interface = udev_device_get_property_value(device, "ID_USB_INTERFACE_NUM");
+    return std::string(vendor) + ":" + product + " " + serial + (interface && *interface ? std::string(" if") + interface : "");
 }
 
 }  // namespace
@@ -55,7 +58,8 @@ std::vector<PortInfo> SystemPortSource::present() {
         const auto socket = socket_of.find(device);
         const std::string socket_name =
             socket == socket_of.end() ? std::string() : utf8_from_path(path_from_utf8(socket->second).filename());
-        found[device] = {device, text, port_identity(usb_identity(tty.get()), socket_name, device), permitted(device)};
+        found[device] = {device, text, port_identity(usb_identity(tty.get()), socket_name, device), permitted(device),
+                         socket_name};
     }
     std::vector<std::string> names;
     for (const auto& [device, info] : found) names.push_back(device);

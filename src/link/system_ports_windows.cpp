@@ -70,11 +70,12 @@ std::map<std::string, Known> setupapi_ports() {
                                               sizeof friendly - sizeof(wchar_t), nullptr))
             known.friendly = utf8(friendly);
         // A composite device's interface (USB\VID_..&MI_00) has the serial
-        // number in its parent's id.
+        // number in its parent's id, and keeps its own interface.
         known.usb = usb_ids_of_instance(instance_id(device.DevInst));
         DEVINST parent = 0;
         if (known.usb && known.usb->serial.empty() && CM_Get_Parent(&parent, device.DevInst, 0) == CR_SUCCESS)
-            if (const auto up = usb_ids_of_instance(instance_id(parent)); up && up->vid == known.usb->vid) known.usb = up;
+            if (const auto up = usb_ids_of_instance(instance_id(parent)); up && up->vid == known.usb->vid)
+                known.usb->serial = up->serial;
         ports[utf8(port_name)] = known;
     }
     SetupDiDestroyDeviceInfoList(set);
@@ -99,7 +100,9 @@ std::vector<PortInfo> SystemPortSource::present() {
             if (k->second.usb) {
                 if (!info.description.empty()) info.description += ", ";
                 info.description += usb_ids_words(*k->second.usb);
-                if (!k->second.usb->serial.empty()) serial = k->second.usb->vid + ":" + k->second.usb->pid + " " + k->second.usb->serial;
+                const UsbIds& usb = *k->second.usb;
+                if (!usb.serial.empty())
+                    serial = usb.vid + ":" + usb.pid + " " + usb.serial + (usb.interface.empty() ? "" : " " + usb.interface);
             }
         }
         info.identity = port_identity(serial, "", info.device);

@@ -25,20 +25,24 @@ TEST(DeviceIds, AnInstanceIdNamesTheAdaptersVendorProductAndSerialWhereWindowsDi
     const struct {
         const char* id;
         const char* words;  // nullptr: no USB identity
+        const char* interface;
     } rows[] = {
-        {"USB\\VID_10C4&PID_EA60\\0001", "10C4:EA60, serial 0001"},
-        {"usb\\vid_1a86&pid_7523\\5&1a2b3c4d&0&2", "1A86:7523"},  // CH340: no serial of its own
-        {"FTDIBUS\\VID_0403+PID_6001+A50285BIA\\0000", "0403:6001, serial A50285BI"},
-        {"USB\\VID_2341&PID_0043&MI_00\\6&2E3A1B&0&0000", "2341:0043"},
-        {"ACPI\\PNP0501\\1", nullptr},
-        {"USB\\VID_12\\X", nullptr},
-        {"", nullptr},
+        {"USB\\VID_10C4&PID_EA60\\0001", "10C4:EA60, serial 0001", ""},
+        {"usb\\vid_1a86&pid_7523\\5&1a2b3c4d&0&2", "1A86:7523", ""},  // CH340: no serial of its own
+        {"FTDIBUS\\VID_0403+PID_6001+A50285BIA\\0000", "0403:6001, serial A50285BI", "A"},
+        {"FTDIBUS\\VID_0403+PID_6010+FT9ZB\\0000", "0403:6010, serial FT9Z", "B"},  // a dual adapter's channel B
+        {"USB\\VID_2341&PID_0043&MI_00\\6&2E3A1B&0&0000", "2341:0043", "MI_00"},
+        {"USB\\VID_2341&PID_0043&MI_02\\6&2E3A1B&0&0002", "2341:0043", "MI_02"},
+        {"ACPI\\PNP0501\\1", nullptr, ""},
+        {"USB\\VID_12\\X", nullptr, ""},
+        {"", nullptr, ""},
     };
     for (const auto& r : rows) {
         const auto ids = usb_ids_of_instance(r.id);
         ASSERT_EQ(ids.has_value(), r.words != nullptr) << r.id;
         if (ids) {
             EXPECT_EQ(usb_ids_words(*ids), r.words) << r.id;
+            EXPECT_EQ(ids->interface, r.interface) << r.id;
         }
     }
 }

@@ -38,6 +38,53 @@ TEST(PortBook, ADeviceKeepsItsNumberThroughAReplugAndANewOneTakesTheLowestFree) 
     EXPECT_EQ(book.map().entry(2)->device, "/dev/ttyUSB1") << "a device that is gone keeps its last name";
 }
 
+// Clone adapters share a serial number, and the channels of one adapter
+// share theirs: each present device keeps a number of its own.
+TEST(PortBook, DevicesThatShareAnIdentityNeverShareANumber) {
+    const std::string clone = "usb 0403:6001 CLONE if00", socket = "pci-0000:00:14.0-usb-0:";
+    const PortInfo twin1{"/dev/ttyUSB0", "", clone, true, socket + "1:1.0-port0"},
+        twin2{"/dev/ttyUSB1", "", clone, true, socket + "2:1.0-port0"},
+        twin1_again{"/dev/ttyUSB4", "", clone, true, socket + "1:1.0-port0"},
+        channel_a{"/dev/ttyUSB2", "", "usb 0403:6010 FT9Z if00", true, socket + "3:1.0-port0"},
+        channel_b{"/dev/ttyUSB3", "", "usb 0403:6010 FT9Z if01", true, socket + "3:1.1-port0"},
+        moved_b{"/dev/ttyUSB5", "", "usb 0403:6010 FT9Z if01", true, socket + "4:1.1-port0"},
+        bare1{"/dev/ttyS4", "", "device /dev/ttyS4"}, no_socket1{"/dev/ttyACM0", "", "usb 2341:0043 1"},
+        no_socket2{"/dev/ttyACM1", "", "usb 2341:0043 1"}, com3{"COM3", "", "usb 0403:6001 A1 A"},
+        com7{"COM7", "", "usb 0403:6001 A1 A"}, com5{"COM5", "", "usb 2341:0043 1 MI_00"},
+        com6{"COM6", "", "usb 2341:0043 1 MI_02"}, com3_other{"COM3", "", "usb 10c4:ea60 9"};
+    const struct {
+        const char* what;
+        Platform platform;
+        std::vector<std::vector<PortInfo>> looks;
+        std::vector<std::string> numbered;
+    } rows[] = {
+        {"two clones", Platform::Linux, {{twin1, twin2}}, {"1 /dev/ttyUSB0", "2 /dev/ttyUSB1"}},
+        {"a clone unplugged, and plugged in again under another name",
+         Platform::Linux,
+         {{twin1, twin2}, {twin2}, {twin2, twin1_again}},
+         {"1 /dev/ttyUSB4", "2 /dev/ttyUSB1"}},
+        {"a clone unplugged", Platform::Linux, {{twin1, twin2}, {twin2}}, {"1 /dev/ttyUSB0 gone", "2 /dev/ttyUSB1"}},
+        {"the channels of a dual adapter, one moved to another socket alone",
+         Platform::Linux,
+         {{channel_a, channel_b, bare1}, {channel_a, moved_b, bare1}},
+         {"1 /dev/ttyUSB2", "2 /dev/ttyUSB5", "3 /dev/ttyS4"}},
+        {"clones with no socket known, by their names",
+         Platform::Linux,
+         {{no_socket1, no_socket2}, {no_socket1, no_socket2}},
+         {"1 /dev/ttyACM0", "2 /dev/ttyACM1"}},
+        {"a composite board's two interfaces", Platform::Windows, {{com5, com6}}, {"5 COM5", "6 COM6"}},
+        {"an adapter given another COM number, and its old one taken by another",
+         Platform::Windows,
+         {{com3}, {com7}, {com3_other, com7}},
+         {"3 COM3", "7 COM7 new"}},
+    };
+    for (const auto& r : rows) {
+        PortBook book(r.platform);
+        for (const auto& look : r.looks) book.update(look);
+        EXPECT_EQ(numbered(book), r.numbered) << r.what;
+    }
+}
+
 TEST(PortBook, OnWindowsComNIsPortN) {
     PortBook book(Platform::Windows);
     book.update({{"COM3", "USB Serial Device", "device COM3"}, {"COM12", "", "device COM12"}});
