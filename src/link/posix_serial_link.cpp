@@ -53,14 +53,18 @@ speed_t speed_of(int baud) {
 }
 
 // Asks a USB adapter to pass each received byte on at once instead of
-// collecting them for a while. Ports that do not know the request refuse it.
-void ask_for_low_latency(int fd, const std::string& tty) {
+// collecting them for a while (an FTDI adapter's latency timer goes to 1 ms).
+// Returns the flags it found, when it changed them; ports that do not know
+// the request refuse it.
+std::optional<int> ask_for_low_latency(int fd, const std::string& tty) {
     const std::string name = std::filesystem::path(tty).filename().string();
-    if (name.rfind("ttyUSB", 0) != 0 && name.rfind("ttyACM", 0) != 0) return;
+    if (name.rfind("ttyUSB", 0) != 0 && name.rfind("ttyACM", 0) != 0) return std::nullopt;
     serial_struct serial{};
-    if (::ioctl(fd, TIOCGSERIAL, &serial) != 0) return;
+    if (::ioctl(fd, TIOCGSERIAL, &serial) != 0 || (serial.flags & ASYNC_LOW_LATENCY)) return std::nullopt;
+    const int found = serial.flags;
     serial.flags |= ASYNC_LOW_LATENCY;
-    (void)::ioctl(fd, TIOCSSERIAL, &serial);
+    if (::ioctl(fd, TIOCSSERIAL, &serial) != 0) return std::nullopt;
+    return found;
 }
 
 }  // namespace
@@ -139,12 +143,24 @@ void PosixSerialLink::open_port(const std::string& device) {
         }
     }
     (void)::ioctl(fd, TIOCEXCL);
-    ask_for_low_latency(fd, tty);
     fd_ = fd;
+    tty_ = tty;
+}
+
+void PosixSerialLink::tune_for_transfer() {
+    if (!found_serial_flags_) found_serial_flags_ = ask_for_low_latency(fd_, tty_);
 }
 
 void PosixSerialLink::close_port() {
     if (fd_ < 0) return;
+    if (found_serial_flags_) {
+        serial_struct serial{};
+        if (::ioctl(fd_, TIOCGSERIAL, &serial) == 0) {
+            serial.flags = *found_serial_flags_;
+            (void)::ioctl(fd_, TIOCSSERIAL, &serial);
+        }
+        found_serial_flags_.reset();
+    }
     (void)::ioctl(fd_, TIOCNXCL);  // the flag outlives the descriptor while a pty's master is open
     ::close(fd_);
     fd_ = -1;

@@ -5,11 +5,12 @@
 // beside it look for, and refuses a port another program holds in any of
 // them: flock(2) on the device, TIOCEXCL, and a UUCP lock file (LCK..ttyUSB0
 // in /run/lock). The line is raw, with CLOCAL and CREAD and no flow control;
-// a USB adapter (ttyUSB*, ttyACM*) is asked for low latency, and goes on
-// unchanged when it refuses. Output writes every byte and waits in tcdrain;
-// InBufferCount asks FIONREAD. The first error of an open port closes it at
-// once; every later operation fails with that error until the port is
-// opened again. A device that vanished fails with err::PortGone.
+// for an upload a USB adapter (ttyUSB*, ttyACM*) is asked for low latency,
+// goes on unchanged when it refuses, and is given back as it was found when
+// the port closes. Output writes every byte and waits in tcdrain;
+// InBufferCount asks FIONREAD. A device that vanished fails with
+// err::PortGone, which closes the port at once; every later operation fails
+// with that error until the port is opened again.
 
 #include <optional>
 #include <string>
@@ -42,11 +43,14 @@ private:
     void open_port(const std::string& device) override;
     void close_port() override;
     void apply(const LineSettings& settings) override;
+    void tune_for_transfer() override;
     [[noreturn]] void fail(int number, const std::string& what);
 
     std::string lock_folder_;
     int fd_ = -1;
+    std::string tty_;        // what the open port's device leads to
     std::string lock_file_;  // ours, removed on closing
+    std::optional<int> found_serial_flags_;  // set when we changed them
 };
 
 // The UUCP lock file of `tty` (a /dev path) in `folder`: /dev/ttyUSB0 has

@@ -36,7 +36,10 @@ void SystemLinkBase::setPortOpen(bool open) {
 void SystemLinkBase::setSettings(std::string_view text) {
     const auto parsed = parse_line_settings(text);
     if (!parsed) throw Failure(err::InvalidPropertyValue, "malformed line settings \"" + std::string(text) + "\"");
-    if (PortOpen()) apply(*parsed);
+    if (PortOpen()) {
+        apply(*parsed);
+        tune_for_transfer();
+    }
     settings_ = *parsed;
 }
 
@@ -63,7 +66,7 @@ void SystemLinkBase::require_open() const {
 }
 
 void SystemLinkBase::break_with(const Failure& failure) {
-    if (PortOpen()) {
+    if (failure.number() == err::PortGone && PortOpen()) {
         broken_ = failure;
         close_port();
     }

@@ -1,9 +1,10 @@
 #pragma once
 // What the serial links over each system's own calls share: the numbers the
 // ports have, the port chosen, the line settings, the properties that only
-// have to be valid, and the rule that the first error of an open port closes
-// it, after which every operation fails with that error until the port is
-// opened again.
+// have to be valid, and the rule that an error that means the device went
+// away (err::PortGone) closes the port at once, after which every operation
+// fails with that error until the port is opened again. Any other error
+// leaves the port open: the caller decides whether to close it.
 
 #include <optional>
 #include <string>
@@ -39,10 +40,15 @@ protected:
     virtual void close_port() = 0;
     // Puts the settings on the open port, or throws.
     virtual void apply(const LineSettings& settings) = 0;
+    // Settings set on an open port are an upload's (a probe only opens and
+    // closes): the port may be tuned for it here, and given back as it was
+    // found when it closes.
+    virtual void tune_for_transfer() {}
 
     // Fails with the error that closed the port, or err::PortNotOpen.
     void require_open() const;
-    // The port fails with `failure`: it is closed at once, and stays failed.
+    // The port fails with `failure`; a device that went away closes it at
+    // once, and it stays failed.
     [[noreturn]] void break_with(const Failure& failure);
     std::int16_t input_len() const { return input_len_; }
 

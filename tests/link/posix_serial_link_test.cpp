@@ -74,6 +74,7 @@ TEST_F(PosixLinkTest, OpeningAppliesRaw115200With8N1AndNoTranslation) {
     EXPECT_FALSE(t.c_cflag & PARENB);
     EXPECT_FALSE(t.c_cflag & CSTOPB);
     EXPECT_FALSE(t.c_cflag & CRTSCTS);
+    EXPECT_EQ(t.c_cflag & (CREAD | CLOCAL), static_cast<tcflag_t>(CREAD | CLOCAL));
     EXPECT_FALSE(t.c_lflag & (ECHO | ICANON | ISIG | IEXTEN));
     EXPECT_FALSE(t.c_iflag & (IXON | IXOFF | ICRNL | INLCR | IGNCR | ISTRIP));
     EXPECT_FALSE(t.c_oflag & OPOST);
@@ -172,6 +173,20 @@ TEST_F(PosixLinkTest, OpeningFailuresAreToldApart) {
     } catch (const Failure& f) {
         EXPECT_EQ(f.number(), err::PortInvalid) << "a number past the map names no port";
     }
+}
+
+// Settings refused after the opening leave the port open, and usable; only a
+// device that went away closes it.
+TEST_F(PosixLinkTest, SettingsRefusedOnAnOpenPortLeaveItOpen) {
+    ASSERT_EQ(open_configured(), kPortReady);
+    try {
+        link.setSettings("115200,N,8,1.5");
+        ADD_FAILURE() << "1.5 stop bits were taken";
+    } catch (const Failure& f) {
+        EXPECT_EQ(f.number(), err::SetCommStateFailed);
+    }
+    EXPECT_TRUE(link.PortOpen());
+    EXPECT_EQ(open_configured(), kPortReady);
 }
 
 TEST_F(PosixLinkTest, TheFirstErrorAfterTheDeviceVanishesClosesThePortWithoutSpinning) {
