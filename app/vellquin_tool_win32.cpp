@@ -11,8 +11,8 @@
 #include "ui/win32/message_clock.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show) {
-    // The ports get their numbers once here, and keep them while the window
-    // is open, as devices come and go.
+    // The book looks again as devices come and go; on Windows a port's number
+    // is its COM number at every look, also after Device Manager renumbers it.
     const auto source = vq::port_source_from_environment();
     vq::PortBook ports;
     ports.update(source->present());

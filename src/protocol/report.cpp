@@ -57,6 +57,10 @@ std::string describe_end(const UploadResult& r, const std::string& port_cause) {
     case UploadEnd::CancelledByDevice: return "The device cancelled the transfer at " + block_words(r);
     case UploadEnd::NakLimit:
     case UploadEnd::NakLimitNoAck:
+        if (r.answers_late)
+            return "Gave up: the device refused " + block_words(r) +
+                   " ten times, with silences between: the device's answers come later than the wait: they may be "
+                   "taken for the wrong block";
         return "Gave up: the device refused " + block_words(r) + " ten times in a row";
     case UploadEnd::Finished:
         return "Sent " + plural(r.image_length, "byte", "bytes") + " in " + plural(r.blocks_total, "block", "blocks") +

@@ -236,6 +236,7 @@ private:
                 refusals_in_a_row_ = code == kNak ? refusals_in_a_row_ + 1 : 0;
                 if (reply_paced_) keep_pace_or_fall_back(code);
                 if (code == kAck) {
+                    refusals_of_block_ = 0;
                     last_ack_time_ = c_.clock.now();
                     offset_ = checked_add(offset_, kBlockSize);
                     ++number_;  // 255 is followed by 0
@@ -244,6 +245,13 @@ private:
                 }
                 if (code == kNak) {
                     if (c_.form.nak_count >= timing::kNakLimit) return Blocks::NakLimit;
+                    // Refusals with silent reads between them clear the NAK
+                    // count, but a device whose answers come after their read
+                    // may be refusing a block it was never sent, for ever.
+                    if (++refusals_of_block_ >= timing::kNakLimit) {
+                        result_.answers_late = true;
+                        return Blocks::NakLimit;
+                    }
                     break;  // the same block, built again
                 }
                 if (code == kCancel) {
@@ -445,6 +453,7 @@ private:
     bool last_block_ = false;
     bool reply_paced_ = false;
     int refusals_in_a_row_ = 0;  // of data frames, this upload
+    int refusals_of_block_ = 0;  // of the block being sent, in a row or not
     std::optional<double> first_data_time_;
     double last_ack_time_ = 0;
 };

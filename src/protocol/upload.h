@@ -58,7 +58,7 @@ enum class UploadEnd {
     FileNotFound,        // "File Not Exisits!", no clean-up, port left open
     Rejected,            // CAN while waiting for the start request
     CancelledByDevice,   // CAN answering a data frame
-    NakLimit,            // ten NAKs in a row; the device acknowledged our CAN
+    NakLimit,            // ten NAKs in a row (or ten of one block); the device acknowledged our CAN
     NakLimitNoAck,       // ten NAKs in a row; ten CANs went unanswered
     Finished,            // ACK to an end of transmission
     NoEotAck,            // ten ends of transmission without ACK
@@ -93,6 +93,10 @@ struct UploadResult {
     std::uint8_t block_number = 0;   // its number on the wire
     bool file_empty = false;         // the file had no byte to send
     bool cleanup_failed = false;     // a clean-up step failed (and was contained)
+    // The NAK limit was reached by refusals of one block with reads that
+    // heard nothing between them: the device answers later than the wait,
+    // and its answers may be taken for the wrong block.
+    bool answers_late = false;
     double seconds = 0;              // from the first data frame to the last one acknowledged
     Pace pace = Pace::Fixed;         // how the upload was paced at its end
 };

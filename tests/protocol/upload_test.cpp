@@ -1,8 +1,10 @@
 #include "protocol/upload.h"
+#include "protocol/report.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 
 #include "protocol/failure.h"
 #include "protocol/upload_rig.h"
@@ -222,6 +224,31 @@ TEST(Upload, AfterTheNakLimitTheCountIsZeroBeforeTheFirstCancelGoesOut) {
     };
     EXPECT_EQ(rig.run(test::random_image(2048)).end, UploadEnd::NakLimit);
     EXPECT_EQ(count_at_cancel, std::int16_t{0});
+}
+
+// Answers that come after their read are taken for the next block: the
+// device, which wants the block before, then refuses every send of it, with
+// silent reads between that clear the NAK count. Ten refusals of one block
+// end the upload as the NAK limit does, and say why.
+TEST(Upload, ADeviceThatAnswersLaterThanTheWaitAndRefusesABlockOnceEndsAtTheNakLimit) {
+    // Answers 150 ms late, and every n-th 250 ms: patterns that left each
+    // pacing resending for ever.
+    const struct {
+        Pace pace;
+        int every;
+    } rows[] = {{Pace::Fixed, 4}, {Pace::Reply, 5}};
+    for (const auto& r : rows) {
+        UploadRig rig(sim::DeviceBehaviour{.nak_block = 3, .nak_sends = 1});
+        rig.device.script = [&](const test::Sent&, int index) -> std::optional<std::vector<std::uint8_t>> {
+            rig.device.latency = index % r.every == r.every - 1 ? 0.25 : 0.15;
+            return std::nullopt;
+        };
+        rig.pace = r.pace;
+        const UploadResult result = rig.run(test::random_image(8192));
+        EXPECT_TRUE(result.end == UploadEnd::NakLimit || result.end == UploadEnd::NakLimitNoAck) << pace_word(r.pace);
+        EXPECT_TRUE(result.answers_late) << pace_word(r.pace);
+        EXPECT_NE(describe_end(result).find("answers come later than the wait"), std::string::npos);
+    }
 }
 
 TEST(Upload, AStopDuringTheBlocksCancelsWithTheFrameJustBuiltForTheNextBlock) {
