@@ -233,7 +233,8 @@ void Form::show_choice() {
     if (!discovery_.denied.empty()) {
         const int denied = discovery_.denied.front();
         const PortBook::Entry* e = services_.window.ports ? services_.window.ports->at(denied) : nullptr;
-        parts.push_back(permission_problem("COM" + std::to_string(denied) + (e ? " (" + e->port.device + ")" : std::string())));
+        parts.push_back(permission_problem("COM" + std::to_string(denied) + (e ? " (" + e->port.device + ")" : std::string()),
+                                           e ? ownership_of(e->port.device) : std::nullopt));
     }
     if (const std::string file = services_.window.CommonDialog1.FileName(); !file.empty()) {
         const std::filesystem::path path = path_from_utf8(file);
@@ -245,8 +246,9 @@ void Form::show_choice() {
                          : std::filesystem::exists(status) ? std::string("not a regular file")
                                                            : std::string("not found")));
     }
+    // The note comes first: a long line is shortened in its middle.
     const std::string note = path_box_note();
-    if (!note.empty()) parts.push_back(note);
+    if (!note.empty()) parts.insert(parts.begin(), note);
     view_.set_path_tip(note);
     if (view_.pacing_on()) parts.push_back("paced by replies");
     std::string text;

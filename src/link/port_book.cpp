@@ -56,6 +56,8 @@ bool PortBook::update(const std::vector<PortInfo>& present, std::time_t now) {
             take(i, [&](const PortInfo& known) { return known.identity == present[i].identity; });
 
     bool changed = false;
+    for (std::size_t i = 0; i < present.size(); ++i)
+        if (entry_of[i] != none && present[i].missing) taken[entry_of[i]] = false;
     for (std::size_t k = 0; k < entries_.size(); ++k) {
         Entry& e = entries_[k];
         changed |= taken[k] != e.present;
@@ -73,7 +75,7 @@ bool PortBook::update(const std::vector<PortInfo>& present, std::time_t now) {
         }
         const int n = number_for(p);
         if (n == 0) continue;
-        entries_.push_back({n, p, true, looked_});
+        entries_.push_back({n, p, !p.missing, looked_, p.missing ? now : 0});
         changed = true;
     }
     if (entries_.size() != known)

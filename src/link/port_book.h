@@ -30,6 +30,9 @@ struct PortInfo {
     // system says without opening it.
     bool permitted = true;
     std::string location{};   // the USB socket it is plugged into, where known
+    // Named (in VELLQUIN_PORTS) but not there now: it keeps its number and
+    // is marked gone.
+    bool missing = false;
 };
 
 // The identity of a device from what the system tells of it: the USB

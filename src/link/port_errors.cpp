@@ -1,5 +1,16 @@
 #include "link/port_errors.h"
 
+#ifndef _WIN32
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
 #include "protocol/failure.h"
 
 namespace vq {
@@ -57,11 +68,39 @@ int win32_error_number(unsigned long code, Win32Call call) {
     }
 }
 
-std::string permission_problem(const std::string& device, Platform platform) {
-    std::string text = device + " exists but you may not open it";
-    if (platform == Platform::Linux)
-        text += ": add yourself to the dialout group (sudo usermod -aG dialout $USER) and log in again";
-    return text;
+std::string permission_problem(const std::string& shown, const std::optional<DeviceOwnership>& o) {
+    std::string text = shown + " exists but you may not open it";
+    if (!o) return text;
+    if ((o->mode & 060) == 060 && !o->in_group) {
+        if (o->listed_in_group) return text + ": you were added to the " + o->group + " group since you logged in: log in again";
+        return text + ": add yourself to the " + o->group + " group (sudo usermod -aG " + o->group +
+               " $USER) and log in again";
+    }
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", o->mode & 07777);
+    return text + ": it belongs to " + o->owner + " (group " + o->group + ", mode " + mode + ")";
+}
+
+std::optional<DeviceOwnership> ownership_of(const std::string& device) {
+#ifdef _WIN32
+    (void)device;
+    return std::nullopt;
+#else
+    struct stat st {};
+    if (::stat(device.c_str(), &st) != 0) return std::nullopt;
+    DeviceOwnership o;
+    o.mode = st.st_mode & 07777;
+    const passwd* owner = ::getpwuid(st.st_uid);
+    o.owner = owner ? owner->pw_name : std::to_string(st.st_uid);
+    const group* g = ::getgrgid(st.st_gid);
+    o.group = g ? g->gr_name : std::to_string(st.st_gid);
+    std::vector<gid_t> now(static_cast<std::size_t>(std::max(0, ::getgroups(0, nullptr))));
+    now.resize(static_cast<std::size_t>(std::max(0, ::getgroups(static_cast<int>(now.size()), now.data()))));
+    o.in_group = ::getegid() == st.st_gid || std::find(now.begin(), now.end(), st.st_gid) != now.end();
+    if (const passwd* me = ::getpwuid(::geteuid()); me && g)
+        for (char** member = g->gr_mem; *member; ++member) o.listed_in_group |= std::string(*member) == me->pw_name;
+    return o;
+#endif
 }
 
 }  // namespace vq

@@ -3,6 +3,7 @@
 // library reported: its kind of failure and its text. Plain functions of
 // plain values, so that every platform's texts can be checked anywhere.
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -56,9 +57,22 @@ enum class Win32Call {
 // the rest the call's own failure.
 int win32_error_number(unsigned long code, Win32Call call);
 
-// What to tell a user who may not open `device`, with the fix where the
-// platform has a usual one: "/dev/ttyUSB0 exists but you may not open it:
-// add yourself to the dialout group (...) and log in again".
-std::string permission_problem(const std::string& device, Platform platform = kThisPlatform);
+// Who a device belongs to, as far as it tells why a user may not open it.
+struct DeviceOwnership {
+    std::string owner, group;      // names (numbers where the system has none)
+    unsigned mode = 0;             // the permission bits: 0660
+    bool in_group = false;         // this program runs in the group
+    bool listed_in_group = false;  // the group lists the user (who may not have logged in again since)
+};
+
+// What the system tells of `device` now; nothing on Windows.
+std::optional<DeviceOwnership> ownership_of(const std::string& device);
+
+// What to tell a user who may not open the device named `shown`: the group
+// to join, when the device's group may read and write it ("/dev/ttyUSB0
+// exists but you may not open it: add yourself to the dialout group (...)
+// and log in again"), else who it belongs to. Without its ownership, only
+// that it exists.
+std::string permission_problem(const std::string& shown, const std::optional<DeviceOwnership>& ownership);
 
 }  // namespace vq

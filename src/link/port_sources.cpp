@@ -73,7 +73,9 @@ std::vector<PortInfo> ListPortSource::present() {
     std::vector<PortInfo> ports;
     for (int n = 1; n <= named.size(); ++n) {
         const PortEntry* e = named.entry(n);
-        ports.push_back({e->device, e->description, port_identity("", "", e->device), permitted(e->device)});
+        const bool there = device_present(e->device);
+        ports.push_back({e->device, e->description, port_identity("", "", e->device), !there || permitted(e->device), {},
+                         !there});
     }
     return ports;
 }

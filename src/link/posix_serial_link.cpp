@@ -107,7 +107,7 @@ void PosixSerialLink::open_port(const std::string& device) {
         const int error = errno;
         if (error == EBUSY) throw held;  // TIOCEXCL
         if (error == EACCES || error == EPERM || error == EROFS)
-            throw Failure(err::PermissionDenied, permission_problem(device));
+            throw Failure(err::PermissionDenied, permission_problem(device, ownership_of(device)));
         throw Failure(err::PortInvalid, device + ": " + system_words(error));
     }
     termios probe{};

@@ -85,6 +85,17 @@ TEST(PortBook, DevicesThatShareAnIdentityNeverShareANumber) {
     }
 }
 
+TEST(PortBook, ANamedDeviceThatIsNotThereKeepsItsNumberAndShowsAsGone) {
+    PortInfo named{"/dev/pts/9", "from VELLQUIN_PORTS", "device /dev/pts/9", true, {}, true};
+    const PortInfo other{"/dev/pts/3", "from VELLQUIN_PORTS", "device /dev/pts/3"};
+    PortBook book(Platform::Linux);
+    book.update({named, other});
+    EXPECT_EQ(numbered(book), (std::vector<std::string>{"1 /dev/pts/9 gone", "2 /dev/pts/3"}));
+    named.missing = false;
+    EXPECT_TRUE(book.update({named, other}));
+    EXPECT_EQ(numbered(book), (std::vector<std::string>{"1 /dev/pts/9", "2 /dev/pts/3"}));
+}
+
 TEST(PortBook, OnWindowsComNIsPortN) {
     PortBook book(Platform::Windows);
     book.update({{"COM3", "USB Serial Device", "device COM3"}, {"COM12", "", "device COM12"}});

@@ -53,12 +53,20 @@ TEST(Win32ErrorNumber, AHeldPortIsRefusedAccessAndAnUnpluggedOneFailsAsGoneAtAny
     for (const auto& r : rows) EXPECT_EQ(win32_error_number(r.code, r.call), r.number) << r.code;
 }
 
-TEST(PermissionProblem, GivesTheDialoutFixOnLinuxOnly) {
-    EXPECT_EQ(permission_problem("/dev/ttyUSB0", Platform::Linux),
-              "/dev/ttyUSB0 exists but you may not open it: add yourself to the dialout group "
-              "(sudo usermod -aG dialout $USER) and log in again");
-    for (Platform p : {Platform::Windows, Platform::OtherUnix})
-        EXPECT_EQ(permission_problem("COM3", p), "COM3 exists but you may not open it");
+TEST(PermissionProblem, GivesTheGroupToJoinOnlyWhenJoiningItWouldHelpElseTheOwner) {
+    const std::string denied = "/dev/ttyUSB0 exists but you may not open it";
+    const struct {
+        std::optional<DeviceOwnership> ownership;
+        std::string said;
+    } rows[] = {
+        {DeviceOwnership{"root", "dialout", 0660}, ": add yourself to the dialout group (sudo usermod -aG dialout $USER) and log in again"},
+        {DeviceOwnership{"root", "uucp", 0660, false, true}, ": you were added to the uucp group since you logged in: log in again"},
+        {DeviceOwnership{"root", "dialout", 0600, true}, ": it belongs to root (group dialout, mode 0600)"},
+        {DeviceOwnership{"alice", "tty", 0620}, ": it belongs to alice (group tty, mode 0620)"},
+        {DeviceOwnership{"root", "dialout", 0660, true}, ": it belongs to root (group dialout, mode 0660)"},
+        {std::nullopt, ""},  // Windows tells nothing more
+    };
+    for (const auto& r : rows) EXPECT_EQ(permission_problem("/dev/ttyUSB0", r.ownership), denied + r.said);
 }
 
 }  // namespace

@@ -172,7 +172,7 @@ TEST_F(WindowTest, StatusLineNamesThePortItsDeviceAndTheFileBeforeAnUpload) {
     EXPECT_EQ(w.StatusLine->text(), "COM2 is /dev/ttyUSB1 (busy: another program holds it) \u00B7 fw.bin: 2500 bytes, 3 blocks");
     w.Text1->setText("fw60k.bin");
     const QString note = "Sends fw.bin, the file chosen with Open file; the path box only has to be non-empty";
-    EXPECT_TRUE(w.StatusLine->text().endsWith(" \u00B7 " + note)) << w.StatusLine->text().toStdString();
+    EXPECT_TRUE(w.StatusLine->text().startsWith(note + " \u00B7 ")) << w.StatusLine->text().toStdString();
     EXPECT_EQ(w.Text1->toolTip(), note);
     ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
     dialog.next = dir.file("fifo");
@@ -193,8 +193,8 @@ TEST_F(WindowTest, StatusLineNamesThePortItsDeviceAndTheFileBeforeAnUpload) {
     denied.Form_Load();
     EXPECT_EQ(denied.Combo1->count(), 0);
     EXPECT_TRUE(denied.StatusLine->text().startsWith(
-        "No serial ports found \u00B7 COM1 (/dev/ttyUSB0) exists but you may not open it: add yourself to "
-        "the dialout group (sudo usermod -aG dialout $USER) and log in again \u00B7 "));
+        "No serial ports found \u00B7 COM1 (/dev/ttyUSB0) exists but you may not open it"))
+        << denied.StatusLine->text().toStdString();
 }
 
 TEST_F(WindowTest, CancellingTheDialogKeepsThePreviousChoice) {
