@@ -226,7 +226,9 @@ void JsonEvents::ended(const UploadOutcome& o) {
         line.add_null("message");
     else
         line.add("message", message_);
-    line.add("text", o.ending).add("bytes", std::max<std::int64_t>(r.image_length, 0)).add("blocks", r.blocks_total);
+    // What the device acknowledged; the file's size beside it.
+    line.add("text", o.ending).add("bytes", acknowledged_bytes(r)).add("blocks", r.blocks_acknowledged);
+    line.add("file_bytes", std::max<std::int64_t>(r.image_length, 0)).add("file_blocks", r.blocks_total);
     line.add("seconds", o.wall_seconds).add("resends", stats_.resends()).add("naks", stats_.naks());
     if (r.end == UploadEnd::Finished && r.seconds > 0)
         line.add("kilobytes_per_second", static_cast<double>(r.image_length) / r.seconds / 1000.0);
@@ -247,15 +249,19 @@ void SummaryCsv::ended(const UploadOutcome& o) {
     std::error_code ec;
     const bool fresh = !std::filesystem::exists(path, ec) || std::filesystem::file_size(path, ec) == 0;
     std::string text;
-    // tty came last: scripts that count the columns keep working.
-    if (fresh) text = "time,port,device,identity,file,sha256,bytes,outcome,seconds,tty\n";
+    // New columns come last: scripts that count the columns keep working.
+    // bytes are those the device acknowledged, file_bytes the file's.
+    if (fresh) text = "time,port,device,identity,file,sha256,bytes,outcome,seconds,tty,file_bytes\n";
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.3f", o.wall_seconds);
     const std::string time = local_time("%Y-%m-%dT%H:%M:%S");
-    for (const std::string& field : {time, port_, start_.device, start_.identity, file_, start_.sha256,
-                                     std::to_string(std::max<std::int64_t>(o.result.image_length, 0)),
-                                     std::string(outcome_word(o.result.end)), std::string(seconds),
-                                     start_.tty.empty() ? start_.device : start_.tty})
+    std::error_code absolute_failed;
+    const auto file = std::filesystem::absolute(path_from_utf8(file_), absolute_failed);
+    for (const std::string& field : {time, port_, start_.device, start_.identity,
+                                     absolute_failed ? file_ : utf8_from_path(file.lexically_normal()), start_.sha256,
+                                     std::to_string(acknowledged_bytes(o.result)), std::string(o.word()),
+                                     std::string(seconds), start_.tty.empty() ? start_.device : start_.tty,
+                                     std::to_string(std::max<std::int64_t>(o.result.image_length, 0))})
         text += csv_field(field) + ",";
     text.back() = '\n';
     std::ofstream(path, std::ios::app | std::ios::binary) << text << std::flush;

@@ -52,6 +52,9 @@ struct UploadOutcome {
     int exit_status = 0;     // what this upload's ending is as vellquin-send's exit status
     std::string ending{};      // in plain words
     double wall_seconds = 0;
+    // One word for the ending, for file names and records: "timed_out" when
+    // --timeout stopped it, else outcome_word of the result.
+    const char* word() const { return timed_out ? "timed_out" : outcome_word(result.end); }
 };
 
 // What an output hears of one port, in the main thread: everything the

@@ -210,7 +210,8 @@ void PortWorker::upload_once() {
     UploadStart start{device, record ? usb_identity_of(device) : std::string(), size_of(settings_.file), {},
                       settings_.pace, tty_behind(device)};
     bool timed_out = false;
-    if (record) {
+    // A file too large to send is refused by the upload at once, unhashed.
+    if (record && start.size <= kLargestImage) {
         post([](PortOutput& o) { o.hashing(); });
         const FileHash hash = sha256_of(settings_.file, [&] {
             clock_.run_posted();  // a stop, from the main thread
@@ -320,7 +321,7 @@ void PortWorker::upload_once() {
         log->finish(r, outcome.ending, outcome.exit_status);
         log.reset();
         std::error_code ec;
-        std::filesystem::rename(path_from_utf8(log_path + ".partial"), path_from_utf8(log_path + "_" + outcome_word(r.end) + ".log"), ec);
+        std::filesystem::rename(path_from_utf8(log_path + ".partial"), path_from_utf8(log_path + "_" + outcome.word() + ".log"), ec);
     }
     post([outcome](PortOutput& o) { o.ended(outcome); });
 }

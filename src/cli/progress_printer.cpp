@@ -50,6 +50,9 @@ std::string bar_and_percent(int percent, int width) {
 
 void ProgressPrinter::on_progress(int percent) {
     if (!columns_) {
+        // A line when the percentage changes: a log of 100 MiB stays short.
+        if (percent == last_printed_) return;
+        last_printed_ = percent;
         std::fprintf(out_, "%d%%\n", percent);
         std::fflush(out_);
         return;
@@ -58,6 +61,7 @@ void ProgressPrinter::on_progress(int percent) {
 }
 
 void ProgressPrinter::finish() {
+    last_printed_ = -1;
     if (drawn_) std::fputs("\n", out_);
     drawn_ = false;
     std::fflush(out_);

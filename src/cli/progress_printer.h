@@ -2,8 +2,7 @@
 // Progress of an upload on the command line. On a terminal: one line,
 // redrawn at most ten times a second and never wider than the terminal,
 // with a bar, the percentage, the block, the speed and the time left.
-// Elsewhere: "NN%" on a line of its own each time the window would show a
-// percentage.
+// Elsewhere: "NN%" on a line of its own each time the percentage changes.
 
 #include <chrono>
 #include <cstdio>
@@ -35,6 +34,7 @@ private:
     std::FILE* out_;
     std::function<int()> columns_;
     bool drawn_ = false;
+    int last_printed_ = -1;  // without a terminal
     std::chrono::steady_clock::time_point last_{};
 };
 

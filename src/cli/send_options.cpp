@@ -19,7 +19,7 @@ const char* kDescription =
     "\"Sending Finised!\" (stopped), \"Invalid Serial Port\" and \"Serial port is invalid!\", \"Serial port is\n"
     "using!\", \"File Not Exisits!\". Endings without such a line are explained on stderr.\n"
     "\n"
-    "Progress: a redrawn bar on a terminal; otherwise one \"NN%\" line per block.\n"
+    "Progress: a redrawn bar on a terminal; otherwise a \"NN%\" line each time the percentage changes.\n"
 #ifdef _WIN32
     "Ctrl-C (or Ctrl-Break, or closing the console) cancels the transfer with CAN to the device; a second\n"
     "Ctrl-C quits at once.\n"

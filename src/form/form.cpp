@@ -170,6 +170,13 @@ void Form::Command3_Click() {
 }
 
 std::int16_t Form::init_serial_port() {
+    // "Invalid Serial Port" comes from the opening itself: the line under its
+    // box says so already.
+    if (!names_a_port(port_number_of(view_.port_text()))) {
+        UploadResult invalid;
+        invalid.end = UploadEnd::InvalidPort;
+        status_.on_ending(invalid);
+    }
     return vq::init_serial_port(view_.port_text(), services_.window.MSComm1, upload_messages_, &port_cause_);
 }
 

@@ -23,7 +23,12 @@ void StatusLine::upload_started(const std::string& port_cause, const std::string
 void StatusLine::upload_ended(const UploadResult& result, const std::string& port_cause) {
     uploading_ = false;
     port_cause_ = nullptr;
-    set(describe_end(result, port_cause));
+    std::string text = describe_end(result, port_cause);
+    // The port stays open after a missing file, as it always has.
+    if (result.end == UploadEnd::FileNotFound)
+        text += " \u00B7 the port stays open: choose another port and send, or empty the path box and press Send Data, "
+                "to release it";
+    set(text);
 }
 
 void StatusLine::on_pacing(Pace pace, const std::string& why) {

@@ -52,6 +52,7 @@ int win32_error_number(unsigned long code, Win32Call call) {
         21,    // ERROR_NOT_READY
         22,    // ERROR_BAD_COMMAND: what usbser.sys and most adapters' drivers answer once unplugged
         31,    // ERROR_GEN_FAILURE
+        109,   // ERROR_BROKEN_PIPE: a serial port has no pipe; its other end is gone (Wine, its pty closed)
         433,   // ERROR_NO_SUCH_DEVICE
         995,   // ERROR_OPERATION_ABORTED: the driver gave up the pending request
         1167,  // ERROR_DEVICE_NOT_CONNECTED

@@ -1,5 +1,6 @@
 #include "protocol/report.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -101,6 +102,10 @@ std::string describe_progress(const TransferStats& s) {
 
 std::string describe_size(std::int64_t bytes) {
     return plural(bytes, "byte", "bytes") + ", " + plural((bytes + 1023) / 1024, "block", "blocks");
+}
+
+std::int64_t acknowledged_bytes(const UploadResult& r) {
+    return std::min<std::int64_t>(std::int64_t{r.blocks_acknowledged} * 1024, std::max<std::int64_t>(r.image_length, 0));
 }
 
 int exit_code_for(const UploadResult& r) {

@@ -22,6 +22,10 @@ std::string describe_progress(const TransferStats& stats);
 // "20000 bytes, 20 blocks".
 std::string describe_size(std::int64_t bytes);
 
+// The bytes of the image the device acknowledged: the file's length once
+// its last block was, else whole blocks.
+std::int64_t acknowledged_bytes(const UploadResult& result);
+
 // Exit statuses of the command-line sender: 0 exactly when the device
 // acknowledged the end of transmission.
 namespace exit_code {

@@ -150,10 +150,7 @@ private:
     void load_image(const std::string& file_name) {
         file_ = c_.files.open_image(file_name);
         const std::int64_t length = file_->length();
-        // The offset is 32-bit and moves past the last block once it is
-        // acknowledged: the last block must start at 2 GiB - 2 KiB at most.
-        constexpr std::int64_t kLargest = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1 - kBlockSize;
-        if (length > kLargest) throw Failure(err::Overflow, "it is larger than 2 GiB - 1 KiB");
+        if (length > kLargestImage) throw Failure(err::Overflow, "it is larger than 2 GiB - 1 KiB");
         if (length < 1) {
             result_.file_empty = true;
             throw Failure(err::SubscriptOutOfRange, "the file is empty");
@@ -237,6 +234,7 @@ private:
                 if (reply_paced_) keep_pace_or_fall_back(code);
                 if (code == kAck) {
                     refusals_of_block_ = 0;
+                    ++result_.blocks_acknowledged;
                     last_ack_time_ = c_.clock.now();
                     offset_ = checked_add(offset_, kBlockSize);
                     ++number_;  // 255 is followed by 0

@@ -50,6 +50,10 @@ inline constexpr int kCancelTries = 10;
 inline constexpr int kEotTries = 10;
 }  // namespace timing
 
+// The largest image: the offset is 32-bit and moves past the last block
+// once it is acknowledged, so the last block starts at 2 GiB - 2 KiB at most.
+inline constexpr std::int64_t kLargestImage = std::int64_t{2147483647} + 1 - 1024;
+
 // How an upload ended: one value per way out.
 enum class UploadEnd {
     NoFileChosen,        // the path box was empty; clean-up only
@@ -90,6 +94,7 @@ struct UploadResult {
     std::int64_t image_length = -1;  // -1 until the file was loaded
     std::int32_t blocks_total = 0;
     std::int32_t block_index = -1;   // 0-based block being sent at the end, -1 before any
+    std::int32_t blocks_acknowledged = 0;
     std::uint8_t block_number = 0;   // its number on the wire
     bool file_empty = false;         // the file had no byte to send
     bool cleanup_failed = false;     // a clean-up step failed (and was contained)

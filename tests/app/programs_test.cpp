@@ -63,6 +63,21 @@ TEST(Programs, AMissingFileIsReportedAndNotCreated) {
     EXPECT_FALSE(std::filesystem::exists(missing));
 }
 
+TEST(Programs, AFileTooLargeToSendIsRefusedBeforeItIsHashed) {
+    vq::test::TempDir dir;
+    Device device({});
+    const std::string huge = dir.file("5GiB.bin");
+    std::ofstream(huge).close();
+    std::filesystem::resize_file(huge, std::uintmax_t{5} << 30);  // sparse: nothing to read from disk
+    QElapsedTimer elapsed;
+    elapsed.start();
+    const Sent s = send({"--json", "--port", device.path, QString::fromStdString(huge)});
+    EXPECT_LT(elapsed.elapsed(), 3000) << "hashing 5 GiB takes far longer";
+    EXPECT_EQ(s.exit_code, 1);
+    EXPECT_TRUE(s.err.contains("larger than 2 GiB - 1 KiB")) << s.err.toStdString();
+    EXPECT_TRUE(s.out.filter("hashing").isEmpty());
+}
+
 TEST(Programs, PortsAreNamedByComNumberOrByPath) {
     vq::test::TempDir dir;
     const std::string file = dir.write("fw.bin", pattern(100));
@@ -273,6 +288,7 @@ TEST(Programs, EightDevicesAtOnceEndEachOnItsOwnWithJsonLinesAndLogs) {
         EXPECT_EQ(ends[paths[k - 1]]["outcome"].toString(), expected) << k;
     }
     EXPECT_TRUE(ends[paths[2]]["timed_out"].toBool());
+    EXPECT_LT(ends[paths[2]]["bytes"].toInt(), ends[paths[2]]["file_bytes"].toInt()) << "what the device acknowledged";
     EXPECT_EQ(summary["finished"].toInt(), 6);
     EXPECT_EQ(summary["failed_ports"].toArray(), (QJsonArray{paths[5], paths[2]})) << "in the order given";
     EXPECT_EQ(s.exit_code, 8) << "the first port given that failed: device 6, cancelled";
@@ -281,11 +297,13 @@ TEST(Programs, EightDevicesAtOnceEndEachOnItsOwnWithJsonLinesAndLogs) {
     const QStringList logged = QDir(logs).entryList({"*.log"});
     EXPECT_EQ(logged.filter("_finished.log").size(), 6) << logged.join(' ').toStdString();
     EXPECT_EQ(logged.filter("_cancelled.log").size(), 1);
+    EXPECT_EQ(logged.filter("_timed_out.log").size(), 1);
     QFile csv(logs + "/summary.csv");
     ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
     const QStringList rows = QString::fromUtf8(csv.readAll()).split('\n', Qt::SkipEmptyParts);
     ASSERT_EQ(rows.size(), 9);
-    EXPECT_EQ(rows[0], "time,port,device,identity,file,sha256,bytes,outcome,seconds,tty");
+    EXPECT_EQ(rows[0], "time,port,device,identity,file,sha256,bytes,outcome,seconds,tty,file_bytes");
+    EXPECT_EQ(rows.filter(",timed_out,").size(), 1);
 }
 
 TEST(Programs, RepeatFlashesEachDevicePluggedIntoTheJigUntilTheCount) {

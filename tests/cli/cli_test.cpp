@@ -137,6 +137,16 @@ std::vector<std::string> lines_of(std::FILE* out) {
     return lines;
 }
 
+TEST(ProgressPrinter, WithoutATerminalPrintsALineWhenThePercentageChanges) {
+    std::FILE* out = std::tmpfile();
+    TransferStats stats;
+    {
+        ProgressPrinter printer(stats, out, nullptr);
+        for (int percent : {0, 0, 1, 1, 1, 2, 2, 100}) printer.on_progress(percent);
+    }
+    EXPECT_EQ(lines_of(out), (std::vector<std::string>{"0%\n", "1%\n", "2%\n", "100%\n"}));
+}
+
 TEST(JsonEvents, CountFromOneAsTheUserDoesAndAlwaysGiveTheLastBlocksProgress) {
     std::FILE* out = std::tmpfile();
     TransferStats stats;

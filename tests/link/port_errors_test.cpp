@@ -46,6 +46,7 @@ TEST(Win32ErrorNumber, AHeldPortIsRefusedAccessAndAnUnpluggedOneFailsAsGoneAtAny
         {1167, Win32Call::Read, err::PortGone},            // ERROR_DEVICE_NOT_CONNECTED
         {995, Win32Call::Read, err::PortGone},             // ERROR_OPERATION_ABORTED
         {31, Win32Call::Settings, err::PortGone},          // ERROR_GEN_FAILURE
+        {109, Win32Call::Read, err::PortGone},             // ERROR_BROKEN_PIPE
         {87, Win32Call::Settings, err::SetCommStateFailed},  // ERROR_INVALID_PARAMETER
         {258, Win32Call::Write, err::WriteFailed},         // WAIT_TIMEOUT
         {258, Win32Call::Read, err::ReadFailed},

@@ -247,6 +247,20 @@ TEST(StatusLine, EachEndingLeavesItsOwnText) {
     empty.window.Command2_Click();
     EXPECT_EQ(empty.window.StatusLine->text(), "The file is empty");
 
+    VirtualWindow missing;
+    missing.dialog.next = "gone.bin";
+    missing.window.Command1_Click();
+    missing.window.Command2_Click();
+    EXPECT_TRUE(missing.window.StatusLine->text().contains("the port stays open: choose another port and send, or empty"))
+        << missing.window.StatusLine->text().toStdString();
+
+    VirtualWindow invalid;
+    invalid.window.Combo1->setEditText("COM0");
+    std::vector<QString> under_boxes;
+    invalid.messages.on_show = [&](const std::string&) { under_boxes.push_back(invalid.window.StatusLine->text()); };
+    invalid.window.Command2_Click();
+    EXPECT_EQ(under_boxes, std::vector<QString>(2, "The port choice names no port 1 to 9"));
+
     VirtualWindow lost;
     lost.clock.at(1.25, [&] { lost.link.vanish(); });
     lost.window.Command2_Click();
