@@ -136,7 +136,7 @@ std::vector<std::string> PortTable::lines(const Row& r) const {
     if (!r.waiting.empty()) return {fit_to_width(lead + r.waiting, columns)};
     if (!r.ending.empty() && r.stats->phase() != Phase::Sending) return wrap_to_width(lead, r.ending, columns);
     if (!r.started) return {fit_to_width(lead + "waiting for the device", columns)};
-    return {fit_to_width(lead + bar_and_percent(r.stats->percent(), 20) + describe_progress(*r.stats), columns)};
+    return {fit_to_width(lead + bar_and_percent(r.stats->percent(), 20) + describe_progress(*r.stats, kStopHint), columns)};
 }
 
 void PortTable::changed() {

@@ -75,7 +75,7 @@ void ProgressPrinter::draw(bool force) {
     // The bar and percentage, then the status line's own words: the phase,
     // or the block with speed and time left.
     std::string line = stats_.block_index() >= 0 ? bar_and_percent(stats_.percent(), 30) : std::string();
-    line += describe_progress(stats_);
+    line += describe_progress(stats_, kStopHint);
     std::fprintf(out_, "\r%s\033[K", fit_to_width(line, columns_()).c_str());
     std::fflush(out_);
     drawn_ = true;

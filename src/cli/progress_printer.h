@@ -15,6 +15,9 @@
 
 namespace vq::cli {
 
+// How a user of the command line gives up a wait that can last for ever.
+inline constexpr const char* kStopHint = "Ctrl-C gives up; --timeout SECONDS bounds the wait";
+
 class ProgressPrinter final : public UploadObserver {
 public:
     // `columns` gives the terminal's width; null when stdout is no terminal.

@@ -68,7 +68,7 @@ void StatusLine::on_reply(const Reply& reply, double time) {
 void StatusLine::draw(bool force) {
     if (!force && last_draw_ && now_ - *last_draw_ < kRedrawInterval) return;
     last_draw_ = now_;
-    const std::string text = describe_progress(stats_);
+    const std::string text = describe_progress(stats_, "press Stop to give up");
     set(aside_.empty() ? text : text + " \u00B7 " + aside_);
 }
 

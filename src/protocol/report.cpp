@@ -75,12 +75,18 @@ std::string describe_end(const UploadResult& r, const std::string& port_cause) {
     return "Ended";
 }
 
-std::string describe_progress(const TransferStats& s) {
+std::string describe_progress(const TransferStats& s, const std::string& stop_hint) {
     const std::string dot = " \u00B7 ";
+    const std::string hint = stop_hint.empty() ? std::string() : dot + stop_hint;
     switch (s.phase()) {
     case Phase::Starting: return "Opening the port and loading the file";
-    case Phase::WakingUp: return "Waking the device: try " + std::to_string(s.attempt() + 1) + " of 101";
-    case Phase::WaitingForStart: return "Waiting for the device to ask for the first block";
+    case Phase::WakingUp:
+        if (s.refused_wake_ups() > 0)
+            return "Waking the device: try " + std::to_string(s.attempt() + 1) + " of 101" + dot + "it refused " +
+                   plural(s.refused_wake_ups(), "wake-up", "wake-ups") +
+                   " (CAN); the wake-ups go on, and a refusal after the last ends the upload" + hint;
+        return "Waking the device: try " + std::to_string(s.attempt() + 1) + " of 101";
+    case Phase::WaitingForStart: return "Waiting for the device to ask for the first block" + hint;
     case Phase::GivingUp:
         return "The device refused block " + std::to_string(s.block_index() + 1) + " ten times: cancelling";
     case Phase::Stopping: return "Stopping: cancelling the transfer";

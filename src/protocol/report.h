@@ -17,7 +17,9 @@ class TransferStats;
 
 // What the upload is doing now, with speed, time left and the resends and
 // NAKs so far: "Block 7 of 16 · 10.2 kB/s · 0:01 left · 2 resends, 1 NAK".
-std::string describe_progress(const TransferStats& stats);
+// `stop_hint` says how the user gives up ("press Stop to give up"), for the
+// phases that can last for ever.
+std::string describe_progress(const TransferStats& stats, const std::string& stop_hint = {});
 
 // "20000 bytes, 20 blocks".
 std::string describe_size(std::int64_t bytes);

@@ -21,6 +21,7 @@ void TransferStats::on_transmission(Transmission kind, std::span<const std::uint
 }
 
 void TransferStats::on_reply(const Reply& reply, double time) {
+    if (last_sent_ == Transmission::WakeUp && reply.code == kCancel) ++refused_wake_ups_;
     if (last_sent_ != Transmission::Data) return;
     if (reply.code == kAck) {
         ++acked_;

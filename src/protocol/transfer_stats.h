@@ -30,6 +30,8 @@ public:
     int blocks_acknowledged() const { return acked_; }
     int resends() const { return resends_; }  // data frames sent again
     int naks() const { return naks_; }
+    // Wake-ups the device answered with CAN, this upload.
+    int refused_wake_ups() const { return refused_wake_ups_; }
     // Image bytes per second, once a block has been acknowledged.
     std::optional<double> bytes_per_second() const;
     // Seconds until the last block is acknowledged at the speed so far.
@@ -49,6 +51,7 @@ private:
     int naks_ = 0;
     int sends_of_block_ = 0;
     std::optional<Transmission> last_sent_;
+    int refused_wake_ups_ = 0;
     std::optional<double> first_data_time_;
     double last_ack_time_ = 0;
     Pace pace_ = Pace::Fixed;

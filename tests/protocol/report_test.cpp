@@ -125,5 +125,24 @@ TEST(TransferStats, CountsResendsAndNaks) {
     EXPECT_EQ(stats.blocks_acknowledged(), 3);
 }
 
+// The phases that can last for ever say how to give up; refused wake-ups
+// are counted, and the wake-ups go on.
+TEST(DescribeProgress, SaysWhatTheDeviceDoesAndHowToGiveUpWhereAWaitHasNoEnd) {
+    std::array<std::uint8_t, kFrameSize> frame{};
+    TransferStats stats;
+    stats.on_phase(Phase::WakingUp, 0);
+    EXPECT_EQ(describe_progress(stats, "press Stop"), "Waking the device: try 1 of 101");
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        stats.on_phase(Phase::WakingUp, attempt);
+        stats.on_transmission(Transmission::WakeUp, frame, attempt);
+        stats.on_reply(Reply{kCancel, {wire::CAN}}, attempt);
+    }
+    EXPECT_EQ(describe_progress(stats, "press Stop"),
+              "Waking the device: try 3 of 101 \u00B7 it refused 3 wake-ups (CAN); the wake-ups go on, and a refusal "
+              "after the last ends the upload \u00B7 press Stop");
+    stats.on_phase(Phase::WaitingForStart, 0);
+    EXPECT_EQ(describe_progress(stats, "press Stop"), "Waiting for the device to ask for the first block \u00B7 press Stop");
+}
+
 }  // namespace
 }  // namespace vq
