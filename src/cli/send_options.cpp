@@ -31,7 +31,11 @@ const char* kDescription =
     "Exit status: 0 finished, 1 other failure, 2 bad arguments, 3 invalid port, 4 port busy, not\n"
     "permitted or failed to open, 5 file missing or unreadable, 6 file empty, 7 rejected by the device,\n"
     "8 cancelled by the device, 9 gave up after 10 NAKs, 10 end of transmission not acknowledged,\n"
+#ifdef _WIN32
+    "11 stopped by Ctrl-C, 12 stopped by --timeout.\n"
+#else
     "11 stopped by Ctrl-C or SIGTERM, 12 stopped by --timeout.\n"
+#endif
     "\n"
 #ifdef _WIN32
     "COM1..COM9 are the window's ports; a port numbered 10 or above is given as \\\\.\\COM12.\n"
@@ -89,11 +93,12 @@ struct Parser {
                      "again, until Ctrl-C or --count.");
         count_option = app.add_option("--count", count, "With --repeat: stop after N uploads on each port.")
                            ->type_name("N");
-        app.add_option("FILE", files, "The image to send.")->type_name("");
+        app.add_option("FILE", file, "The image to send.")->type_name("");
     }
     CLI::App app;
     bool help = false, version = false, all = false, list = false, json = false, repeat = false;
     std::vector<std::string> ports, files;
+    std::string file;  // one; any more are counted from the extras
     std::string trace, timeout, pace = "fixed", log, count;
     CLI::Option* timeout_option = nullptr;
     CLI::Option* count_option = nullptr;
@@ -122,6 +127,7 @@ ParsedSendOptions parse_send_options(const std::vector<std::string>& arguments) 
         parsed.error = e.what();
         return parsed;
     }
+    if (!p.file.empty()) p.files.push_back(p.file);
     bool files_only = false;  // after --
     for (const std::string& extra : p.app.remaining()) {
         if (extra == "--" && !files_only) {

@@ -44,7 +44,11 @@ private:
 inline constexpr const char* kPortsEnvironmentHelp =
     "Environment:\n"
     "  VELLQUIN_PORTS  names the ports explicitly, for the window and vellquin-send alike:\n"
+#ifdef _WIN32
+    "                  devices separated by ';' (COM7, \\\\.\\COM12); COM1 is the\n"
+#else
     "                  devices separated by ':' or ';' (ptys, /dev/serial/by-id paths); COM1 is the\n"
+#endif
     "                  first one named. Empty entries are ignored; with none, the system's list is used.\n"
     "  VELLQUIN_PORTS_FILE  names a file that holds such a list, read anew each time the window looks for\n"
     "                  ports, so that devices can be named while it is open. It comes before VELLQUIN_PORTS.\n";
