@@ -78,7 +78,10 @@ int main(int argc, char** argv) {
     QApplication::setDesktopFileName(id);  // its menu entry and icon
     QIcon icon;
     for (const char* size : {"48", "256"}) icon.addFile(QStringLiteral(":/icons/%1/%2.png").arg(size, id));
-    QApplication::setWindowIcon(QIcon::fromTheme(id, icon));
+    // The icon built in: the theme's, once installed, is an SVG that Qt
+    // draws only with its SVG plugin, and the window would show none. The
+    // launcher takes the theme's from the desktop entry.
+    QApplication::setWindowIcon(icon);
 
     // The ports get their numbers once here, and keep them while the window
     // is open, as devices come and go.
