@@ -64,7 +64,7 @@ std::string help_text();
 inline constexpr int kClientWidth = 10605;
 inline constexpr int kClientHeight = 4275;
 inline constexpr int kStatusHeight = 420;
-inline constexpr int kToggleWidth = 1800;  // the reply pacing toggle, at the status row's right end
+inline constexpr int kToggleWidth = 2400;  // the reply pacing toggle, at the status row's right end: room for its bold caption
 
 // The toggle's tooltip.
 inline constexpr const char* kReplyPacingTip =

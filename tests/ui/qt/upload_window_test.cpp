@@ -146,6 +146,7 @@ TEST(UploadWindow, TheReplyPacingToggleIsOffAtStartAndPacesTheNextUploadAsTheSta
     EXPECT_EQ(v.window.ReplyPacing->text(), "Reply pacing: off");
     v.window.ReplyPacing->click();
     EXPECT_EQ(v.window.ReplyPacing->text(), "\u2714 Reply pacing: on");
+    EXPECT_GE(v.window.ReplyPacing->width(), v.window.ReplyPacing->sizeHint().width()) << "its bold caption fits";
     EXPECT_TRUE(v.window.StatusLine->text().endsWith("paced by replies"));
     v.window.Command2_Click();
     EXPECT_EQ(v.window.last_result()->pace, Pace::Reply);
