@@ -65,8 +65,11 @@ void SinglePortLines::note(const std::string& text) {
     EndingLines::note(text);
 }
 
+// The progress line ends with the ending, before its message box's text.
+void SinglePortLines::on_ending(const UploadResult& result) { progress_.conclude(describe_end(result)); }
+
 void SinglePortLines::ended(const UploadOutcome& o) {
-    progress_.finish();
+    progress_.conclude(o.ending);
     EndingLines::ended(o);
 }
 

@@ -52,6 +52,7 @@ public:
         : EndingLines(""), progress_(stats, stdout, std::move(columns)) {}
     void on_phase(Phase p, int a) override { progress_.on_phase(p, a); }
     void on_progress(int percent) override { progress_.on_progress(percent); }
+    void on_ending(const UploadResult& result) override;
     void message(const std::string& text) override;
     void note(const std::string& text) override;
     void ended(const UploadOutcome& outcome) override;

@@ -66,6 +66,9 @@ public:
     void on_pacing(Pace p, const std::string& why) override {
         post_([=](PortOutput& o) { o.on_pacing(p, why); });
     }
+    void on_ending(const UploadResult& r) override {
+        post_([=](PortOutput& o) { o.on_ending(r); });
+    }
 
 private:
     std::function<void(std::function<void(PortOutput&)>)> post_;
@@ -354,6 +357,9 @@ public:
     void on_pacing(Pace p, const std::string& why) override {
         run_.stats_.on_pacing(p, why);
         for (auto* o : run_.outputs_) o->on_pacing(p, why);
+    }
+    void on_ending(const UploadResult& r) override {
+        for (auto* o : run_.outputs_) o->on_ending(r);
     }
     void started(const UploadStart& s) override {
         run_.stats_ = TransferStats();

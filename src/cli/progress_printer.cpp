@@ -67,6 +67,14 @@ void ProgressPrinter::finish() {
     std::fflush(out_);
 }
 
+void ProgressPrinter::conclude(const std::string& ending) {
+    if (columns_ && drawn_) {
+        const std::string bar = stats_.block_index() >= 0 ? bar_and_percent(stats_.percent(), 30) : std::string();
+        std::fprintf(out_, "\r%s\033[K", fit_to_width(bar + ending, columns_()).c_str());
+    }
+    finish();
+}
+
 void ProgressPrinter::draw(bool force) {
     if (!columns_) return;
     const auto now = std::chrono::steady_clock::now();

@@ -29,6 +29,9 @@ public:
     void on_progress(int percent) override;
     // Ends the redrawn line, so that other output starts on a line of its own.
     void finish();
+    // Ends it with how the upload ended ("Sent 65536 bytes in 64 blocks at
+    // 6.1 kB/s") in place of the progress words.
+    void conclude(const std::string& ending);
 
 private:
     void draw(bool force);

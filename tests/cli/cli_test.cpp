@@ -145,6 +145,16 @@ TEST(ProgressPrinter, WithoutATerminalPrintsALineWhenThePercentageChanges) {
         for (int percent : {0, 0, 1, 1, 1, 2, 2, 100}) printer.on_progress(percent);
     }
     EXPECT_EQ(lines_of(out), (std::vector<std::string>{"0%\n", "1%\n", "2%\n", "100%\n"}));
+
+    // On a terminal the line ends with the ending in place of the progress.
+    std::FILE* terminal = std::tmpfile();
+    stats.on_block(0, 1, 1);
+    stats.on_progress(100);
+    ProgressPrinter printer(stats, terminal, [] { return 80; });
+    printer.on_progress(100);
+    printer.conclude("Sent 5 bytes in 1 block");
+    const std::string drawn = lines_of(terminal).back();
+    EXPECT_EQ(drawn.substr(drawn.rfind('\r')), "\r" + bar_and_percent(100, 30) + "Sent 5 bytes in 1 block\033[K\n");
 }
 
 TEST(JsonEvents, CountFromOneAsTheUserDoesAndAlwaysGiveTheLastBlocksProgress) {
