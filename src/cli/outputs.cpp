@@ -137,7 +137,7 @@ std::vector<std::string> PortTable::lines(const Row& r) const {
     const std::string lead = r.port + "  " + r.device + "  ";
     const int columns = columns_();
     if (!r.waiting.empty()) return {fit_to_width(lead + r.waiting, columns)};
-    if (!r.ending.empty() && r.stats->phase() != Phase::Sending) return wrap_to_width(lead, r.ending, columns);
+    if (!r.ending.empty()) return wrap_to_width(lead, r.ending, columns);
     if (!r.started) return {fit_to_width(lead + "waiting for the device", columns)};
     return {fit_to_width(lead + bar_and_percent(r.stats->percent(), 20) + describe_progress(*r.stats, kStopHint), columns)};
 }
@@ -152,6 +152,7 @@ void PortTable::draw() {
     std::vector<std::string> all;
     for (const Row& r : rows_)
         for (std::string& line : lines(r)) all.push_back(std::move(line));
+    if (!note_.empty()) all.push_back(fit_to_width(note_, columns_()));
     // Back to the table's first line; lines the table no longer needs are
     // cleared below it.
     if (drawn_lines_ > 0) std::fprintf(out_, "\033[%dA", drawn_lines_);

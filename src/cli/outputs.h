@@ -89,6 +89,12 @@ public:
     SayTo held_lines();
     // Draws now, whatever the time.
     void draw();
+    // A line under the rows, redrawn with them ("stopping; press Ctrl-C
+    // again to quit at once"): printed on its own it would be drawn over.
+    void set_note(const std::string& text) {
+        note_ = text;
+        draw();
+    }
     // Draws the table a last time, then says the lines held back.
     void finish(const SayTo& say_to = &say);
 
@@ -106,6 +112,7 @@ private:
     std::FILE* out_;
     std::vector<Row> rows_;
     std::vector<std::pair<std::string, std::string>> held_;
+    std::string note_;
     int drawn_lines_ = 0;
     std::chrono::steady_clock::time_point last_{};
 };

@@ -91,7 +91,10 @@ int run_ports(const std::vector<PortTarget>& targets, const RunSettings& setting
         if (signo == 0) return;
         if (single) single->interrupt();
         if (++interrupted == 1) {
-            say("", signo == SIGINT ? "stopping; press Ctrl-C again to quit at once" : "terminated; stopping the upload");
+            const char* stopping =
+                signo == SIGINT ? "stopping; press Ctrl-C again to quit at once" : "terminated; stopping the upload";
+            if (tabled) table.set_note(std::string("vellquin-send: ") + stopping);
+            else say("", stopping);
             for (const auto& run : runs) run->stop();
             return;
         }

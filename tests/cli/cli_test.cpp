@@ -187,6 +187,7 @@ TEST(PortTable, EachRowIsOnScreenOnceWithItsEndingWrappedAndStderrWaitsForTheLas
     EndingLines first_lines("COM1", table.held_lines());
     table.draw();
     first->started({"/dev/pts/2", "", 5000, "", Pace::Fixed});
+    stats.on_phase(Phase::Sending, 0);  // an upload ends during its blocks
     first->message("Sending Finised!");
     UploadOutcome timed_out{.timeout_words = "timed out after 12 s"};
     timed_out.result.end = UploadEnd::StoppedNoAck;
@@ -194,20 +195,21 @@ TEST(PortTable, EachRowIsOnScreenOnceWithItsEndingWrappedAndStderrWaitsForTheLas
     first->ended(timed_out);
     first_lines.ended(timed_out);
     second->waiting("device", "waiting for a device on COM2");
+    table.set_note("stopping");
     std::vector<std::string> said;
     table.finish([&](const std::string& port, const std::string& text) { said.push_back(port + ": " + text); });
-    // The last drawing: seven lines over the seven drawn before.
+    // The last drawing: eight lines over the eight drawn before.
     const std::vector<std::string> drawn = lines_of(out);
-    ASSERT_GE(drawn.size(), 7u);
-    std::vector<std::string> last(drawn.end() - 7, drawn.end());
-    EXPECT_EQ(last.front().substr(0, 4), "\033[7A");
+    ASSERT_GE(drawn.size(), 8u);
+    std::vector<std::string> last(drawn.end() - 8, drawn.end());
+    EXPECT_EQ(last.front().substr(0, 4), "\033[8A");
     for (std::string& line : last) line = line.substr(line.find('\r') + 1, line.find("\033[K") - line.find('\r') - 1);
     const std::string indent(13, ' ');
     EXPECT_EQ(last,
               (std::vector<std::string>{"COM1  pts/2  timed out after 12 s \u00B7", indent + "Sending Finised! \u00B7 Stopped",
                                         indent + "after block 3, the last", indent + "the device acknowledged;",
                                         indent + "it did not answer the", indent + "cancel",
-                                        "COM2    waiting for a device on COM2"}));
+                                        "COM2    waiting for a device on COM2", "stopping"}));
     EXPECT_EQ(said, std::vector<std::string>{"COM1: " + timed_out.ending}) << "held until the table was final";
 }
 
