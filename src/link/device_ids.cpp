@@ -44,7 +44,7 @@ std::optional<UsbIds> usb_ids_of_instance(const std::string& instance_id) {
     const std::string id = upper(instance_id);
     UsbIds ids{hex_after(id, "VID_"), hex_after(id, "PID_"), {}};
     if (ids.vid.empty() || ids.pid.empty()) return std::nullopt;
-    if (const std::string mi = hex_after(id, "&MI_", 2); !mi.empty()) ids.interface = "MI_" + mi;
+    if (const std::string mi = hex_after(id, "&MI_", 2); !mi.empty()) ids.usb_interface = "MI_" + mi;
     if (id.rfind("FTDIBUS\\", 0) == 0) {
         // FTDIBUS\VID_0403+PID_6001+A50285BIA\0000: the serial ends the first part, and
         // the channel letter (A, B) of a multi-port chip follows it.
@@ -52,7 +52,7 @@ std::optional<UsbIds> usb_ids_of_instance(const std::string& instance_id) {
         const auto slash = id.find('\\', 8);
         if (plus != std::string::npos && slash != std::string::npos && slash > plus + 2) {
             ids.serial = instance_id.substr(plus + 1, slash - plus - 2);
-            ids.interface = id.substr(slash - 1, 1);
+            ids.usb_interface = id.substr(slash - 1, 1);
         }
     } else if (const auto slash = id.rfind('\\'); slash != std::string::npos && slash > id.find("PID_")) {
         const std::string last = instance_id.substr(slash + 1);

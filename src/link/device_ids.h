@@ -22,7 +22,7 @@ int com_number_of(const std::string& device);
 // of a composite device (USB\VID_2341&PID_0043&MI_02\...) is MI_02.
 struct UsbIds {
     std::string vid, pid, serial;  // as given, upper case hex
-    std::string interface{};       // the FTDI channel letter, or MI_xx; may be empty
+    std::string usb_interface{};   // the FTDI channel letter, or MI_xx; may be empty ("interface" is a macro on Windows)
 };
 std::optional<UsbIds> usb_ids_of_instance(const std::string& instance_id);
 

@@ -102,7 +102,7 @@ std::vector<PortInfo> SystemPortSource::present() {
                 info.description += usb_ids_words(*k->second.usb);
                 const UsbIds& usb = *k->second.usb;
                 if (!usb.serial.empty())
-                    serial = usb.vid + ":" + usb.pid + " " + usb.serial + (usb.interface.empty() ? "" : " " + usb.interface);
+                    serial = usb.vid + ":" + usb.pid + " " + usb.serial + (usb.usb_interface.empty() ? "" : " " + usb.usb_interface);
             }
         }
         info.identity = port_identity(serial, "", info.device);

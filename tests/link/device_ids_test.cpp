@@ -25,7 +25,7 @@ TEST(DeviceIds, AnInstanceIdNamesTheAdaptersVendorProductAndSerialWhereWindowsDi
     const struct {
         const char* id;
         const char* words;  // nullptr: no USB identity
-        const char* interface;
+        const char* usb_interface;
     } rows[] = {
         {"USB\\VID_10C4&PID_EA60\\0001", "10C4:EA60, serial 0001", ""},
         {"usb\\vid_1a86&pid_7523\\5&1a2b3c4d&0&2", "1A86:7523", ""},  // CH340: no serial of its own
@@ -42,7 +42,7 @@ TEST(DeviceIds, AnInstanceIdNamesTheAdaptersVendorProductAndSerialWhereWindowsDi
         ASSERT_EQ(ids.has_value(), r.words != nullptr) << r.id;
         if (ids) {
             EXPECT_EQ(usb_ids_words(*ids), r.words) << r.id;
-            EXPECT_EQ(ids->interface, r.interface) << r.id;
+            EXPECT_EQ(ids->usb_interface, r.usb_interface) << r.id;
         }
     }
 }

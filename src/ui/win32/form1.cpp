@@ -4,6 +4,8 @@
 #include <dbt.h>
 
 #include <algorithm>
+#include <functional>
+#include <memory>
 
 namespace vq {
 namespace {
@@ -194,6 +196,11 @@ void Win32Form1::lay_out(UINT dpi) {
                    pixels(p.height, dpi), TRUE);
         set_font(id);
     }
+    // The port list's entries at this DPI: WM_MEASUREITEM came once, when
+    // the list was made, before the window knew its DPI.
+    const auto item_height = static_cast<LPARAM>(MulDiv(24, static_cast<int>(dpi), 96));
+    SendMessageW(Combo1, CB_SETITEMHEIGHT, 0, item_height);
+    SendMessageW(Combo1, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), item_height);
 }
 
 // Text2 shows the help in Verdana 9, and the toggle is bold when on.
@@ -288,6 +295,11 @@ LRESULT Win32Form1::handle(UINT message, WPARAM w, LPARAM l) {
     case kChoiceChanged:
         if (form_) form_->choice_changed();
         return 0;
+    case kRunOnWindowThread: {
+        const std::unique_ptr<std::function<void()>> work(reinterpret_cast<std::function<void()>*>(l));
+        (*work)();
+        return 0;
+    }
     case WM_ACTIVATE:
         if (LOWORD(w) != WA_INACTIVE && form_) form_->refresh_ports();
         break;

@@ -42,18 +42,34 @@ void Win32MessageBox::show(const std::string& text) {
     MessageBoxW(owner_, wide(text).c_str(), L"Vellquin Tool", MB_OK);
 }
 
+Win32FileDialog::~Win32FileDialog() {
+    // A dialog still open belongs to its thread, which touches nothing of
+    // ours once its owner is gone (its message is not posted).
+    if (thread_.joinable()) open_ ? thread_.detach() : thread_.join();
+}
+
 void Win32FileDialog::ShowOpen(std::function<void()> closed) {
-    std::vector<wchar_t> name(32768, L'\0');
-    const std::wstring last = wide(file_name_);
-    if (last.size() < name.size()) std::copy(last.begin(), last.end(), name.begin());
-    OPENFILENAMEW ofn{};
-    ofn.lStructSize = sizeof ofn;
-    ofn.hwndOwner = owner_;
-    ofn.lpstrFile = name.data();
-    ofn.nMaxFile = static_cast<DWORD>(name.size());
-    ofn.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
-    if (GetOpenFileNameW(&ofn)) file_name_ = narrow(name.data());
-    closed();
+    if (open_) return;
+    open_ = true;
+    if (thread_.joinable()) thread_.join();
+    thread_ = std::thread([this, owner = owner_, last = wide(file_name_), closed = std::move(closed)] {
+        std::vector<wchar_t> name(32768, L'\0');
+        if (last.size() < name.size()) std::copy(last.begin(), last.end(), name.begin());
+        OPENFILENAMEW ofn{};
+        ofn.lStructSize = sizeof ofn;
+        ofn.hwndOwner = owner;
+        ofn.lpstrFile = name.data();
+        ofn.nMaxFile = static_cast<DWORD>(name.size());
+        ofn.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
+        const bool chosen = GetOpenFileNameW(&ofn);
+        std::string file = chosen ? narrow(name.data()) : std::string();
+        auto* back = new std::function<void()>([this, chosen, file = std::move(file), closed] {
+            open_ = false;
+            if (chosen) file_name_ = file;
+            closed();
+        });
+        if (!PostMessageW(owner, kRunOnWindowThread, 0, reinterpret_cast<LPARAM>(back))) delete back;
+    });
 }
 
 void Win32ComboList::Clear() {

@@ -3,7 +3,9 @@
 
 #include "ui/win32/win32_api.h"
 
+#include <functional>
 #include <string>
+#include <thread>
 
 #include "form/form_view.h"
 #include "link/port_list.h"
@@ -43,16 +45,25 @@ private:
 // The system's "open" dialog (GetOpenFileNameW), with no filter and no
 // title of its own; a typed name of a file that does not exist is taken
 // too. It runs its own loop until the user has chosen.
+// Posted to a window of ours with a new std::function<void()> in its
+// lParam: the window runs it on its own thread, and deletes it.
+inline constexpr UINT kRunOnWindowThread = WM_APP + 2;
+
+// The system's open dialog, on a thread of its own, so that it holds no
+// upload's waits: the choice comes back to the owner's thread by a message.
+// A second ShowOpen while the dialog is open does nothing.
 class Win32FileDialog final : public FileDialog {
 public:
+    ~Win32FileDialog() override;
     void set_owner(HWND owner) { owner_ = owner; }
     void ShowOpen(std::function<void()> closed) override;
     std::string FileName() const override { return file_name_; }
-    bool holds_the_caller() const override { return true; }
 
 private:
     HWND owner_ = nullptr;
     std::string file_name_;
+    std::thread thread_;
+    bool open_ = false;
 };
 
 // The drop-down box (CBS_DROPDOWN) as a port list.

@@ -152,6 +152,39 @@ TEST(Win32Window, StopDuringTheBlocksSaysSendingFinisedAndClosingReleasesThePort
     }
 }
 
+// Where each control sits, in twips of the client area, at 96 and at 144
+// DPI (a move to a monitor of another DPI), and the port list's entries
+// measured at the window's DPI.
+TEST(Win32Window, EveryControlAndThePortListsEntriesTakeTheirPlaceAtTheWindowsDpi) {
+    WindowRig rig;
+    const struct {
+        HWND Win32Form1::*control;
+        int left, top, width, height;
+    } places[] = {
+        {&Win32Form1::Label4, 3720, 240, 2655, 615},   {&Win32Form1::Text1, 240, 1080, 7935, 495},
+        {&Win32Form1::Command1, 8400, 1080, 1935, 495}, {&Win32Form1::Text2, 240, 1800, 5200, 1950},
+        {&Win32Form1::Text4, 5760, 1800, 855, 495},     {&Win32Form1::ProgressBar1, 6840, 1800, 3495, 495},
+        {&Win32Form1::Label1, 5760, 2640, 2415, 375},   {&Win32Form1::Command2, 6840, 3240, 1815, 735},
+        {&Win32Form1::Command3, 8760, 3240, 1575, 735},
+        {&Win32Form1::StatusLine, 240, kClientHeight, kClientWidth - 480 - kToggleWidth - 60, kStatusHeight - 60},
+        {&Win32Form1::ReplyPacing, kClientWidth - 240 - kToggleWidth, kClientHeight, kToggleWidth, kStatusHeight - 60},
+    };
+    for (const UINT dpi : {96u, 144u}) {
+        RECT suggested{};
+        GetWindowRect(rig.window.window(), &suggested);
+        SendMessageW(rig.window.window(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+        auto px = [dpi](int twips) { return MulDiv(twips, static_cast<int>(dpi), 1440); };
+        for (const auto& p : places) {
+            RECT r{};
+            GetWindowRect(rig.window.*p.control, &r);
+            MapWindowPoints(nullptr, rig.window.window(), reinterpret_cast<POINT*>(&r), 2);
+            const RECT expected{px(p.left), px(p.top), px(p.left) + px(p.width), px(p.top) + px(p.height)};
+            EXPECT_TRUE(EqualRect(&r, &expected)) << dpi << " dpi, control at twips " << p.left << "," << p.top;
+        }
+        EXPECT_EQ(SendMessageW(rig.window.Combo1, CB_GETITEMHEIGHT, 0, 0), MulDiv(24, static_cast<int>(dpi), 96)) << dpi;
+    }
+}
+
 TEST(Win32Window, WithAnEmptyPathBoxSendDataSendsNothing) {
     WindowRig rig;
     rig.choose(pattern(100));
