@@ -36,6 +36,9 @@ TEST(SendOptions, BadLinesAreUsageErrorsInPlainWords) {
         {{"--timeout", "-3", "fw.bin"}, "--timeout needs a number of seconds above 0"},
         {{"-p", "COM1", "-p", "COM2", "--trace", "t.txt", "fw.bin"}, "--trace is for one port; use --log DIR"},
         {{"--all", "--trace", "t.txt", "fw.bin"}, "--trace is for one port; use --log DIR"},
+        {{"--all", "-p", "COM1", "fw.bin"}, "give --port or --all, not both"},
+        {{"--repeat", "--count", "0", "fw.bin"}, "--count needs --repeat and a number of uploads above 0"},
+        {{"--count", "2", "fw.bin"}, "--count needs --repeat and a number of uploads above 0"},
     };
     for (const auto& r : rows) {
         std::vector<std::string> line{"vellquin-send"};

@@ -113,6 +113,14 @@ TEST_F(PosixLinkTest, ASecondOpeningOfAHeldPortFailsWith8005) {
     }
     EXPECT_FALSE(other.PortOpen());
     EXPECT_TRUE(link.PortOpen()) << "the holder is untouched";
+    // Our lock is exclusive: not even a shared one is granted, and the
+    // refused opening kept none.
+    const int fd = ::open(pty.path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(fd, 0);
+    EXPECT_NE(::flock(fd, LOCK_SH | LOCK_NB), 0);
+    link.setPortOpen(false);
+    EXPECT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0) << "a lock outlived the port";
+    ::close(fd);
 }
 
 // Another program holds a port by opening it with this link, by flock, by
