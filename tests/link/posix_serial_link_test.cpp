@@ -15,6 +15,7 @@
 #include <QEventLoop>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "link/latency_timer.h"
 #include "link/port_opening.h"
@@ -156,8 +157,12 @@ TEST(HeldPorts, APortHeldInAnyWayFailsWith8005AndAStaleLockFileIsReplaced) {
     if (gone == 0) ::_exit(0);
     ::waitpid(gone, nullptr, 0);
     std::ofstream(lock_file) << gone << "\nsome-program\n";  // Qt writes the program's name after the pid
-    PosixSerialLink link(PortMap(std::vector<PortEntry>{{pty.path, ""}}), locks.file(""));
+    // Named through a link, the port is locked as the tty it leads to.
+    const std::string by_link = locks.file("by-id-link");
+    std::filesystem::create_symlink(pty.path, by_link);
+    PosixSerialLink link(PortMap(std::vector<PortEntry>{{by_link, ""}}), locks.file(""));
     link.setPortOpen(true);
+    EXPECT_FALSE(std::filesystem::exists(uucp_lock_path(locks.file(""), by_link)));
     std::ifstream ours(lock_file);
     long pid = 0;
     EXPECT_TRUE(ours >> pid && pid == ::getpid()) << "the stale lock was replaced by this program's";
@@ -181,6 +186,22 @@ TEST_F(PosixLinkTest, OpeningFailuresAreToldApart) {
     } catch (const Failure& f) {
         EXPECT_EQ(f.number(), err::PortInvalid) << "a number past the map names no port";
     }
+}
+
+// The pty takes a few kilobytes before the other side reads: the write
+// waits for room within its budget instead of failing.
+TEST_F(PosixLinkTest, AFullOutputBufferMakesTheWriteWaitForRoom) {
+    ASSERT_EQ(open_configured(), kPortReady);
+    std::size_t got = 0;
+    std::thread reader([&] {
+        pollfd p{pty.master, POLLIN, 0};
+        ::poll(&p, 1, 50);  // lets the buffer fill first
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        got = pty.read_master(100000, 3000).size();
+    });
+    EXPECT_NO_THROW(link.Output(std::vector<std::uint8_t>(100000, 0x55)));
+    reader.join();
+    EXPECT_EQ(got, 100000u);
 }
 
 // Settings refused after the opening leave the port open, and usable; only a
