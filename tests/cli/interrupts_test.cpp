@@ -10,6 +10,9 @@
 #endif
 
 #include "cli/main_loop.h"
+#ifndef _WIN32
+#include "support/cpu_time.h"
+#endif
 
 namespace vq::cli {
 namespace {
@@ -43,6 +46,19 @@ TEST(Interrupts, EachStopRequestWakesTheMainLoopAsItsSignalInTheOrderGiven) {
     EXPECT_FALSE(on_console_control(99)) << "a request it does not know is left to the next handler";
 #endif
 }
+
+#ifndef _WIN32
+// A wake leaves nothing behind in the loop's pipe: the next wait sleeps.
+TEST(MainLoop, AWakeIsTakenAndTheLoopThenSleeps) {
+    MainLoop loop;
+    int wakes = 0;
+    loop.wake();
+    const double cpu = test::process_cpu_seconds();
+    EXPECT_FALSE(loop.run([] { return false; }, {.on_wake = [&] { ++wakes; }}, 0.3));
+    EXPECT_LE(wakes, 3) << "before sleeping, after the wake, at the end";
+    EXPECT_LT(test::process_cpu_seconds() - cpu, 0.03) << "a wake left unread would make it spin";
+}
+#endif
 
 }  // namespace
 }  // namespace vq::cli

@@ -24,6 +24,15 @@ TEST(PlainClock, AWaitEndsJustPastItsTimeWithoutSpinningAndRunsTheAlarmInTime) {
     EXPECT_GT(alarm_at - start, 0.05);
     EXPECT_LT(alarm_at - start, 0.07);
     EXPECT_LT(test::process_cpu_seconds() - cpu, 0.03) << "a busy wait would take 0.3 s of CPU";
+
+    // A post, once run, leaves the next wait idle.
+    bool ran = false;
+    clock.post([&] { ran = true; });
+    wait_seconds(0.01f, clock, [&] { return ran; });
+    const double after_post = test::process_cpu_seconds();
+    wait_seconds(0.3f, clock);
+    EXPECT_TRUE(ran);
+    EXPECT_LT(test::process_cpu_seconds() - after_post, 0.03) << "a post must not make later waits spin";
 }
 
 TEST(PlainClock, AByteOnTheWatchedDescriptorOrAPostFromAnotherThreadEndsAWaitThatMayEnd) {
