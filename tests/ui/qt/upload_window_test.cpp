@@ -61,11 +61,24 @@ TEST(UploadWindow, SendDataPressedDuringAnUploadStartsNoSecondOne) {
     VirtualWindow v;
     const int probe_openings = v.link.openings();
     for (double t : {1.0, 1.05, 1.5}) v.clock.at(t, [&] { v.window.Command2->click(); });
+    // A choice changed meanwhile leaves the progress on the line, and Open
+    // file stays usable.
+    QString line_after_a_change;
+    bool open_file_usable = false;
+    v.clock.at(1.2, [&] {
+        v.window.Text1->setText("other.bin");
+        v.window.Combo1->setEditText("COM2");
+        line_after_a_change = v.window.StatusLine->text();
+        open_file_usable = v.window.Command1->isEnabled();
+    });
     v.window.Command2_Click();
     EXPECT_EQ(v.link.openings() - probe_openings, 1);
     EXPECT_EQ(v.messages.shown, std::vector<std::string>{"Sending Finished!"});
     EXPECT_EQ(v.device.receiver.images().size(), 1u);
     EXPECT_FALSE(v.window.uploading());
+    EXPECT_TRUE(line_after_a_change.startsWith("Block ")) << line_after_a_change.toStdString();
+    EXPECT_TRUE(open_file_usable);
+    EXPECT_TRUE(v.window.Command1->isEnabled());
 }
 
 TEST(UploadWindow, StopDuringTheBlocksCancelsAndShowsSendingFinised) {

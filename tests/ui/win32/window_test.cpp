@@ -123,6 +123,7 @@ TEST(Win32Window, SendDataShowsEveryPercentageSaysSendingFinishedAndTheImageArri
     EXPECT_EQ(rig.recorded.percent, (std::vector<std::string>{"25%", "51%", "76%", "100%"}));
     EXPECT_EQ(rig.recorded.bar, (std::vector<int>{25, 51, 76, 100}));
     EXPECT_EQ(rig.messages.shown, std::vector<std::string>{"Sending Finished!"});
+    EXPECT_TRUE(IsWindowEnabled(rig.window.Command1)) << "Open file is usable again";
     EXPECT_EQ(window_text(rig.window.StatusLine).rfind("Sent 4000 bytes in 4 blocks", 0), 0u) << window_text(rig.window.StatusLine);
     EXPECT_FALSE(rig.link.PortOpen());
     const auto got = read_all(std::getenv("VQ_DEVICE_OUT"));
