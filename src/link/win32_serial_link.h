@@ -10,10 +10,10 @@
 //
 // A read takes only what has arrived. Output writes every byte, looping on
 // partial writes, within a time bound, then waits in FlushFileBuffers.
-// InBufferCount is ClearCommError's count; the clears are PurgeComm. The
-// first error of an open port closes it at once; every later operation
-// fails with that error until the port is opened again. A device that went
-// away fails with err::PortGone.
+// InBufferCount is ClearCommError's count; the clears are PurgeComm. A
+// device that went away fails with err::PortGone, which closes the port at
+// once; every later operation fails with that error until the port is
+// opened again. Other errors leave the port open.
 
 #include <cstdint>
 #include <memory>

@@ -13,6 +13,8 @@
 
 #include "link/port_sources.h"
 #include "link/win32_serial_link.h"
+#include "protocol/frame.h"
+#include "protocol/failure.h"
 #include "protocol/image_file.h"
 #include "support/recording_host.h"
 #include "ui/win32/message_clock.h"
@@ -184,6 +186,37 @@ TEST(Win32Window, EveryControlAndThePortListsEntriesTakeTheirPlaceAtTheWindowsDp
         }
         EXPECT_EQ(SendMessageW(rig.window.Combo1, CB_GETITEMHEIGHT, 0, 0), MulDiv(24, static_cast<int>(dpi), 96)) << dpi;
     }
+}
+
+// The link alone, against the device behind COM2: COM2 and \\.\COM2 are one
+// port, and the byte that the read armed for a wait took comes first, one
+// byte at a time with InputLen 1.
+TEST(Win32Link, ComNAndItsDevicePathAreOnePortAndTheArmedByteComesFirst) {
+    Win32SerialLink link(PortMap(std::vector<PortEntry>{{"COM2", ""}}));
+    Win32SerialLink same(PortMap(std::vector<PortEntry>{{"\\\\.\\COM2", ""}}));
+    link.setCommPort(1);
+    same.setCommPort(1);
+    link.setPortOpen(true);
+    try {
+        same.setPortOpen(true);
+        ADD_FAILURE() << "\\\\.\\COM2 opened while COM2 was open";
+    } catch (const Failure& f) {
+        EXPECT_EQ(f.number(), err::PortAlreadyOpen) << f.what();
+    }
+    link.setSettings("115200,N,8,1");
+    link.setInputLen(1);
+    FrameBuffers frames;
+    frames.set_control_byte(wire::WAKE);
+    link.Output(frames.frame());  // answered with C
+    ASSERT_EQ(WaitForSingleObject(link.handle(), 2000), WAIT_OBJECT_0) << "the armed read took the C";
+    const std::vector<std::uint8_t> block(1024, 0x5A);
+    frames.build(block, 1024, 0, 1);
+    link.Output(frames.frame());  // answered with ACK
+    Sleep(200);
+    EXPECT_EQ(link.Input(), std::vector<std::uint8_t>{'C'});
+    EXPECT_EQ(link.Input(), std::vector<std::uint8_t>{wire::ACK});
+    EXPECT_TRUE(link.Input().empty());
+    link.setPortOpen(false);
 }
 
 TEST(Win32Window, WithAnEmptyPathBoxSendDataSendsNothing) {
