@@ -99,6 +99,7 @@ std::string describe_progress(const TransferStats& s, const std::string& stop_hi
         text += dot + kilobytes_per_second(*rate) + dot + format_duration(s.seconds_left().value_or(0)) + " left";
     if (s.resends() > 0 || s.naks() > 0)
         text += dot + plural(s.resends(), "resend", "resends") + ", " + plural(s.naks(), "NAK", "NAKs");
+    if (s.late_answers() > 0) text += dot + "answers come later than the wait: they may be taken for the wrong block";
     if (s.pace() == Pace::Reply)
         text += dot + "paced by replies";
     else if (!s.fallback_reason().empty())

@@ -23,6 +23,9 @@ void TransferStats::on_transmission(Transmission kind, std::span<const std::uint
 void TransferStats::on_reply(const Reply& reply, double time) {
     if (last_sent_ == Transmission::WakeUp && reply.code == kCancel) ++refused_wake_ups_;
     if (last_sent_ != Transmission::Data) return;
+    const bool answer = reply.code == kAck || reply.code == kNak;
+    if (answer && heard_nothing_) ++late_answers_;
+    heard_nothing_ = !reply.byte;
     if (reply.code == kAck) {
         ++acked_;
         last_ack_time_ = time;

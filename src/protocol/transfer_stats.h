@@ -32,6 +32,9 @@ public:
     int naks() const { return naks_; }
     // Wake-ups the device answered with CAN, this upload.
     int refused_wake_ups() const { return refused_wake_ups_; }
+    // Answers read right after a read of a data frame that heard nothing:
+    // each may answer the send before, not the one it is taken for.
+    int late_answers() const { return late_answers_; }
     // Image bytes per second, once a block has been acknowledged.
     std::optional<double> bytes_per_second() const;
     // Seconds until the last block is acknowledged at the speed so far.
@@ -52,6 +55,8 @@ private:
     int sends_of_block_ = 0;
     std::optional<Transmission> last_sent_;
     int refused_wake_ups_ = 0;
+    int late_answers_ = 0;
+    bool heard_nothing_ = false;  // the last read of a data frame
     std::optional<double> first_data_time_;
     double last_ack_time_ = 0;
     Pace pace_ = Pace::Fixed;

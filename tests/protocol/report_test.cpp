@@ -142,6 +142,15 @@ TEST(DescribeProgress, SaysWhatTheDeviceDoesAndHowToGiveUpWhereAWaitHasNoEnd) {
               "after the last ends the upload \u00B7 press Stop");
     stats.on_phase(Phase::WaitingForStart, 0);
     EXPECT_EQ(describe_progress(stats, "press Stop"), "Waiting for the device to ask for the first block \u00B7 press Stop");
+
+    // A read that heard nothing, then an answer: it may be the late one.
+    stats.on_phase(Phase::Sending, 0);
+    stats.on_block(0, 2, 1);
+    for (const Reply& r : {Reply{kNoAnswer, std::nullopt}, Reply{kAck, wire::ACK}}) {
+        stats.on_transmission(Transmission::Data, frame, 1);
+        stats.on_reply(r, 1.1);
+    }
+    EXPECT_NE(describe_progress(stats).find("answers come later than the wait"), std::string::npos);
 }
 
 }  // namespace
