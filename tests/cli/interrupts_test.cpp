@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <csignal>
+#include <memory>
 #include <thread>
 
 #ifdef _WIN32
@@ -46,6 +48,25 @@ TEST(Interrupts, EachStopRequestWakesTheMainLoopAsItsSignalInTheOrderGiven) {
     EXPECT_FALSE(on_console_control(99)) << "a request it does not know is left to the next handler";
 #endif
 }
+
+#ifdef _WIN32
+// The system ends the program once the handler of a closing console
+// returns: it holds until the requests are done with (the port released).
+TEST(Interrupts, ClosingTheConsoleHoldsTheProgramUntilThePortIsReleased) {
+    auto interrupts = std::make_unique<Interrupts>();
+    std::atomic<bool> returned{false};
+    std::thread console([&] {
+        on_console_control(CTRL_CLOSE_EVENT);
+        returned = true;
+    });
+    ASSERT_EQ(WaitForSingleObject(interrupts->handle(), 2000), WAIT_OBJECT_0);
+    EXPECT_EQ(interrupts->take(), SIGTERM);
+    EXPECT_FALSE(returned) << "the handler returned while the port was open";
+    interrupts.reset();
+    console.join();
+    EXPECT_TRUE(returned);
+}
+#endif
 
 #ifndef _WIN32
 // A wake leaves nothing behind in the loop's pipe: the next wait sleeps.

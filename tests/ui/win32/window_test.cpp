@@ -219,6 +219,20 @@ TEST(Win32Link, ComNAndItsDevicePathAreOnePortAndTheArmedByteComesFirst) {
     link.setPortOpen(false);
 }
 
+// A WM_QUIT that an upload's wait takes is posted again, for the program's
+// own loop to end on.
+TEST(Win32Window, AQuitTakenInsideAnUploadsWaitIsPostedAgain) {
+    WindowRig rig;
+    rig.choose(pattern(4000));
+    rig.recorded.on_text = [](const std::string& text) {
+        if (text == "25%") PostQuitMessage(7);
+    };
+    SendMessageW(rig.window.Command2, BM_CLICK, 0, 0);
+    MSG message{};
+    ASSERT_TRUE(PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    EXPECT_EQ(message.wParam, 7u);
+}
+
 TEST(Win32Window, WithAnEmptyPathBoxSendDataSendsNothing) {
     WindowRig rig;
     rig.choose(pattern(100));
