@@ -82,6 +82,8 @@ Win32SerialLink::~Win32SerialLink() { close_port(); }
 
 bool Win32SerialLink::PortOpen() const { return port_ != nullptr; }
 
+void* Win32SerialLink::file() const { return port_ ? port_->file : nullptr; }
+
 void Win32SerialLink::open_port(const std::string& device) {
     auto port = std::make_unique<Port>();
     const Failure held(err::PortAlreadyOpen, device + ": held by another program");

@@ -39,6 +39,8 @@ public:
     void* handle();
 
     bool PortOpen() const override;
+    // The open port's file, to be looked at (GetCommState); nullptr when closed.
+    void* file() const;
     void setInBufferCount(std::int16_t count) override;
     int InBufferCount() override;
     void Output(std::span<const std::uint8_t> bytes) override;

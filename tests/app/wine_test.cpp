@@ -194,12 +194,14 @@ TEST_F(WineSender, TwoPortsAtOnceEndWithJsonLinesAndASummaryCsv) {
 
 TEST_F(WineSender, TheVersionIsTheBuildsAndTheListProbesCom1ToCom9AndShowsHigherPortsUnopened) {
     EXPECT_EQ(send_exe({"--version"}).out, QStringList{"vellquin-send " VQ_VERSION});
-    Device device({});
+    Device device({}), ninth({});
     plug(2, device.path);
+    plug(9, ninth.path);
     const Sent s = send_exe({"--list"});
     EXPECT_EQ(s.exit_code, 0);
     const QString text = s.out.join('\n');
     EXPECT_TRUE(text.contains(QRegularExpression("^COM2 +COM2 +free$", QRegularExpression::MultilineOption))) << text.toStdString();
+    EXPECT_TRUE(text.contains(QRegularExpression("^COM9 +COM9 +free$", QRegularExpression::MultilineOption))) << text.toStdString();
     EXPECT_FALSE(text.contains(QRegularExpression("^COM3 ", QRegularExpression::MultilineOption))) << "nothing stands behind it";
     for (const QString& line : s.out.filter("\\\\.\\COM"))
         EXPECT_TRUE(line.contains("not probed: give --port to use it")) << line.toStdString();

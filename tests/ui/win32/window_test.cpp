@@ -16,6 +16,7 @@
 #include "protocol/frame.h"
 #include "protocol/failure.h"
 #include "protocol/image_file.h"
+#include "protocol/wait.h"
 #include "support/recording_host.h"
 #include "ui/win32/message_clock.h"
 
@@ -205,9 +206,34 @@ TEST(Win32Link, ComNAndItsDevicePathAreOnePortAndTheArmedByteComesFirst) {
     }
     link.setSettings("115200,N,8,1");
     link.setInputLen(1);
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    ASSERT_TRUE(GetCommState(link.file(), &dcb));
+    EXPECT_EQ(dcb.BaudRate, 115200u);
+    EXPECT_FALSE(dcb.fOutxCtsFlow || dcb.fOutxDsrFlow || dcb.fDsrSensitivity || dcb.fOutX || dcb.fInX)
+        << "no flow control of any kind";
+
+    // A wait wakes as soon as the answer arrives, and a byte left unread
+    // does not make the next wait spin.
+    MessageClock clock;
+    clock.wake_on([&] { return link.handle(); });
     FrameBuffers frames;
     frames.set_control_byte(wire::WAKE);
     link.Output(frames.frame());  // answered with C
+    double start = clock.now();
+    wait_seconds(1.0f, clock, [&] { return link.InBufferCount() > 0; });
+    EXPECT_LT(clock.now() - start, 0.3);
+    auto cpu = [] {
+        FILETIME created, ended, kernel, user;
+        GetProcessTimes(GetCurrentProcess(), &created, &ended, &kernel, &user);
+        auto seconds = [](FILETIME t) { return (t.dwHighDateTime * 4294967296.0 + t.dwLowDateTime) / 1e7; };
+        return seconds(kernel) + seconds(user);
+    };
+    const double cpu_before = cpu();
+    start = clock.now();
+    wait_seconds(0.3f, clock, [] { return false; });
+    EXPECT_GE(clock.now() - start, 0.3);
+    EXPECT_LT(cpu() - cpu_before, 0.1) << "the unread byte made the wait spin";
     ASSERT_EQ(WaitForSingleObject(link.handle(), 2000), WAIT_OBJECT_0) << "the armed read took the C";
     const std::vector<std::uint8_t> block(1024, 0x5A);
     frames.build(block, 1024, 0, 1);
