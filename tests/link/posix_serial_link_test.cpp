@@ -153,6 +153,10 @@ TEST(HeldPorts, APortHeldInAnyWayFailsWith8005AndAStaleLockFileIsReplaced) {
         if (way == Flock) ::flock(fd, LOCK_EX);
         if (way == Exclusive) ::ioctl(fd, TIOCEXCL);
         if (way == LockFile) std::ofstream(uucp_lock_path(locks.file(""), pty.path)) << "  " << ::getpid() << "\n";
+        const auto descriptors = [] {
+            return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), std::filesystem::directory_iterator());
+        };
+        const auto before = descriptors();
         try {
             link.setPortOpen(true);
             ADD_FAILURE() << "opened a port held by way " << way;
@@ -160,6 +164,8 @@ TEST(HeldPorts, APortHeldInAnyWayFailsWith8005AndAStaleLockFileIsReplaced) {
             EXPECT_EQ(f.number(), err::PortAlreadyOpen) << way << ": " << f.what();
             EXPECT_EQ(f.what(), pty.path + ": held by another program");
         }
+        EXPECT_EQ(descriptors(), before) << way << ": the refused opening kept its descriptor";
+        if (way == LockFile) EXPECT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0) << "the refused opening kept its lock";
         ::close(fd);
     }
 
@@ -251,7 +257,12 @@ TEST_F(PosixLinkTest, TheFirstErrorAfterTheDeviceVanishesClosesThePortWithoutSpi
     }
     EXPECT_TRUE(failed);
     EXPECT_FALSE(link.PortOpen());
-    EXPECT_THROW(link.Output(std::vector<std::uint8_t>(1030)), Failure);
+    try {
+        link.Output(std::vector<std::uint8_t>(1030));
+        ADD_FAILURE() << "a vanished port took a frame";
+    } catch (const Failure& f) {
+        EXPECT_EQ(f.number(), err::PortGone) << "later operations report the error that closed the port";
+    }
     EXPECT_NO_THROW(link.setPortOpen(false));
     EXPECT_LT(test::process_cpu_seconds() - cpu, 0.2);
 }
