@@ -290,6 +290,9 @@ TEST(LatencyTimer, IsReadFromThePortDeviceOrTheOneAboveIt) {
     fs::create_directories(root / "ttyUSB1");
     fs::create_directory_symlink(root / "usb/1-1:1.0/ttyUSB1", root / "ttyUSB1/device");
     fs::create_directories(root / "ttyACM0/device");
+    fs::create_directories(root / "ttyUSB2/device");
+    std::ofstream(root / "ttyUSB2/device/latency_timer") << "0\n";  // QEMU's adapter
+    EXPECT_EQ(latency_timer_ms(root, "ttyUSB2"), 0);
     EXPECT_EQ(latency_timer_ms(root, "ttyUSB0"), 16);
     EXPECT_EQ(latency_timer_ms(root, "ttyUSB1"), 1);
     EXPECT_EQ(latency_timer_ms(root, "ttyACM0"), std::nullopt);
