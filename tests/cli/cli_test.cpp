@@ -5,6 +5,7 @@
 #include <array>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 #include "cli/json.h"
 #include "cli/outputs.h"
@@ -158,6 +159,31 @@ TEST(ProgressPrinter, WithoutATerminalPrintsALineWhenThePercentageChanges) {
     printer.conclude("Sent 5 bytes in 1 block");
     const std::string drawn = lines_of(terminal).back();
     EXPECT_EQ(drawn.substr(drawn.rfind('\r')), "\r" + bar_and_percent(100, 30) + "Sent 5 bytes in 1 block\033[K\n");
+}
+
+// A row names the image by its absolute path, gives what the device
+// acknowledged beside the file's size, and says when --timeout ended it.
+TEST(SummaryCsv, ARowHasTheAbsolutePathTheAcknowledgedBytesAndTimedOut) {
+    test::TempDir dir;
+    SummaryCsv csv(dir.file(""), "COM1", "fw.bin");
+    csv.started({"/dev/pts/2", "", 5000, "", Pace::Fixed});
+    UploadOutcome o{.timed_out = true};
+    o.result.end = UploadEnd::StoppedAcked;
+    o.result.image_length = 5000;
+    o.result.blocks_acknowledged = 3;
+    csv.ended(o);
+    std::ifstream in(dir.file("summary.csv"));
+    std::string header, row;
+    std::getline(in, header);
+    std::getline(in, row);
+    std::vector<std::string> fields;
+    for (std::stringstream cells(row); std::getline(cells, fields.emplace_back(), ',');) {}
+    fields.pop_back();
+    ASSERT_EQ(fields.size(), 11u) << row;
+    EXPECT_EQ(fields[4], (std::filesystem::current_path() / "fw.bin").string());
+    EXPECT_EQ(fields[6], "3072");
+    EXPECT_EQ(fields[7], "timed_out");
+    EXPECT_EQ(fields[10], "5000");
 }
 
 TEST(JsonEvents, CountFromOneAsTheUserDoesAndAlwaysGiveTheLastBlocksProgress) {
