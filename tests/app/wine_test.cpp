@@ -196,6 +196,7 @@ TEST_F(WineSender, TheVersionIsTheBuildsAndTheListProbesCom1ToCom9AndShowsHigher
     EXPECT_EQ(send_exe({"--version"}).out, QStringList{"vellquin-send " VQ_VERSION});
     Device device({}), ninth({});
     plug(2, device.path);
+    plug(3, "/nonexistent/vq-com3");  // an earlier test's pty number may be ninth's now
     plug(9, ninth.path);
     const Sent s = send_exe({"--list"});
     EXPECT_EQ(s.exit_code, 0);
