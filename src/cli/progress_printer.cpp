@@ -68,11 +68,15 @@ void ProgressPrinter::finish() {
 }
 
 void ProgressPrinter::conclude(const std::string& ending) {
-    if (columns_ && drawn_) {
-        const std::string bar = stats_.block_index() >= 0 ? bar_and_percent(stats_.percent(), 30) : std::string();
-        std::fprintf(out_, "\r%s\033[K", fit_to_width(bar + ending, columns_()).c_str());
-    }
+    if (columns_ && drawn_) redraw(ending);
     finish();
+}
+
+// The bar and percentage once a block was built, then `words`.
+void ProgressPrinter::redraw(const std::string& words) {
+    const std::string bar = stats_.block_index() >= 0 ? bar_and_percent(stats_.percent(), 30) : std::string();
+    std::fprintf(out_, "\r%s\033[K", fit_to_width(bar + words, columns_()).c_str());
+    std::fflush(out_);
 }
 
 void ProgressPrinter::draw(bool force) {
@@ -80,12 +84,9 @@ void ProgressPrinter::draw(bool force) {
     const auto now = std::chrono::steady_clock::now();
     if (!force && drawn_ && now - last_ < std::chrono::milliseconds(100)) return;
     last_ = now;
-    // The bar and percentage, then the status line's own words: the phase,
-    // or the block with speed and time left.
-    std::string line = stats_.block_index() >= 0 ? bar_and_percent(stats_.percent(), 30) : std::string();
-    line += describe_progress(stats_, kStopHint);
-    std::fprintf(out_, "\r%s\033[K", fit_to_width(line, columns_()).c_str());
-    std::fflush(out_);
+    // The status line's own words: the phase, or the block with speed and
+    // time left.
+    redraw(describe_progress(stats_, kStopHint));
     drawn_ = true;
 }
 

@@ -35,6 +35,7 @@ public:
 
 private:
     void draw(bool force);
+    void redraw(const std::string& words);
 
     const TransferStats& stats_;
     std::FILE* out_;
