@@ -92,8 +92,9 @@ int main(int argc, char** argv) {
         std::fclose(f);
     }
 
-    const cli::RunSettings settings{options.file,    options.pace,   options.timeout, options.trace,
-                                    options.log_dir, options.repeat, options.count,  options.json || !options.log_dir.empty()};
+    const cli::RunSettings settings{options.file,    options.pace,   options.protocol, options.start_wait,
+                                    options.timeout, options.trace,  options.log_dir,  options.repeat,
+                                    options.count,   options.json || !options.log_dir.empty()};
     return cli::run_ports(targets, settings,
                           options.json ? cli::Output::Json : cli::Output::Plain);
 }

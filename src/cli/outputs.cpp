@@ -185,8 +185,11 @@ void JsonEvents::started(const UploadStart& s) {
     message_.clear();
     JsonLine line = event("start");
     line.add("device", s.device).add("identity", s.identity).add("file", file_);
-    if (s.size >= 0) line.add("bytes", s.size).add("blocks", (s.size + 1023) / 1024);
+    const auto block = static_cast<std::int64_t>(block_size_of(s.protocol));
+    if (s.size >= 0) line.add("bytes", s.size).add("blocks", (s.size + block - 1) / block);
     line.add("sha256", s.sha256).add("pace", pace_word(s.pace));
+    // Records of the device's own protocol read as they always have.
+    if (s.protocol != Protocol::Device) line.add("protocol", protocol_word(s.protocol));
     print_json(line, true, out_);
 }
 
@@ -236,7 +239,9 @@ void JsonEvents::ended(const UploadOutcome& o) {
     line.add("seconds", o.wall_seconds).add("resends", stats_.resends()).add("naks", stats_.naks());
     if (r.end == UploadEnd::Finished && r.seconds > 0)
         line.add("kilobytes_per_second", static_cast<double>(r.image_length) / r.seconds / 1000.0);
-    print_json(line.add("pace", pace_word(r.pace)), true, out_);
+    line.add("pace", pace_word(r.pace));
+    if (r.protocol != Protocol::Device) line.add("protocol", protocol_word(r.protocol)).add("retries", r.retries);
+    print_json(line, true, out_);
 }
 
 // ---- summary.csv ----------------------------------------------------------

@@ -24,6 +24,8 @@ struct PortTarget {
 struct RunSettings {
     std::string file;
     Pace pace = Pace::Fixed;
+    Protocol protocol = Protocol::Device;
+    double start_wait = kDefaultStartWait;  // seconds
     std::optional<double> timeout;  // seconds per upload
     std::string trace;              // a trace file; one port only
     std::string log_dir;            // a log per upload and summary.csv
@@ -41,6 +43,7 @@ struct UploadStart {
     std::string sha256{};     // of the file, when it could be read (recorded runs)
     Pace pace = Pace::Fixed;
     std::string tty{};        // the tty the device path leads to, when that is another name
+    Protocol protocol = Protocol::Device;
 };
 
 struct UploadOutcome {

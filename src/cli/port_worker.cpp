@@ -55,16 +55,19 @@ public:
     void on_progress(int percent) override {
         post_([=](PortOutput& o) { o.on_progress(percent); });
     }
-    void on_transmission(Transmission k, std::span<const std::uint8_t, kFrameSize> frame, double time) override {
-        std::array<std::uint8_t, kFrameSize> copy{};
-        std::copy(frame.begin(), frame.end(), copy.begin());
-        post_([=](PortOutput& o) { o.on_transmission(k, copy, time); });
+    void on_transmission(Transmission k, std::span<const std::uint8_t> frame, double time) override {
+        post_([k, copy = std::vector<std::uint8_t>(frame.begin(), frame.end()), time](PortOutput& o) {
+            o.on_transmission(k, copy, time);
+        });
     }
     void on_reply(const Reply& r, double time) override {
         post_([=](PortOutput& o) { o.on_reply(r, time); });
     }
     void on_pacing(Pace p, const std::string& why) override {
         post_([=](PortOutput& o) { o.on_pacing(p, why); });
+    }
+    void on_check(Check c, std::size_t block_size) override {
+        post_([=](PortOutput& o) { o.on_check(c, block_size); });
     }
     void on_ending(const UploadResult& r) override {
         post_([=](PortOutput& o) { o.on_ending(r); });
@@ -211,7 +214,7 @@ void PortWorker::upload_once() {
     const std::string device = target_.device();
     const bool record = settings_.record;
     UploadStart start{device, record ? usb_identity_of(device) : std::string(), size_of(settings_.file), {},
-                      settings_.pace, tty_behind(device)};
+                      settings_.pace, tty_behind(device), settings_.protocol};
     bool timed_out = false;
     // A file too large to send is refused by the upload at once, unhashed.
     if (record && start.size <= kLargestImage) {
@@ -240,7 +243,7 @@ void PortWorker::upload_once() {
     post([start](PortOutput& o) { o.started(start); });
 
     const TraceHeader header{"vellquin-send " VQ_VERSION, port_words(target_, start.tty), "", settings_.file,
-                             start.size};
+                             start.size, {}, settings_.protocol};
     std::unique_ptr<TraceWriter> trace, log;
     if (!settings_.trace.empty())
         if (std::FILE* f = fopen_utf8(settings_.trace, "w")) trace = std::make_unique<TraceWriter>(f, header);
@@ -292,7 +295,9 @@ void PortWorker::upload_once() {
                                 form,
                                 [&] { return init_serial_port(target_.choice, link, messages, &port_cause); },
                                 &observers,
-                                settings_.pace};
+                                settings_.pace,
+                                settings_.protocol,
+                                settings_.start_wait};
     UploadOutcome outcome;
     outcome.result = run_upload(context, settings_.file, settings_.file);
     clock.clear_alarm();
@@ -346,7 +351,7 @@ public:
         run_.stats_.on_progress(percent);
         for (auto* o : run_.outputs_) o->on_progress(percent);
     }
-    void on_transmission(Transmission k, std::span<const std::uint8_t, kFrameSize> f, double t) override {
+    void on_transmission(Transmission k, std::span<const std::uint8_t> f, double t) override {
         run_.stats_.on_transmission(k, f, t);
         for (auto* o : run_.outputs_) o->on_transmission(k, f, t);
     }
@@ -357,6 +362,9 @@ public:
     void on_pacing(Pace p, const std::string& why) override {
         run_.stats_.on_pacing(p, why);
         for (auto* o : run_.outputs_) o->on_pacing(p, why);
+    }
+    void on_check(Check c, std::size_t block_size) override {
+        for (auto* o : run_.outputs_) o->on_check(c, block_size);
     }
     void on_ending(const UploadResult& r) override {
         for (auto* o : run_.outputs_) o->on_ending(r);

@@ -32,10 +32,12 @@ const char* kDescription =
     "permitted or failed to open, 5 file missing or unreadable, 6 file empty, 7 rejected by the device,\n"
     "8 cancelled by the device, 9 gave up after 10 NAKs, 10 end of transmission not acknowledged,\n"
 #ifdef _WIN32
-    "11 stopped by Ctrl-C, 12 stopped by --timeout.\n"
+    "11 stopped by Ctrl-C, 12 stopped by --timeout,\n"
 #else
-    "11 stopped by Ctrl-C or SIGTERM, 12 stopped by --timeout.\n"
+    "11 stopped by Ctrl-C or SIGTERM, 12 stopped by --timeout,\n"
 #endif
+    "13 (xmodem, xmodem-1k, ymodem) a block not taken after 10 retries, 14 the receiver never asked\n"
+    "for the first block within --start-wait.\n"
     "\n"
 #ifdef _WIN32
     "COM1..COM9 are the window's ports; a port numbered 10 or above is given as \\\\.\\COM12.\n"
@@ -81,6 +83,16 @@ struct Parser {
                        "read each answer as soon as it arrives, up to twice as fast on a real line; a missed answer, "
                        "or a block refused twice in a row, goes back to fixed.")
             ->type_name("fixed|reply");
+        app.add_option("--protocol", protocol,
+                       "device (the default): the device's own protocol, with wake-ups. xmodem (128-byte blocks), "
+                       "xmodem-1k or ymodem (the file's name and size first): for bootloaders such as U-Boot's "
+                       "loadx and loady, and for rx and rb. The receiver's first request chooses CRC-16 ('C') or "
+                       "the 8-bit sum (NAK); a short last block is padded with 0x1A.")
+            ->type_name("device|xmodem|xmodem-1k|ymodem");
+        start_wait_option = app.add_option("--start-wait", start_wait,
+                                           "xmodem, xmodem-1k, ymodem: how long the receiver may take to ask for the "
+                                           "first block (default 60); the exit status is then 14.")
+                                ->type_name("SECONDS");
         app.add_flag("--json", json,
                      "Print JSON Lines on stdout, one object per event (start, phase, progress, pacing, end, and a "
                      "last summary), and nothing else there.");
@@ -99,8 +111,9 @@ struct Parser {
     bool help = false, version = false, all = false, list = false, json = false, repeat = false;
     std::vector<std::string> ports, files;
     std::string file;  // one; any more are counted from the extras
-    std::string trace, timeout, pace = "fixed", log, count;
+    std::string trace, timeout, pace = "fixed", log, count, protocol = "device", start_wait;
     CLI::Option* timeout_option = nullptr;
+    CLI::Option* start_wait_option = nullptr;
     CLI::Option* count_option = nullptr;
 };
 
@@ -112,6 +125,15 @@ std::string unknown_option(const std::string& arg) {
         return "unknown option '" + arg + "'; a file whose name starts with \"-\" is written after -- (vellquin-send -- " +
                arg + ") or as ./" + arg;
     return "Unknown option '" + arg.substr(1) + "'.";
+}
+
+// A number of seconds above 0, up to about eleven days.
+std::optional<double> seconds_in(const std::string& text) {
+    std::istringstream in(text);
+    double seconds = 0;
+    const bool number = (in >> seconds) && in.eof();
+    if (!number || !std::isfinite(seconds) || seconds <= 0 || seconds > 1e6) return std::nullopt;
+    return seconds;
 }
 
 }  // namespace
@@ -169,16 +191,28 @@ ParsedSendOptions parse_send_options(const std::vector<std::string>& arguments) 
         if (used == 0 || used != p.count.size() || o.count < 1 || !o.repeat)
             parsed.error = "--count needs --repeat and a number of uploads above 0";
     }
-    if (p.timeout_option->count() > 0) {
-        std::istringstream in(p.timeout);
-        double seconds = 0;
-        const bool number = (in >> seconds) && in.eof();
-        if (!number || !std::isfinite(seconds) || seconds <= 0 || seconds > 1e6)
-            parsed.error = "--timeout needs a number of seconds above 0";
-        o.timeout = seconds;
-    }
     if (p.pace == pace_word(Pace::Reply)) o.pace = Pace::Reply;
     else if (p.pace != pace_word(Pace::Fixed)) parsed.error = "--pace is fixed or reply";
+    if (p.timeout_option->count() > 0) {
+        if (const auto seconds = seconds_in(p.timeout))
+            o.timeout = *seconds;
+        else
+            parsed.error = "--timeout needs a number of seconds above 0";
+    }
+    if (const auto protocol = protocol_from_word(p.protocol))
+        o.protocol = *protocol;
+    else
+        parsed.error = "--protocol is device, xmodem, xmodem-1k or ymodem";
+    if (p.start_wait_option->count() > 0) {
+        if (const auto seconds = seconds_in(p.start_wait))
+            o.start_wait = *seconds;
+        else
+            parsed.error = "--start-wait needs a number of seconds above 0";
+        if (o.protocol == Protocol::Device) parsed.error = "--start-wait is for --protocol xmodem, xmodem-1k or ymodem";
+    }
+    if (o.protocol != Protocol::Device && o.pace == Pace::Reply)
+        parsed.error = "--pace is for --protocol device; the other protocols always go at the receiver's pace";
+
     if (p.files.size() == 1) o.file = p.files.front();
     if (parsed.error.empty() && !o.list && p.files.size() != 1) parsed.error = "give exactly one FILE (see --help)";
     return parsed;

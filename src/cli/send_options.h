@@ -18,6 +18,8 @@ struct SendOptions {
     std::string trace;                // where to write the trace; empty for none
     std::optional<double> timeout;    // seconds, more than 0
     Pace pace = Pace::Fixed;
+    Protocol protocol = Protocol::Device;
+    double start_wait = kDefaultStartWait;  // seconds, more than 0
     bool json = false;                // JSON Lines on stdout
     std::string log_dir;              // a log per upload and summary.csv
     bool repeat = false;              // a jig: upload each time a device is plugged in

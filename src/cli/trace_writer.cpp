@@ -1,5 +1,6 @@
 #include "cli/trace_writer.h"
 
+#include "protocol/frame.h"
 #include "protocol/report.h"
 
 namespace vq::cli {
@@ -7,26 +8,48 @@ namespace vq::cli {
 TraceWriter::TraceWriter(std::FILE* file, const TraceHeader& h) : file_(file) {
     std::fprintf(file_, "# %s\n", h.program.c_str());
     std::fprintf(file_, "# port %s%s\n", h.port.c_str(), h.device.empty() ? "" : (" = " + h.device).c_str());
-    std::fprintf(file_, "# file %s, %s\n", h.file.c_str(), h.size < 0 ? "not found" : describe_size(h.size).c_str());
+    std::fprintf(file_, "# file %s, %s\n", h.file.c_str(),
+                 h.size < 0 ? "not found" : describe_size(h.size, block_size_of(h.protocol)).c_str());
+    if (h.protocol != Protocol::Device) std::fprintf(file_, "# protocol %s\n", protocol_word(h.protocol));
     for (const std::string& line : h.more) std::fprintf(file_, "# %s\n", line.c_str());
     std::fflush(file_);
 }
 
 void TraceWriter::on_block(std::int32_t index, std::int32_t, std::uint8_t) { block_index_ = index; }
 
-void TraceWriter::on_transmission(Transmission kind, std::span<const std::uint8_t, kFrameSize> f, double time) {
+void TraceWriter::on_transmission(Transmission kind, std::span<const std::uint8_t> f, double time) {
     char text[96];
     switch (kind) {
     case Transmission::WakeUp: std::snprintf(text, sizeof text, "send wake-up"); break;
     case Transmission::Data:
         // The number on the wire wraps after 255; the block's place in the image does not.
-        std::snprintf(text, sizeof text, "send block %d (number %u) crc 0x%02X%02X", block_index_ + 1, f[1], f[1027],
-                      f[1028]);
+        std::snprintf(text, sizeof text, "send block %d (number %u) %s", block_index_ + 1, f[1], check_words(f).c_str());
+        break;
+    case Transmission::Header:
+        std::snprintf(text, sizeof text, "send block 0, %s, %s", f[3] ? "the file's name and size" : "empty: the batch ends",
+                      check_words(f).c_str());
         break;
     case Transmission::Cancel: std::snprintf(text, sizeof text, "send CAN"); break;
     case Transmission::EndOfTransmission: std::snprintf(text, sizeof text, "send EOT"); break;
     }
     line(time, text);
+}
+
+// The check after the data: the CRC-16 (the device's frame has one more
+// byte after it), or the 8-bit sum.
+std::string TraceWriter::check_words(std::span<const std::uint8_t> f) {
+    const std::size_t at = 3 + data_size_of(f);
+    char text[32] = "";
+    if (f.size() >= at + 2)
+        std::snprintf(text, sizeof text, "crc 0x%02X%02X", f[at], f[at + 1]);
+    else if (f.size() == at + 1)
+        std::snprintf(text, sizeof text, "sum 0x%02X", f[at]);
+    return text;
+}
+
+void TraceWriter::on_check(Check check, std::size_t block_size) {
+    std::fprintf(file_, "# %zu-byte blocks checked by %s, as the receiver asked\n", block_size,
+                 check == Check::Crc16 ? "CRC-16" : "the 8-bit sum");
 }
 
 void TraceWriter::on_reply(const Reply& r, double time) {

@@ -19,6 +19,7 @@ struct TraceHeader {
     std::string file;
     std::int64_t size = -1;   // -1 when the file cannot be found
     std::vector<std::string> more = {};  // further header lines
+    Protocol protocol = Protocol::Device;
 };
 
 class TraceWriter final : public UploadObserver {
@@ -30,13 +31,15 @@ public:
     TraceWriter& operator=(const TraceWriter&) = delete;
 
     void on_block(std::int32_t index, std::int32_t total, std::uint8_t number) override;
-    void on_transmission(Transmission kind, std::span<const std::uint8_t, kFrameSize> frame, double time) override;
+    void on_transmission(Transmission kind, std::span<const std::uint8_t> frame, double time) override;
     void on_reply(const Reply& reply, double time) override;
     void on_pacing(Pace pace, const std::string& why) override;
+    void on_check(Check check, std::size_t block_size) override;
     // The last line: how the upload ended and the exit status it gave.
     void finish(const UploadResult& result, const std::string& ending, int exit_status);
 
 private:
+    static std::string check_words(std::span<const std::uint8_t> frame);
     void line(double time, const std::string& text);
     std::FILE* file_;
     std::optional<double> start_;

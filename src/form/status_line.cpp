@@ -54,7 +54,7 @@ void StatusLine::on_block(std::int32_t index, std::int32_t total, std::uint8_t n
     draw(first);
 }
 
-void StatusLine::on_transmission(Transmission kind, std::span<const std::uint8_t, kFrameSize> frame, double time) {
+void StatusLine::on_transmission(Transmission kind, std::span<const std::uint8_t> frame, double time) {
     now_ = time;
     stats_.on_transmission(kind, frame, time);
 }

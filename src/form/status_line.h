@@ -34,7 +34,7 @@ public:
     void on_phase(Phase phase, int attempt) override;
     void on_block(std::int32_t index, std::int32_t total, std::uint8_t number) override;
     void on_progress(int percent) override { stats_.on_progress(percent); }
-    void on_transmission(Transmission kind, std::span<const std::uint8_t, kFrameSize> frame, double time) override;
+    void on_transmission(Transmission kind, std::span<const std::uint8_t> frame, double time) override;
     void on_reply(const Reply& reply, double time) override;
     void on_pacing(Pace pace, const std::string& why) override;
     void on_ending(const UploadResult& result) override;

@@ -7,6 +7,13 @@
 
 namespace vq {
 
+std::size_t data_size_of(std::span<const std::uint8_t> frame) {
+    if (frame.empty()) return 0;
+    if (frame[0] == wire::SOH) return 128;
+    if (frame[0] == wire::STX) return kBlockSize;
+    return 0;
+}
+
 bool FrameBuffers::build(std::span<const std::uint8_t> image, std::int64_t length,
                          std::int64_t offset, std::uint8_t number) {
     const auto image_size = static_cast<std::int64_t>(image.size());

@@ -19,6 +19,7 @@ inline constexpr std::size_t kBlockBufferSize = kBlockSize + 1;  // last element
 inline constexpr std::size_t kFrameSize = 1030;
 
 namespace wire {
+inline constexpr std::uint8_t SOH = 0x01;    // start of a 128-byte block (standard protocols)
 inline constexpr std::uint8_t STX = 0x02;    // start of a 1024-byte block
 inline constexpr std::uint8_t EOT = 0x04;    // end of transmission
 inline constexpr std::uint8_t ACK = 0x06;
@@ -27,7 +28,12 @@ inline constexpr std::uint8_t CAN = 0x18;
 inline constexpr std::uint8_t WAKE = 0xAA;   // wake-up
 inline constexpr std::uint8_t START = 0x43;  // 'C', the device asks for the first block
 inline constexpr std::uint8_t FILL = 0xFF;   // pads a short last block
+inline constexpr std::uint8_t CPMEOF = 0x1A; // pads a short last block (standard protocols)
 }  // namespace wire
+
+// The data bytes a frame carries, from its first byte: 128 after SOH, 1024
+// after STX, 0 for anything else (a control byte).
+std::size_t data_size_of(std::span<const std::uint8_t> frame);
 
 // The block buffer and the frame buffer of one upload; both start as zeros.
 class FrameBuffers {

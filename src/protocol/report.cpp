@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "protocol/failure.h"
+#include "protocol/standard_upload.h"
 #include "protocol/transfer_stats.h"
 
 namespace vq {
@@ -35,6 +36,7 @@ std::string failure_words(const UploadResult& r) {
     if (r.file_empty) return "The file is empty";
     if (r.error_number == err::Overflow) return "The file is too large: " + r.error_text;
     if (r.error_number == err::DeviceIo || r.error_number == err::InputPastEnd) return r.error_text;
+    if (r.error_number == err::BadFileName) return "Cannot send: " + r.error_text;
     const std::string where = r.block_index >= 0 ? "during " + block_words(r) : "before the first block";
     // The system's own words for a vanished device mislead ("Inappropriate
     // ioctl for device"); the trace and the log keep them.
@@ -70,6 +72,18 @@ std::string describe_end(const UploadResult& r, const std::string& port_cause) {
     case UploadEnd::StoppedWaiting: return "Stopped before the device asked for the first block";
     case UploadEnd::StoppedAcked: return stopped_words(r, "it acknowledged the cancel");
     case UploadEnd::StoppedNoAck: return stopped_words(r, "it did not answer the cancel");
+    case UploadEnd::RetryLimit:
+        return "Gave up: the receiver did not take " +
+               (r.block_index >= 0 ? block_words(r) : std::string("block 0 (the file's name and size)")) + " in " +
+               std::to_string(standard_timing::kRetries + 1) + " sends (NAKs or silence); the transfer was cancelled";
+    case UploadEnd::NoStart: {
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%g s", r.start_wait);
+        return std::string("The receiver did not ask for the first block within ") + seconds +
+               ": start its receive command (loadx, loady, rx, rb) before or just after sending, or wait longer "
+               "(--start-wait)";
+    }
+    case UploadEnd::StoppedCancelSent: return stopped_words(r, "the transfer was cancelled");
     case UploadEnd::Failed: return failure_words(r);
     }
     return "Ended";
@@ -107,12 +121,14 @@ std::string describe_progress(const TransferStats& s, const std::string& stop_hi
     return text;
 }
 
-std::string describe_size(std::int64_t bytes) {
-    return plural(bytes, "byte", "bytes") + ", " + plural((bytes + 1023) / 1024, "block", "blocks");
+std::string describe_size(std::int64_t bytes, std::size_t block_size) {
+    const auto block = static_cast<std::int64_t>(block_size);
+    return plural(bytes, "byte", "bytes") + ", " + plural((bytes + block - 1) / block, "block", "blocks");
 }
 
 std::int64_t acknowledged_bytes(const UploadResult& r) {
-    return std::min<std::int64_t>(std::int64_t{r.blocks_acknowledged} * 1024, std::max<std::int64_t>(r.image_length, 0));
+    return std::min<std::int64_t>(std::int64_t{r.blocks_acknowledged} * static_cast<std::int64_t>(r.block_size),
+                                  std::max<std::int64_t>(r.image_length, 0));
 }
 
 int exit_code_for(const UploadResult& r) {
@@ -130,7 +146,10 @@ int exit_code_for(const UploadResult& r) {
     case UploadEnd::NoEotAck: return kNoEotAck;
     case UploadEnd::StoppedWaiting:
     case UploadEnd::StoppedAcked:
-    case UploadEnd::StoppedNoAck: return kStopped;
+    case UploadEnd::StoppedNoAck:
+    case UploadEnd::StoppedCancelSent: return kStopped;
+    case UploadEnd::RetryLimit: return kRetryLimit;
+    case UploadEnd::NoStart: return kNoStart;
     case UploadEnd::Failed: return r.file_empty ? kFileEmpty : kFailed;
     }
     return kFailed;

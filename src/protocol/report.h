@@ -22,7 +22,7 @@ class TransferStats;
 std::string describe_progress(const TransferStats& stats, const std::string& stop_hint = {});
 
 // "20000 bytes, 20 blocks".
-std::string describe_size(std::int64_t bytes);
+std::string describe_size(std::int64_t bytes, std::size_t block_size = 1024);
 
 // The bytes of the image the device acknowledged: the file's length once
 // its last block was, else whole blocks.
@@ -44,6 +44,8 @@ inline constexpr int kNakLimit = 9;
 inline constexpr int kNoEotAck = 10;
 inline constexpr int kStopped = 11;        // Ctrl-C or SIGTERM
 inline constexpr int kTimedOut = 12;       // --timeout ran out
+inline constexpr int kRetryLimit = 13;     // standard protocols: a frame not taken after ten retries
+inline constexpr int kNoStart = 14;        // standard protocols: the receiver never asked for the first block
 }  // namespace exit_code
 
 int exit_code_for(const UploadResult& result);

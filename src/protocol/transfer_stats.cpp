@@ -13,9 +13,10 @@ void TransferStats::on_block(std::int32_t index, std::int32_t total, std::uint8_
     blocks_total_ = total;
 }
 
-void TransferStats::on_transmission(Transmission kind, std::span<const std::uint8_t, kFrameSize>, double time) {
+void TransferStats::on_transmission(Transmission kind, std::span<const std::uint8_t> frame, double time) {
     last_sent_ = kind;
     if (kind != Transmission::Data) return;
+    if (const std::size_t size = data_size_of(frame)) block_size_ = size;
     if (!first_data_time_) first_data_time_ = time;
     if (sends_of_block_++ > 0) ++resends_;
 }
@@ -43,14 +44,14 @@ std::optional<double> TransferStats::bytes_per_second() const {
     if (acked_ == 0 || !first_data_time_) return std::nullopt;
     const double span = last_ack_time_ - *first_data_time_;
     if (span <= 0) return std::nullopt;
-    return static_cast<double>(acked_) * static_cast<double>(kBlockSize) / span;
+    return static_cast<double>(acked_) * static_cast<double>(block_size_) / span;
 }
 
 std::optional<double> TransferStats::seconds_left() const {
     const auto rate = bytes_per_second();
     if (!rate) return std::nullopt;
     const int left = std::max(0, blocks_total_ - acked_);
-    return static_cast<double>(left) * static_cast<double>(kBlockSize) / *rate;
+    return static_cast<double>(left) * static_cast<double>(block_size_) / *rate;
 }
 
 void ObserverList::on_phase(Phase p, int a) {
@@ -62,7 +63,7 @@ void ObserverList::on_block(std::int32_t i, std::int32_t t, std::uint8_t n) {
 void ObserverList::on_progress(int percent) {
     for (auto* o : observers_) o->on_progress(percent);
 }
-void ObserverList::on_transmission(Transmission k, std::span<const std::uint8_t, kFrameSize> f, double t) {
+void ObserverList::on_transmission(Transmission k, std::span<const std::uint8_t> f, double t) {
     for (auto* o : observers_) o->on_transmission(k, f, t);
 }
 void ObserverList::on_reply(const Reply& r, double t) {
@@ -70,6 +71,9 @@ void ObserverList::on_reply(const Reply& r, double t) {
 }
 void ObserverList::on_pacing(Pace p, const std::string& why) {
     for (auto* o : observers_) o->on_pacing(p, why);
+}
+void ObserverList::on_check(Check c, std::size_t block_size) {
+    for (auto* o : observers_) o->on_check(c, block_size);
 }
 void ObserverList::on_ending(const UploadResult& r) {
     for (auto* o : observers_) o->on_ending(r);

@@ -18,7 +18,7 @@ public:
     void on_phase(Phase phase, int attempt) override;
     void on_block(std::int32_t index, std::int32_t total, std::uint8_t number) override;
     void on_progress(int percent) override { percent_ = percent; }
-    void on_transmission(Transmission kind, std::span<const std::uint8_t, kFrameSize> frame, double time) override;
+    void on_transmission(Transmission kind, std::span<const std::uint8_t> frame, double time) override;
     void on_reply(const Reply& reply, double time) override;
     void on_pacing(Pace pace, const std::string& why) override;
 
@@ -53,6 +53,7 @@ private:
     int resends_ = 0;
     int naks_ = 0;
     int sends_of_block_ = 0;
+    std::size_t block_size_ = kBlockSize;  // of the data frames sent
     std::optional<Transmission> last_sent_;
     int refused_wake_ups_ = 0;
     int late_answers_ = 0;
@@ -70,9 +71,10 @@ public:
     void on_phase(Phase p, int a) override;
     void on_block(std::int32_t i, std::int32_t t, std::uint8_t n) override;
     void on_progress(int percent) override;
-    void on_transmission(Transmission k, std::span<const std::uint8_t, kFrameSize> f, double t) override;
+    void on_transmission(Transmission k, std::span<const std::uint8_t> f, double t) override;
     void on_reply(const Reply& r, double t) override;
     void on_pacing(Pace p, const std::string& why) override;
+    void on_check(Check c, std::size_t block_size) override;
     void on_ending(const UploadResult& r) override;
 
 private:

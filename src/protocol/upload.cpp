@@ -3,13 +3,12 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <new>
-#include <optional>
 
 #include "protocol/failure.h"
 #include "protocol/host.h"
-#include "protocol/image_file.h"
 #include "protocol/serial_link.h"
+#include "protocol/standard_upload.h"
+#include "protocol/upload_base.h"
 #include "protocol/wait.h"
 
 namespace vq {
@@ -22,6 +21,9 @@ bool is_silent(UploadEnd end) {
     case UploadEnd::NoEotAck:
     case UploadEnd::StoppedWaiting:
     case UploadEnd::StoppedNoAck:
+    case UploadEnd::RetryLimit:
+    case UploadEnd::NoStart:
+    case UploadEnd::StoppedCancelSent:
     case UploadEnd::Failed:
         return true;
     default:
@@ -44,6 +46,9 @@ const char* to_string(UploadEnd end) {
     case UploadEnd::StoppedWaiting: return "stopped before the first block";
     case UploadEnd::StoppedAcked: return "stopped, cancel acknowledged";
     case UploadEnd::StoppedNoAck: return "stopped, cancel unanswered";
+    case UploadEnd::RetryLimit: return "retry limit, cancel sent";
+    case UploadEnd::NoStart: return "the receiver never started";
+    case UploadEnd::StoppedCancelSent: return "stopped, cancel sent";
     case UploadEnd::Failed: return "failed";
     }
     return "?";
@@ -64,6 +69,9 @@ const char* outcome_word(UploadEnd end) {
     case UploadEnd::StoppedWaiting: return "stopped_waiting";
     case UploadEnd::StoppedAcked: return "stopped";
     case UploadEnd::StoppedNoAck: return "stopped_no_ack";
+    case UploadEnd::RetryLimit: return "retry_limit";
+    case UploadEnd::NoStart: return "no_start";
+    case UploadEnd::StoppedCancelSent: return "stopped_cancel_sent";
     case UploadEnd::Failed: return "failed";
     }
     return "failed";
@@ -71,11 +79,33 @@ const char* outcome_word(UploadEnd end) {
 
 const char* pace_word(Pace pace) { return pace == Pace::Reply ? "reply" : "fixed"; }
 
-int progress_percent(std::int64_t offset, std::int64_t length) {
+namespace {
+constexpr Protocol kProtocols[] = {Protocol::Device, Protocol::Xmodem, Protocol::Xmodem1k, Protocol::Ymodem};
+}
+
+const char* protocol_word(Protocol protocol) {
+    switch (protocol) {
+    case Protocol::Device: return "device";
+    case Protocol::Xmodem: return "xmodem";
+    case Protocol::Xmodem1k: return "xmodem-1k";
+    case Protocol::Ymodem: return "ymodem";
+    }
+    return "device";
+}
+
+std::optional<Protocol> protocol_from_word(std::string_view word) {
+    for (Protocol p : kProtocols)
+        if (word == protocol_word(p)) return p;
+    return std::nullopt;
+}
+
+std::size_t block_size_of(Protocol protocol) { return protocol == Protocol::Xmodem ? 128 : kBlockSize; }
+
+int progress_percent(std::int64_t offset, std::int64_t length, std::size_t block_size) {
     // The ratio is divided in double precision and kept as a 4-byte float,
     // then the whole part of its hundredfold is taken: 0.32f lies just below
     // 0.32, so a 3200-byte image shows 31% for its first block.
-    float ratio = static_cast<float>(static_cast<double>(offset + static_cast<std::int64_t>(kBlockSize)) /
+    float ratio = static_cast<float>(static_cast<double>(offset + static_cast<std::int64_t>(block_size)) /
                                      static_cast<double>(length));
     if (ratio > 1.0f) ratio = 1.0f;
     return static_cast<int>(std::floor(static_cast<double>(ratio) * 100.0));
@@ -90,46 +120,20 @@ std::int32_t checked_add(std::int32_t a, std::int64_t b) {
     return static_cast<std::int32_t>(sum);
 }
 
-class UploadProcedure {
+// The device's own protocol: wake-ups until the device asks for the first
+// block, 1030-byte frames each answered by ACK, NAK or CAN, then EOT.
+class DeviceUpload final : public UploadBase {
 public:
-    explicit UploadProcedure(const UploadContext& c) : c_(c), reply_paced_(c.pace == Pace::Reply) {}
-
-    UploadResult run(const std::string& path_text, const std::string& file_name) {
-        try {
-            result_.end = start(path_text, file_name);
-        } catch (const Failure& f) {
-            on_failure(f.number(), f.what());
-        } catch (const std::bad_alloc&) {
-            on_failure(err::OutOfMemory, "not enough memory for the image");
-        }
-        result_.pace = reply_paced_ ? Pace::Reply : Pace::Fixed;
-        return result_;
-    }
+    explicit DeviceUpload(const UploadContext& c) : UploadBase(c, kBlockSize), reply_paced_(c.pace == Pace::Reply) {}
 
 private:
     // What the block transfer leads to when it does not end the upload itself.
     enum class Blocks { AllAcknowledged, NakLimit, Ended };
     enum class WakeUp { StartRequested, Rejected, Stopped };
 
-    // ---- start -------------------------------------------------------------
-    UploadEnd start(const std::string& path_text, const std::string& file_name) {
-        phase(Phase::Starting, 0);
-        c_.form.stop_request = 0;
-        last_block_ = false;
-        offset_ = 0;
-        number_ = 1;
-        c_.displays.set_percent_text("");
-        c_.displays.set_progress(0.0f);
+    Pace pace() const override { return reply_paced_ ? Pace::Reply : Pace::Fixed; }
 
-        if (path_text.empty()) return clean_up(UploadEnd::NoFileChosen);
-
-        switch (c_.init_serial_port()) {
-        case 0: break;
-        case 1: return tell(UploadEnd::InvalidPort, text::kPortInvalid);
-        default: return tell(UploadEnd::PortUnavailable, text::kPortUsing);
-        }
-
-        load_image(file_name);
+    UploadEnd transfer() override {
         if (reply_paced_) pacing("requested");
         wait(timing::kAfterLoad);
 
@@ -145,31 +149,6 @@ private:
         case Blocks::Ended: return result_.end;
         }
         return result_.end;
-    }
-
-    void load_image(const std::string& file_name) {
-        file_ = c_.files.open_image(file_name);
-        const std::int64_t length = file_->length();
-        if (length > kLargestImage) throw Failure(err::Overflow, "it is larger than 2 GiB - 1 KiB");
-        if (length < 1) {
-            result_.file_empty = true;
-            throw Failure(err::SubscriptOutOfRange, "the file is empty");
-        }
-        image_ = file_->read_all();
-        if (static_cast<std::int64_t>(image_.size()) != length)
-            throw Failure(err::SubscriptOutOfRange, "the file changed while it was read");
-        result_.image_length = length;
-        result_.blocks_total = static_cast<std::int32_t>((length + kBlockSize - 1) / kBlockSize);
-    }
-
-    // The image length, taken from the open file at every use. The image in
-    // memory is what gets sent; a file that changed length under us ends the
-    // upload through the failure path instead of sending a mixture.
-    std::int64_t length() {
-        const std::int64_t now = file_->length();
-        if (now != static_cast<std::int64_t>(image_.size()))
-            throw Failure(err::SubscriptOutOfRange, "the file changed length during the upload");
-        return now;
     }
 
     // ---- wake-up -----------------------------------------------------------
@@ -210,11 +189,6 @@ private:
         }
     }
 
-    UploadEnd stopped_before_blocks() {
-        c_.displays.set_percent_text("");
-        return clean_up(UploadEnd::StoppedWaiting);
-    }
-
     // ---- blocks ------------------------------------------------------------
     Blocks send_blocks() {
         phase(Phase::Sending, 0);
@@ -234,8 +208,7 @@ private:
                 if (reply_paced_) keep_pace_or_fall_back(code);
                 if (code == kAck) {
                     refusals_of_block_ = 0;
-                    ++result_.blocks_acknowledged;
-                    last_ack_time_ = c_.clock.now();
+                    acknowledged_block();
                     offset_ = checked_add(offset_, kBlockSize);
                     ++number_;  // 255 is followed by 0
                     if (last_block_) return Blocks::AllAcknowledged;
@@ -266,20 +239,14 @@ private:
     // false when a stop request ended the upload instead.
     bool build_block() {
         const std::int64_t len = length();  // asked once per build, used for the frame and the percentage
-        if (frames_.build(image_, len, offset_, number_)) last_block_ = true;
-        result_.block_index = offset_ / static_cast<std::int32_t>(kBlockSize);
-        result_.block_number = number_;
-        if (c_.observer) c_.observer->on_block(result_.block_index, result_.blocks_total, number_);
+        if (frames_.build(image(), len, offset_, number_)) last_block_ = true;
+        report_block(offset_, number_);
 
         if (stop_requested()) {
             result_.end = stop_during_blocks();
             return false;
         }
-
-        const int percent = progress_percent(offset_, len);
-        c_.displays.set_progress(static_cast<float>(percent));
-        c_.displays.set_percent_text(std::to_string(percent) + "%");
-        if (c_.observer) c_.observer->on_progress(percent);
+        show_percent(offset_, len);
         return true;
     }
 
@@ -315,7 +282,7 @@ private:
     }
 
     UploadEnd end_transfer() {
-        if (first_data_time_) result_.seconds = last_ack_time_ - *first_data_time_;
+        note_transfer_time();
         c_.form.reply_code = kNoAnswer;
         if (!acknowledged(wire::EOT, Transmission::EndOfTransmission, Phase::Ending, timing::kEotTries,
                           timing::kAfterEot))
@@ -323,57 +290,12 @@ private:
         return clean_up(tell(UploadEnd::Finished, text::kFinished));
     }
 
-    void on_failure(int number, const std::string& what) {
-        result_.error_number = number;
-        result_.error_text = what;
-        if (number == err::PathFileAccess) {
-            // The port stays open and the displays keep what they show.
-            contained([&] { tell(UploadEnd::FileNotFound, text::kFileMissing); });
-            return;
-        }
-        result_.end = clean_up(UploadEnd::Failed);
-    }
-
-    // Shows the message box of ending `end`, once the observer knows it.
-    UploadEnd tell(UploadEnd end, const char* text) {
-        result_.end = end;
-        if (c_.observer) c_.observer->on_ending(result_);
-        c_.messages.show(text);
-        return end;
-    }
-
-    // Every step runs even when an earlier one fails: a port that vanished
-    // must not keep the file open or the displays showing a transfer.
-    UploadEnd clean_up(UploadEnd end) {
-        contained([&] { c_.displays.set_percent_text(" "); });
-        contained([&] { c_.displays.set_progress(0.0f); });
-        c_.form.reply_code = kNoAnswer;
-        file_.reset();
-        contained([&] {
-            if (c_.link.PortOpen()) c_.link.setPortOpen(false);
-        });
-        return end;
-    }
-
-    template <typename Step>
-    void contained(Step step) {
-        try {
-            step();
-        } catch (const std::exception&) {
-            result_.cleanup_failed = true;
-        }
-    }
-
     // ---- transmissions and replies -----------------------------------------
     void transmit(Transmission kind) {
         // Paced by replies, a late byte from an earlier transmission must not
         // answer this one.
         if (reply_paced_) c_.link.setInBufferCount(0);
-        c_.link.Output(frames_.frame());
-        c_.link.setOutBufferCount(0);
-        const double now = c_.clock.now();
-        if (kind == Transmission::Data && !first_data_time_) first_data_time_ = now;
-        if (c_.observer) c_.observer->on_transmission(kind, frames_.frame(), now);
+        UploadBase::transmit(kind, frames_.frame());
     }
 
     void send_control(std::uint8_t byte, Transmission kind) {
@@ -429,22 +351,6 @@ private:
         if (c_.observer) c_.observer->on_pacing(reply_paced_ ? Pace::Reply : Pace::Fixed, why);
     }
 
-    void wait(float seconds) { wait_seconds(seconds, c_.clock); }
-
-    bool stop_requested() {
-        if (c_.form.stop_request == 0) return false;
-        c_.form.stop_request = 0;
-        return true;
-    }
-
-    void phase(Phase p, int attempt) {
-        if (c_.observer) c_.observer->on_phase(p, attempt);
-    }
-
-    const UploadContext& c_;
-    UploadResult result_;
-    std::unique_ptr<ImageFile> file_;
-    std::vector<std::uint8_t> image_;
     FrameBuffers frames_;
     std::int32_t offset_ = 0;
     std::uint8_t number_ = 1;
@@ -452,15 +358,14 @@ private:
     bool reply_paced_ = false;
     int refusals_in_a_row_ = 0;  // of data frames, this upload
     int refusals_of_block_ = 0;  // of the block being sent, in a row or not
-    std::optional<double> first_data_time_;
-    double last_ack_time_ = 0;
 };
 
 }  // namespace
 
 UploadResult run_upload(const UploadContext& context, const std::string& path_text,
                         const std::string& file_name) {
-    return UploadProcedure(context).run(path_text, file_name);
+    if (context.protocol != Protocol::Device) return run_standard_upload(context, path_text, file_name);
+    return DeviceUpload(context).run(path_text, file_name);
 }
 
 }  // namespace vq

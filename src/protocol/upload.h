@@ -7,8 +7,10 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "protocol/frame.h"
@@ -69,6 +71,9 @@ enum class UploadEnd {
     StoppedWaiting,      // Stop while waking or waiting for the start request
     StoppedAcked,        // Stop during the blocks; the device acknowledged our CAN
     StoppedNoAck,        // Stop during the blocks; ten CANs went unanswered
+    RetryLimit,          // standard protocols: a frame refused or unanswered ten times; cancel sent
+    NoStart,             // standard protocols: the receiver never asked for the first block
+    StoppedCancelSent,   // standard protocols: Stop during the blocks; cancel sent (receivers never answer it)
     Failed,              // any other failure; clean-up, no message
 };
 
@@ -77,6 +82,26 @@ enum class Pace {
     Fixed,  // each answer is read after the fixed wait that devices were built against
     Reply,  // each answer is read as soon as it arrives, never later than that wait
 };
+
+// What is spoken on the wire. `Device` is the device's own protocol; the
+// others are the standard XMODEM (128-byte blocks), XMODEM-1K and YMODEM
+// batch transfers that bootloaders and terminal programs speak.
+enum class Protocol { Device, Xmodem, Xmodem1k, Ymodem };
+
+// "device", "xmodem", "xmodem-1k" or "ymodem", as options and records name them.
+const char* protocol_word(Protocol protocol);
+// The protocol a word names; nullopt for any other word.
+std::optional<Protocol> protocol_from_word(std::string_view word);
+// The data bytes in one block of the protocol.
+std::size_t block_size_of(Protocol protocol);
+
+// How the standard protocols check a block: the receiver's first request
+// chooses ('C' for CRC-16, NAK for the 8-bit sum).
+enum class Check { Crc16, Sum8 };
+
+// The first request a standard receiver must send, by default: receivers
+// are usually started by hand after the sender.
+inline constexpr double kDefaultStartWait = 60.0;
 
 // Every way out of the upload that shows no message box of its own.
 bool is_silent(UploadEnd end);
@@ -104,11 +129,21 @@ struct UploadResult {
     bool answers_late = false;
     double seconds = 0;              // from the first data frame to the last one acknowledged
     Pace pace = Pace::Fixed;         // how the upload was paced at its end
+    Protocol protocol = Protocol::Device;
+    std::size_t block_size = kBlockSize;  // data bytes per block
+    int retries = 0;                 // standard protocols: frames sent again, this upload
+    double start_wait = 0;           // standard protocols: the wait for the first request, for NoStart
 };
 
 enum class Phase { Starting, WakingUp, WaitingForStart, Sending, GivingUp, Stopping, Ending };
 
-enum class Transmission { WakeUp, Data, Cancel, EndOfTransmission };
+enum class Transmission {
+    WakeUp,
+    Data,
+    Cancel,
+    EndOfTransmission,
+    Header,  // YMODEM's block 0: the file's name and size, or the empty one that ends the batch
+};
 
 // Hears what the upload does, for status displays and traces. The calls come
 // on the upload's thread, in order; none of them may throw.
@@ -123,14 +158,16 @@ public:
         (void)index, (void)total, (void)number;
     }
     virtual void on_progress(int percent) { (void)percent; }
-    virtual void on_transmission(Transmission, std::span<const std::uint8_t, kFrameSize> frame,
-                                 double time) {
+    // `frame` is every byte of one transmission, as it went out.
+    virtual void on_transmission(Transmission, std::span<const std::uint8_t> frame, double time) {
         (void)frame, (void)time;
     }
     virtual void on_reply(const Reply&, double time) { (void)time; }
     // How the upload is paced from here on: at the start of an upload paced
     // by replies, and when it falls back to fixed pacing, saying why.
     virtual void on_pacing(Pace, const std::string& why) { (void)why; }
+    // A standard receiver's first request chose how blocks are checked.
+    virtual void on_check(Check, std::size_t block_size) { (void)block_size; }
     // How the upload ends, just before a message box says so: the result is
     // final but for the clean-up that follows the box. Endings without a box
     // are known when run_upload returns.
@@ -151,6 +188,10 @@ struct UploadContext {
     // Paced by replies, the upload goes back to fixed pacing for good once a
     // data frame goes unanswered in its time or is refused twice in a row.
     Pace pace = Pace::Fixed;
+    Protocol protocol = Protocol::Device;
+    // Standard protocols: how long the receiver may take to send its first
+    // request, in seconds.
+    double start_wait = kDefaultStartWait;
 };
 
 // Runs one whole upload. `path_text` is what the path box shows (it only
@@ -158,8 +199,8 @@ struct UploadContext {
 UploadResult run_upload(const UploadContext& context, const std::string& path_text,
                         const std::string& file_name);
 
-// The percentage shown while block `offset` of an image of `length` bytes
-// is being sent: the block about to go counts as done.
-int progress_percent(std::int64_t offset, std::int64_t length);
+// The percentage shown while the block at `offset` of an image of `length`
+// bytes is being sent: the block about to go counts as done.
+int progress_percent(std::int64_t offset, std::int64_t length, std::size_t block_size = kBlockSize);
 
 }  // namespace vq

@@ -1,0 +1,32 @@
+#pragma once
+// The standard protocols, XMODEM (128-byte blocks), XMODEM-1K and YMODEM
+// batch, as bootloaders and terminal programs receive them. The receiver
+// leads: it asks for the first block with 'C' (CRC-16) or NAK (8-bit sum),
+// answers each frame with ACK or NAK, and ends with ACK to EOT. Nothing is
+// sent before it asks, and no wake-up is ever sent.
+
+#include <string>
+
+#include "protocol/upload.h"
+
+namespace vq {
+
+namespace standard_timing {
+// How long the receiver may take to answer a frame or an EOT, as the
+// protocols have always allowed; receivers time out and NAK in less.
+inline constexpr double kAnswerWait = 10.0;
+// Before each frame: receivers such as lrzsz empty their input just after
+// they answer, and would lose the start of a frame sent at once.
+inline constexpr double kFramePause = 0.002;
+// Two CANs in a row cancel; they must not be further apart than this.
+inline constexpr double kCancelGap = 1.0;
+// Sends of one frame after the first, and of EOT, before giving up.
+inline constexpr int kRetries = 10;
+// CANs of our cancel: lrzsz needs two in a row, U-Boot three.
+inline constexpr int kCancelBytes = 8;
+}  // namespace standard_timing
+
+UploadResult run_standard_upload(const UploadContext& context, const std::string& path_text,
+                                 const std::string& file_name);
+
+}  // namespace vq

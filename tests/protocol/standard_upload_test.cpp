@@ -1,0 +1,361 @@
+#include "protocol/standard_upload.h"
+
+#include <gtest/gtest.h>
+
+#include <numeric>
+
+#include "protocol/crc16.h"
+#include "protocol/failure.h"
+#include "protocol/report.h"
+#include "protocol/standard_frame.h"
+#include "protocol/upload_rig.h"
+
+namespace vq {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+constexpr std::uint8_t C = 'C';
+
+// A receiver of the standard protocols on the fake link, as lrzsz and
+// U-Boot behave, with the habits each test gives it. It asks for the first
+// block until one comes, checks every frame as the protocols say, and
+// answers 1 ms after each transmission.
+struct Receiver {
+    Receiver(test::FakeLink& link, test::VirtualClock& clock, Protocol protocol)
+        : link_(link), clock_(clock), protocol_(protocol), expect_header_(protocol == Protocol::Ymodem) {
+        link_.on_output = [this](std::span<const std::uint8_t> bytes) { hear(Bytes(bytes.begin(), bytes.end())); };
+    }
+
+    // Asks with `request` from `first` on, every `every` seconds, `times` times.
+    void ask(std::uint8_t request, double first = 0.5, double every = 3.0, int times = 1000) {
+        request_ = request;
+        for (int i = 0; i < times; ++i)
+            clock_.at(first + every * i, [this, request] {
+                if (!started_) link_.deliver({request});
+            });
+    }
+
+    std::uint8_t request_ = C;
+    bool nak_duplicates = false;      // some receivers NAK a block they already have
+    int lose_ack_of = -1;             // the first ACK of this data block never arrives
+    std::vector<Bytes> eot_answers{{wire::ACK}};  // to each EOT in turn; the last one repeats
+    double empties_input_for = 0;     // after each answer, as lrzsz does: a frame arriving meanwhile is lost
+    std::function<std::optional<Bytes>(const Bytes&)> script;  // answers instead, when it returns a value
+
+    Bytes data;
+    std::string name;
+    std::string length;  // as block 0 gave it
+    bool batch_ended = false, cancelled = false;
+    std::vector<Bytes> heard;
+    int naks_sent = 0;
+
+private:
+    void hear(Bytes bytes) {
+        heard.push_back(bytes);
+        if (script)
+            if (auto answer = script(bytes)) return answer_with(*answer);
+        const std::uint8_t first = bytes.front();
+        if (first == wire::CAN) {
+            cancelled = true;
+            return;
+        }
+        if (clock_.now() < deaf_until_) return answer_with({wire::NAK});  // its start was swallowed
+        if (first == wire::EOT) {
+            Bytes answer = eot_answers[std::min(eots_++, eot_answers.size() - 1)];
+            if (protocol_ == Protocol::Ymodem && answer.front() == wire::ACK) {
+                expect_header_ = true;
+                answer.push_back(C);  // for the next file's block 0
+            }
+            return answer_with(answer);
+        }
+        started_ = true;
+        const std::size_t size = data_size_of(bytes);
+        const std::size_t check = request_ == C ? 2 : 1;
+        if (size == 0 || bytes.size() != 3 + size + check || bytes[2] != static_cast<std::uint8_t>(~bytes[1]) ||
+            bytes != standard_frame(std::span(bytes).subspan(3, size), size, bytes[1],
+                                    request_ == C ? Check::Crc16 : Check::Sum8, 0))
+            return nak();
+        const auto payload = std::span(bytes).subspan(3, size);
+        if (expect_header_) {
+            if (bytes[1] != 0) return nak();
+            expect_header_ = false;
+            if (payload[0] == 0) {
+                batch_ended = true;
+                return answer_with({wire::ACK});
+            }
+            name = reinterpret_cast<const char*>(payload.data());
+            length = reinterpret_cast<const char*>(payload.data() + name.size() + 1);
+            return answer_with({wire::ACK, C});
+        }
+        if (bytes[1] == static_cast<std::uint8_t>(next_ - 1)) return nak_duplicates ? nak() : answer_with({wire::ACK});
+        if (bytes[1] != next_) return nak();
+        data.insert(data.end(), payload.begin(), payload.end());
+        if (++blocks_ == lose_ack_of) {
+            ++next_;
+            return;
+        }
+        ++next_;
+        answer_with({wire::ACK});
+    }
+
+    void nak() {
+        ++naks_sent;
+        answer_with({wire::NAK});
+    }
+
+    void answer_with(Bytes bytes) {
+        deaf_until_ = clock_.now() + 0.001 + empties_input_for;
+        clock_.after(0.001, [this, bytes] { link_.deliver(bytes); });
+    }
+
+    test::FakeLink& link_;
+    test::VirtualClock& clock_;
+    Protocol protocol_;
+    bool expect_header_;
+    bool started_ = false;
+    std::uint8_t next_ = 1;
+    int blocks_ = 0;
+    std::size_t eots_ = 0;
+    double deaf_until_ = -1;
+};
+
+struct StandardRig {
+    explicit StandardRig(Protocol p) : protocol(p), receiver(rig.link, rig.clock, p) {}
+
+    UploadResult run(const Bytes& image, const std::string& name = "fw.bin") {
+        rig.files.put(name, image);
+        const UploadContext context{rig.link,  rig.clock, rig.displays, rig.messages, rig.files, rig.form,
+                                    [this] { return init_serial_port("COM1", rig.link, rig.messages); },
+                                    &rig.timeline, Pace::Fixed, protocol, start_wait};
+        return run_upload(context, name, name);
+    }
+
+    // The image as the receiver keeps it: padded to whole blocks with 0x1A.
+    static Bytes padded(Bytes image, std::size_t block) {
+        image.resize((image.size() + block - 1) / block * block, wire::CPMEOF);
+        return image;
+    }
+
+    test::UploadRig rig;
+    Protocol protocol;
+    double start_wait = 20;
+    Receiver receiver;
+};
+
+// ---- every size arrives intact, by CRC or by sum ----------------------------
+
+TEST(StandardUpload, EverySizeArrivesIntactWithEveryProtocolAndEitherCheck) {
+    for (Protocol p : {Protocol::Xmodem, Protocol::Xmodem1k, Protocol::Ymodem})
+        for (std::uint8_t request : {C, wire::NAK})
+            for (std::size_t size : {1, 127, 128, 129, 1023, 1024, 1025, 3000}) {
+                SCOPED_TRACE(std::string(protocol_word(p)) + (request == C ? " CRC " : " sum ") + std::to_string(size));
+                StandardRig s(p);
+                s.receiver.ask(request);
+                const Bytes image = test::random_image(size, static_cast<unsigned>(size));
+                const UploadResult r = s.run(image);
+                ASSERT_EQ(r.end, UploadEnd::Finished) << describe_end(r);
+                EXPECT_EQ(s.rig.messages.shown, std::vector<std::string>{text::kFinished});
+                EXPECT_EQ(s.receiver.data, StandardRig::padded(image, block_size_of(p)));
+                EXPECT_EQ(r.retries, 0);
+                EXPECT_EQ(acknowledged_bytes(r), static_cast<std::int64_t>(size));
+                EXPECT_FALSE(s.rig.link.open());
+                if (p == Protocol::Ymodem) {
+                    EXPECT_EQ(s.receiver.name, "fw.bin");
+                    EXPECT_EQ(s.receiver.length, std::to_string(size));
+                    EXPECT_TRUE(s.receiver.batch_ended);
+                }
+            }
+}
+
+TEST(StandardUpload, NothingIsSentBeforeTheReceiverAsksAndNoWakeUpOrTrailingByteEver) {
+    StandardRig s(Protocol::Xmodem1k);
+    s.receiver.ask(C, 7.0);
+    const UploadResult r = s.run(Bytes(1500, 0x55));
+    ASSERT_EQ(r.end, UploadEnd::Finished);
+    const auto& heard = s.receiver.heard;
+    ASSERT_EQ(heard.size(), 3u);
+    EXPECT_EQ(heard[0].size(), 1029u);
+    EXPECT_EQ(heard[1].size(), 1029u);
+    EXPECT_EQ(heard[2], Bytes{wire::EOT});
+    EXPECT_EQ(s.rig.timeline.reads.front().code, kStartRequest) << "the first byte read is the request";
+    EXPECT_DOUBLE_EQ(s.rig.timeline.reads.front().time, 7.0);
+}
+
+// ---- what real receivers do -------------------------------------------------
+
+struct Habit {
+    const char* name;
+    Protocol protocol;
+    std::function<void(StandardRig&)> arrange;
+    UploadEnd end;
+    int retries;
+    double within;  // seconds of the upload's clock
+};
+void PrintTo(const Habit& h, std::ostream* os) { *os << h.name; }
+
+class ReceiverHabits : public ::testing::TestWithParam<Habit> {};
+
+TEST_P(ReceiverHabits, AreMetWithoutAHangOrALostBlock) {
+    const Habit& h = GetParam();
+    StandardRig s(h.protocol);
+    h.arrange(s);
+    const Bytes image = test::random_image(5000);
+    const UploadResult r = s.run(image);
+    EXPECT_EQ(r.end, h.end) << describe_end(r);
+    EXPECT_EQ(r.retries, h.retries);
+    EXPECT_LT(s.rig.clock.now(), h.within);
+    EXPECT_FALSE(s.rig.link.open());
+    if (h.end == UploadEnd::Finished && r.end == UploadEnd::Finished) {
+        EXPECT_EQ(Bytes(s.receiver.data.begin(), s.receiver.data.begin() + 5000), image);
+        EXPECT_FALSE(s.receiver.cancelled);
+    }
+    if (h.end == UploadEnd::RetryLimit || h.end == UploadEnd::StoppedCancelSent) {
+        EXPECT_EQ(s.receiver.heard.back(), Bytes(standard_timing::kCancelBytes, wire::CAN));
+    }
+    if (h.end == UploadEnd::NoStart || h.end == UploadEnd::StoppedWaiting || h.end == UploadEnd::Rejected) {
+        EXPECT_TRUE(s.receiver.heard.empty());
+    }
+}
+
+const Habit kHabits[] = {
+    {"a receiver started late, asking every 10 s", Protocol::Xmodem1k,
+     [](StandardRig& s) { s.receiver.ask(C, 12.0, 10.0); }, UploadEnd::Finished, 0, 13},
+    {"U-Boot gave up on CRC: the last request counts", Protocol::Ymodem,
+     [](StandardRig& s) {
+         s.receiver.ask(wire::NAK, 5.0, 2.0);
+         s.rig.clock.at(0.9, [&s] { s.rig.link.deliver({C, C, C, wire::NAK}); });
+     },
+     UploadEnd::Finished, 0, 2},
+    {"text before the request is passed over", Protocol::Ymodem,
+     [](StandardRig& s) {
+         s.rig.clock.at(0.2, [&s] { s.rig.link.deliver({'#', '#', ' ', 'R', 'e', 'a', 'd', 'y', '\r', '\n'}); });
+         s.receiver.ask(C);
+     },
+     UploadEnd::Finished, 0, 1},
+    {"a lost ACK: the duplicate is ACKed", Protocol::Xmodem1k,
+     [](StandardRig& s) {
+         s.receiver.ask(C);
+         s.receiver.lose_ack_of = 2;
+     },
+     UploadEnd::Finished, 1, 11},
+    {"a lost ACK: the duplicate is NAKed, for ever", Protocol::Xmodem1k,
+     [](StandardRig& s) {
+         s.receiver.ask(C);
+         s.receiver.lose_ack_of = 2;
+         s.receiver.nak_duplicates = true;
+     },
+     UploadEnd::RetryLimit, 10, 11},
+    {"U-Boot answers EOT with ACK ACK", Protocol::Ymodem,
+     [](StandardRig& s) {
+         s.receiver.ask(C);
+         s.receiver.eot_answers = {{wire::ACK, wire::ACK}};
+     },
+     UploadEnd::Finished, 0, 1},
+    {"a missed EOT is asked for again with C", Protocol::Ymodem,
+     [](StandardRig& s) {
+         s.receiver.ask(C);
+         s.receiver.eot_answers = {{C}, {wire::ACK, wire::ACK}};
+     },
+     UploadEnd::Finished, 1, 1},
+    {"the first EOT NAKed", Protocol::Xmodem,
+     [](StandardRig& s) {
+         s.receiver.ask(wire::NAK);
+         s.receiver.eot_answers = {{wire::NAK}, {wire::ACK}};
+     },
+     UploadEnd::Finished, 1, 1},
+    {"EOT never answered", Protocol::Xmodem,
+     [](StandardRig& s) {
+         s.receiver.ask(C);
+         s.receiver.script = [](const Bytes& b) { return b[0] == wire::EOT ? std::optional(Bytes{'x'}) : std::nullopt; };
+     },
+     UploadEnd::NoEotAck, 10, 112},
+    {"lrzsz empties its input just after each answer", Protocol::Xmodem1k,
+     [](StandardRig& s) {
+         s.receiver.ask(C);
+         s.receiver.empties_input_for = 0.001;
+     },
+     UploadEnd::Finished, 0, 1},
+    {"CAN CAN in the middle", Protocol::Xmodem1k,
+     [](StandardRig& s) {
+         s.receiver.ask(C);
+         s.receiver.script = [](const Bytes& b) {
+             return b[0] == wire::STX && b[1] == 3 ? std::optional(Bytes{wire::CAN, wire::CAN}) : std::nullopt;
+         };
+     },
+     UploadEnd::CancelledByDevice, 0, 1},
+    {"one CAN alone is line noise", Protocol::Xmodem1k,
+     [](StandardRig& s) {
+         s.receiver.ask(C);
+         s.receiver.script = [once = true](const Bytes& b) mutable -> std::optional<Bytes> {
+             if (!once || b[0] != wire::STX || b[1] != 3) return std::nullopt;
+             once = false;
+             return Bytes{wire::CAN, wire::NAK};
+         };
+     },
+     UploadEnd::Finished, 1, 1},
+    {"CAN CAN instead of a request", Protocol::Xmodem,
+     [](StandardRig& s) { s.rig.clock.at(1, [&s] { s.rig.link.deliver({wire::CAN, wire::CAN}); }); },
+     UploadEnd::Rejected, 0, 2},
+    {"a receiver that never asks", Protocol::Ymodem, [](StandardRig&) {}, UploadEnd::NoStart, 0, 21},
+    {"every frame NAKed", Protocol::Xmodem,
+     [](StandardRig& s) {
+         s.receiver.ask(C);
+         s.receiver.script = [](const Bytes&) { return std::optional(Bytes{wire::NAK}); };
+     },
+     UploadEnd::RetryLimit, 10, 1},
+    {"Stop while waiting for the request", Protocol::Xmodem,
+     [](StandardRig& s) { s.rig.clock.at(3, [&s] { s.rig.form.stop_request = 1; }); }, UploadEnd::StoppedWaiting, 0, 4},
+    {"Stop during the blocks", Protocol::Ymodem,
+     [](StandardRig& s) {
+         s.receiver.ask(C);
+         s.receiver.script = [&s](const Bytes& b) -> std::optional<Bytes> {
+             if (b[0] == wire::STX && b[1] == 2) s.rig.form.stop_request = 1;
+             return std::nullopt;
+         };
+     },
+     UploadEnd::StoppedCancelSent, 0, 1},
+};
+INSTANTIATE_TEST_SUITE_P(Standard, ReceiverHabits, ::testing::ValuesIn(kHabits));
+
+TEST(StandardUpload, EndingsOfTheStandardProtocolsHaveTheirOwnExitStatusAndWords) {
+    StandardRig s(Protocol::Ymodem);
+    s.start_wait = 5;
+    const UploadResult never = s.run(Bytes(10, 1));
+    EXPECT_EQ(exit_code_for(never), exit_code::kNoStart);
+    EXPECT_NE(describe_end(never).find("within 5 s"), std::string::npos) << describe_end(never);
+    EXPECT_NEAR(s.rig.clock.now(), 5.0, 0.1);
+    UploadResult refused;
+    refused.end = UploadEnd::RetryLimit;
+    EXPECT_EQ(exit_code_for(refused), exit_code::kRetryLimit);
+}
+
+TEST(StandardUpload, AYmodemNameThatDoesNotFitBlockZeroIsRefusedBeforeAnythingIsSent) {
+    StandardRig s(Protocol::Ymodem);
+    s.receiver.ask(C);
+    const std::string name(121, 'n');  // + NUL + 6 digits + NUL is one too many
+    const UploadResult r = s.run(Bytes(100000, 1), name);
+    EXPECT_EQ(r.end, UploadEnd::Failed);
+    EXPECT_EQ(r.error_number, err::BadFileName);
+    EXPECT_TRUE(s.receiver.heard.empty());
+    EXPECT_FALSE(s.rig.link.open());
+    EXPECT_TRUE(ymodem_header_data(std::string(120, 'n'), 99999).has_value()) << "120 + NUL + 5 digits + NUL";
+}
+
+TEST(StandardFrame, CarriesTheCheckTheReceiverAskedFor) {
+    const Bytes data = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
+    const Bytes crc = standard_frame(data, 128, 1, Check::Crc16, wire::CPMEOF);
+    ASSERT_EQ(crc.size(), 133u);
+    EXPECT_EQ((Bytes{crc[0], crc[1], crc[2], crc[3], crc[11], crc[12]}), (Bytes{wire::SOH, 1, 0xFE, '1', '9', 0x1A}));
+    Bytes block(crc.begin() + 3, crc.begin() + 131);
+    block.push_back(0);
+    const auto expected = CRC16(block);
+    EXPECT_EQ((Bytes{crc[131], crc[132]}), (Bytes{expected[0], expected[1]}));
+    const Bytes sum = standard_frame(data, 1024, 255, Check::Sum8, wire::CPMEOF);
+    ASSERT_EQ(sum.size(), 1028u);
+    EXPECT_EQ(sum[0], wire::STX);
+    EXPECT_EQ(sum[2], 0x00);
+    EXPECT_EQ(sum.back(), static_cast<std::uint8_t>(std::accumulate(data.begin(), data.end(), 0u) + 1015u * 0x1A));
+}
+
+}  // namespace
+}  // namespace vq
