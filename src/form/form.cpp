@@ -1,6 +1,7 @@
 #include "form/form.h"
 
 #include <algorithm>
+#include <cctype>
 #include <ctime>
 #include <filesystem>
 
@@ -42,6 +43,12 @@ std::string hours_and_minutes(std::time_t when) {
 
 std::string file_name_of(const std::string& path) { return utf8_from_path(path_from_utf8(path).filename()); }
 
+// "XMODEM-1K", as the standard protocols are written.
+std::string upper(std::string word) {
+    for (char& c : word) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return word;
+}
+
 }  // namespace
 
 std::string help_text() {
@@ -57,6 +64,14 @@ Form::Form(FormView& view, FormServices services)
       services_(std::move(services)),
       status_([this] { return view_.status_text(); }, [this](const std::string& text) { view_.set_status_text(text); }) {
     view_.set_pacing_caption("Reply pacing: off", false);
+    std::vector<std::string> protocols;
+    for (Protocol p : kProtocols) protocols.emplace_back(protocol_word(p));
+    view_.set_protocol_entries(protocols);
+}
+
+Protocol Form::protocol() const {
+    const int index = view_.protocol_index();
+    return index > 0 && index < static_cast<int>(std::size(kProtocols)) ? kProtocols[index] : Protocol::Device;
 }
 
 void Form::Form_Load() {
@@ -155,9 +170,14 @@ void Form::Command2_Click() {
                                 form_,
                                 [this] { return init_serial_port(); },
                                 &status_,
-                                view_.pacing_on() ? Pace::Reply : Pace::Fixed};
+                                view_.pacing_on() ? Pace::Reply : Pace::Fixed,
+                                protocol()};
     port_cause_.clear();
-    status_.upload_started(port_cause_, path_box_note());
+    // The standard protocols are named while they run; the device's own goes unnamed, as it always has.
+    std::string aside = path_box_note();
+    if (context.protocol != Protocol::Device)
+        aside = upper(protocol_word(context.protocol)) + (aside.empty() ? "" : kDot + aside);
+    status_.upload_started(port_cause_, aside);
     last_result_ = run_upload(context, view_.path_text(), services_.window.CommonDialog1.FileName());
     status_.upload_ended(*last_result_, port_cause_);
     uploading_ = false;
@@ -193,6 +213,12 @@ bool Form::may_close() {
 
 void Form::choice_changed() {
     if (!quiet_) show_choice();
+}
+
+void Form::protocol_chosen() {
+    // Replies pace only the device's own protocol; the others go at the receiver's pace.
+    view_.enable_pacing(protocol() == Protocol::Device);
+    show_choice();
 }
 
 void Form::pacing_toggled() {
@@ -257,7 +283,10 @@ void Form::show_choice() {
     const std::string note = path_box_note();
     if (!note.empty()) parts.insert(parts.begin(), note);
     view_.set_path_tip(note);
-    if (view_.pacing_on()) parts.push_back("paced by replies");
+    if (protocol() != Protocol::Device)
+        parts.push_back(upper(protocol_word(protocol())) + ", when the receiver asks");
+    else if (view_.pacing_on())
+        parts.push_back("paced by replies");
     std::string text;
     for (const std::string& part : parts) text += (text.empty() ? "" : kDot) + part;
     status_.show_choice(text);

@@ -65,6 +65,12 @@ inline constexpr int kClientWidth = 10605;
 inline constexpr int kClientHeight = 4275;
 inline constexpr int kStatusHeight = 420;
 inline constexpr int kToggleWidth = 2400;  // the reply pacing toggle, at the status row's right end: room for its bold caption
+inline constexpr int kProtocolWidth = 1500;  // the protocol choice, left of the toggle
+
+inline constexpr const char* kProtocolTip =
+    "What is spoken on the wire. device: this device's own protocol, with wake-ups. xmodem, xmodem-1k, "
+    "ymodem: for bootloaders that receive the standard protocols (U-Boot's loadx and loady, rx, rb); start the "
+    "receiver, then press Send Data, or the other way round within a minute.";
 
 // The toggle's tooltip.
 inline constexpr const char* kReplyPacingTip =
@@ -97,6 +103,7 @@ public:
     // The port text, the path box or the pacing toggle changed.
     void choice_changed();
     void pacing_toggled();
+    void protocol_chosen();
     // The user asks to close the window: true when it may close now. During
     // an upload, the upload stops as Stop stops it, without its message box,
     // and the window closes once the port is released.
@@ -111,6 +118,7 @@ private:
     void show_choice();
     void label_ports();
     std::string path_box_note() const;
+    Protocol protocol() const;
 
     FormView& view_;
     FormServices services_;

@@ -36,6 +36,11 @@ public:
     // The reply pacing toggle: whether it is on, and its caption.
     virtual bool pacing_on() const = 0;
     virtual void set_pacing_caption(const std::string& text, bool bold) = 0;
+    virtual void enable_pacing(bool enabled) = 0;
+    // The protocol choice beside the toggle: its entries, in order, with the
+    // first one chosen; and the index of the one chosen.
+    virtual void set_protocol_entries(const std::vector<std::string>& names) = 0;
+    virtual int protocol_index() const = 0;
     // Closes the window for good.
     virtual void close_window() = 0;
 };

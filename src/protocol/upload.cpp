@@ -79,10 +79,6 @@ const char* outcome_word(UploadEnd end) {
 
 const char* pace_word(Pace pace) { return pace == Pace::Reply ? "reply" : "fixed"; }
 
-namespace {
-constexpr Protocol kProtocols[] = {Protocol::Device, Protocol::Xmodem, Protocol::Xmodem1k, Protocol::Ymodem};
-}
-
 const char* protocol_word(Protocol protocol) {
     switch (protocol) {
     case Protocol::Device: return "device";

@@ -87,6 +87,7 @@ enum class Pace {
 // others are the standard XMODEM (128-byte blocks), XMODEM-1K and YMODEM
 // batch transfers that bootloaders and terminal programs speak.
 enum class Protocol { Device, Xmodem, Xmodem1k, Ymodem };
+inline constexpr Protocol kProtocols[] = {Protocol::Device, Protocol::Xmodem, Protocol::Xmodem1k, Protocol::Ymodem};
 
 // "device", "xmodem", "xmodem-1k" or "ymodem", as options and records name them.
 const char* protocol_word(Protocol protocol);

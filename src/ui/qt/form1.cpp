@@ -105,17 +105,23 @@ Form1::Form1(Form1Services services, QWidget* parent) : QWidget(parent), own_mes
     Text2 = place<QPlainTextEdit>(this, twips(240, 1800, 5200, 1950), 14.25);
     Text2->setReadOnly(true);
     StatusLine = place<ElidingLabel>(
-        this, twips(240, kClientHeight, kClientWidth - 480 - kToggleWidth - 60, kStatusHeight - 60), 9);
+        this, twips(240, kClientHeight, kClientWidth - 480 - kToggleWidth - kProtocolWidth - 120, kStatusHeight - 60),
+        9);
     StatusLine->setFrameShape(QFrame::StyledPanel);
+    ProtocolChoice = place<QComboBox>(this,
+                                twips(kClientWidth - 240 - kToggleWidth - 60 - kProtocolWidth, kClientHeight,
+                                      kProtocolWidth, kStatusHeight - 60),
+                                9);
+    ProtocolChoice->setToolTip(QString::fromUtf8(kProtocolTip));
     ReplyPacing = place<QToolButton>(
         this, twips(kClientWidth - 240 - kToggleWidth, kClientHeight, kToggleWidth, kStatusHeight - 60), 9);
     ReplyPacing->setCheckable(true);
     ReplyPacing->setToolTip(QString::fromUtf8(kReplyPacingTip));
 
-    const char* names[] = {"Label4", "Text1",  "Command1", "Text2",    "Text4",   "ProgressBar1",
-                           "Label1", "Combo1", "Command2", "Command3", "StatusLine", "ReplyPacing"};
-    QWidget* widgets[] = {Label4,  Text1,  Command1, Text2,    Text4,      ProgressBar1,
-                          Label1,  Combo1, Command2, Command3, StatusLine, ReplyPacing};
+    const char* names[] = {"Label4", "Text1",  "Command1", "Text2",    "Text4",      "ProgressBar1", "Label1",
+                           "Combo1", "Command2", "Command3", "StatusLine", "ProtocolChoice", "ReplyPacing"};
+    QWidget* widgets[] = {Label4, Text1,    Command1, Text2,      Text4,    ProgressBar1, Label1,
+                          Combo1, Command2, Command3, StatusLine, ProtocolChoice, ReplyPacing};
     for (std::size_t i = 0; i < std::size(widgets); ++i) widgets[i]->setObjectName(QString::fromLatin1(names[i]));
 
     displays_ = std::make_unique<QtDisplays>(*ProgressBar1, *Text4);
@@ -127,6 +133,7 @@ Form1::Form1(Form1Services services, QWidget* parent) : QWidget(parent), own_mes
     connect(Command3, &QPushButton::clicked, this, [this] { form_->Command3_Click(); });
     connect(Combo1, &QComboBox::currentTextChanged, this, [this] { form_->choice_changed(); });
     connect(ReplyPacing, &QToolButton::toggled, this, [this] { form_->pacing_toggled(); });
+    connect(ProtocolChoice, &QComboBox::currentIndexChanged, this, [this] { form_->protocol_chosen(); });
     connect(Text1, &QLineEdit::textChanged, this, [this] { form_->choice_changed(); });
 }
 
@@ -158,6 +165,12 @@ void Form1::set_pacing_caption(const std::string& text, bool bold) {
     QFont font = ReplyPacing->font();
     font.setBold(bold);
     ReplyPacing->setFont(font);
+}
+
+void Form1::set_protocol_entries(const std::vector<std::string>& names) {
+    ProtocolChoice->clear();
+    for (const std::string& name : names) ProtocolChoice->addItem(QString::fromStdString(name));
+    ProtocolChoice->setCurrentIndex(0);
 }
 
 void Form1::changeEvent(QEvent* event) {

@@ -66,6 +66,8 @@ public:
     // At the right end of the status line: read each answer as soon as it
     // arrives instead of after the fixed wait. Off at every start.
     QToolButton* ReplyPacing;
+    // Left of the toggle: the protocol spoken on the wire. The device's own at every start.
+    QComboBox* ProtocolChoice;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -87,6 +89,9 @@ private:
     void set_status_text(const std::string& text) override;
     bool pacing_on() const override { return ReplyPacing->isChecked(); }
     void set_pacing_caption(const std::string& text, bool bold) override;
+    void enable_pacing(bool enabled) override { ReplyPacing->setEnabled(enabled); }
+    void set_protocol_entries(const std::vector<std::string>& names) override;
+    int protocol_index() const override { return ProtocolChoice->currentIndex(); }
     void close_window() override { close(); }
 
     QtMessageBox own_messages_;

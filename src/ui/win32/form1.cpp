@@ -12,9 +12,9 @@ namespace {
 
 enum ControlId : int {
     kCommand1 = 101, kText1, kCommand2, kCommand3, kProgressBar1, kCombo1, kLabel1, kText4, kLabel4, kText2,
-    kStatusLine, kReplyPacing,
+    kStatusLine, kProtocolChoice, kReplyPacing,
 };
-static_assert(kReplyPacing - kCommand1 + 1 == 12, "a font for each control");
+static_assert(kReplyPacing - kCommand1 + 1 == 13, "a font for each control");
 constexpr UINT kChoiceChanged = WM_APP + 1;  // a selection, once the box shows its text
 constexpr int kComboListTwips = 3000;        // the drop-down's list below its box
 
@@ -36,7 +36,11 @@ Place place_of(int id) {
     case kText4: return {5760, 1800, 855, 495, 10.5};
     case kLabel4: return {3720, 240, 2655, 615, 18};
     case kText2: return {240, 1800, 5200, 1950, 14.25};
-    case kStatusLine: return {240, kClientHeight, kClientWidth - 480 - kToggleWidth - 60, kStatusHeight - 60, 9};
+    case kStatusLine:
+        return {240, kClientHeight, kClientWidth - 480 - kToggleWidth - kProtocolWidth - 120, kStatusHeight - 60, 9};
+    case kProtocolChoice:
+        return {kClientWidth - 240 - kToggleWidth - 60 - kProtocolWidth, kClientHeight, kProtocolWidth,
+                kStatusHeight - 60 + kComboListTwips / 2, 9};
     default: return {kClientWidth - 240 - kToggleWidth, kClientHeight, kToggleWidth, kStatusHeight - 60, 9};
     }
 }
@@ -167,12 +171,13 @@ void Win32Form1::create_controls() {
                  WS_EX_CLIENTEDGE);
     StatusLine = make(kStatusLine, L"STATIC", L"", SS_LEFTNOWORDWRAP | SS_PATHELLIPSIS | SS_CENTERIMAGE | SS_NOTIFY,
                       WS_EX_STATICEDGE);
+    ProtocolChoice = make(kProtocolChoice, L"COMBOBOX", L"", WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST);
     ReplyPacing = make(kReplyPacing, L"BUTTON", L"", WS_TABSTOP | BS_AUTOCHECKBOX | BS_PUSHLIKE);
 
     tips_ = CreateWindowExW(0, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT,
                             CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, window_, nullptr, instance, nullptr);
     SendMessageW(tips_, TTM_SETMAXTIPWIDTH, 0, 600);
-    for (HWND control : {Text1, Combo1, StatusLine, ReplyPacing}) {
+    for (HWND control : {Text1, Combo1, StatusLine, ProtocolChoice, ReplyPacing}) {
         TOOLINFOW tool{};
         tool.cbSize = sizeof tool;
         tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
@@ -182,6 +187,7 @@ void Win32Form1::create_controls() {
         SendMessageW(tips_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
     }
     set_tip(ReplyPacing, kReplyPacingTip);
+    set_tip(ProtocolChoice, kProtocolTip);
 }
 
 void Win32Form1::lay_out(UINT dpi) {
@@ -267,6 +273,17 @@ void Win32Form1::set_pacing_caption(const std::string& text, bool bold) {
     }
 }
 
+void Win32Form1::set_protocol_entries(const std::vector<std::string>& names) {
+    SendMessageW(ProtocolChoice, CB_RESETCONTENT, 0, 0);
+    for (const std::string& name : names)
+        SendMessageW(ProtocolChoice, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide(name).c_str()));
+    SendMessageW(ProtocolChoice, CB_SETCURSEL, 0, 0);
+}
+
+int Win32Form1::protocol_index() const {
+    return static_cast<int>(SendMessageW(ProtocolChoice, CB_GETCURSEL, 0, 0));
+}
+
 void Win32Form1::close_window() {
     if (window_) DestroyWindow(window_);
 }
@@ -290,6 +307,7 @@ LRESULT Win32Form1::handle(UINT message, WPARAM w, LPARAM l) {
         else if (code == CBN_EDITCHANGE && id == kCombo1) form_->choice_changed();
         else if (code == CBN_SELCHANGE && id == kCombo1) PostMessageW(window, kChoiceChanged, 0, 0);
         else if (code == CBN_DROPDOWN && id == kCombo1) form_->refresh_ports();
+        else if (code == CBN_SELCHANGE && id == kProtocolChoice) form_->protocol_chosen();
         return 0;
     }
     case kChoiceChanged:

@@ -34,8 +34,9 @@ public:
 
     // The controls, named as the window has always named them.
     HWND Label4{}, Text1{}, Command1{}, Text2{}, Text4{}, ProgressBar1{}, Label1{}, Combo1{}, Command2{}, Command3{};
-    // Below the controls above: what is happening, and the reply pacing toggle.
-    HWND StatusLine{}, ReplyPacing{};
+    // Below the controls above: what is happening, the protocol choice and
+    // the reply pacing toggle.
+    HWND StatusLine{}, ProtocolChoice{}, ReplyPacing{};
 
 private:
     static LRESULT CALLBACK procedure(HWND window, UINT message, WPARAM w, LPARAM l);
@@ -61,6 +62,9 @@ private:
     void set_status_text(const std::string& text) override;
     bool pacing_on() const override;
     void set_pacing_caption(const std::string& text, bool bold) override;
+    void enable_pacing(bool enabled) override { EnableWindow(ReplyPacing, enabled); }
+    void set_protocol_entries(const std::vector<std::string>& names) override;
+    int protocol_index() const override;
     void close_window() override;
 
     WindowServices services_;
@@ -69,7 +73,7 @@ private:
     UINT dpi_ = 96;
     bool help_font_ = false;  // Text2 shows the help, in Verdana 9
     bool pacing_bold_ = false;
-    std::array<HFONT, 12> fonts_{};  // by control, in the order of their ids
+    std::array<HFONT, 13> fonts_{};  // by control, in the order of their ids
     std::vector<std::string> port_labels_;
     Win32MessageBox own_messages_;
     std::unique_ptr<Win32Displays> displays_;

@@ -20,6 +20,7 @@
 #include "support/fake_link.h"
 #include "support/recording_host.h"
 #include "support/scripted_device.h"
+#include "support/standard_receiver.h"
 #include "support/temp_file.h"
 #include "support/virtual_clock.h"
 #include "ui/qt/form1.h"
@@ -167,6 +168,26 @@ TEST(UploadWindow, TheReplyPacingToggleIsOffAtStartAndPacesTheNextUploadAsTheSta
                                                                 "chosen with Open file; the path box only has to be non-empty"))
         << during.toStdString();
     EXPECT_LT(v.clock.now(), 0.6) << "the ten blocks were answered within a millisecond each";
+}
+
+TEST(UploadWindow, TheProtocolChoiceStartsAsDeviceAndSendsYmodemAsTheStatusLineSays) {
+    VirtualWindow v;
+    EXPECT_EQ(v.window.ProtocolChoice->count(), 4);
+    EXPECT_EQ(v.window.ProtocolChoice->currentText(), "device");
+    test::StandardReceiver receiver(v.link, v.clock, Protocol::Ymodem);
+    receiver.ask(wire::START, 2.0);
+    QString waiting;
+    v.clock.at(1.0, [&] { waiting = v.window.StatusLine->text(); });
+    v.window.ProtocolChoice->setCurrentIndex(3);
+    EXPECT_FALSE(v.window.ReplyPacing->isEnabled()) << "replies pace the device's own protocol only";
+    EXPECT_TRUE(v.window.StatusLine->text().endsWith("YMODEM, when the receiver asks"));
+    v.window.Command2_Click();
+    EXPECT_EQ(v.messages.shown, std::vector<std::string>{"Sending Finished!"});
+    EXPECT_EQ(receiver.name, "fw.bin");
+    EXPECT_EQ(test::Bytes(receiver.data.begin(), receiver.data.begin() + 10000), test::Bytes(10000, 0x5A));
+    EXPECT_TRUE(waiting.startsWith("Waiting for") && waiting.contains("YMODEM")) << waiting.toStdString();
+    v.window.ProtocolChoice->setCurrentIndex(0);
+    EXPECT_TRUE(v.window.ReplyPacing->isEnabled());
 }
 
 // Serial devices the test plugs in and pulls out.

@@ -170,7 +170,8 @@ TEST(Win32Window, EveryControlAndThePortListsEntriesTakeTheirPlaceAtTheWindowsDp
         {&Win32Form1::Text4, 5760, 1800, 855, 495},     {&Win32Form1::ProgressBar1, 6840, 1800, 3495, 495},
         {&Win32Form1::Label1, 5760, 2640, 2415, 375},   {&Win32Form1::Command2, 6840, 3240, 1815, 735},
         {&Win32Form1::Command3, 8760, 3240, 1575, 735},
-        {&Win32Form1::StatusLine, 240, kClientHeight, kClientWidth - 480 - kToggleWidth - 60, kStatusHeight - 60},
+        {&Win32Form1::StatusLine, 240, kClientHeight, kClientWidth - 480 - kToggleWidth - kProtocolWidth - 120,
+         kStatusHeight - 60},
         {&Win32Form1::ReplyPacing, kClientWidth - 240 - kToggleWidth, kClientHeight, kToggleWidth, kStatusHeight - 60},
     };
     for (const UINT dpi : {96u, 144u}) {
@@ -187,6 +188,18 @@ TEST(Win32Window, EveryControlAndThePortListsEntriesTakeTheirPlaceAtTheWindowsDp
         }
         EXPECT_EQ(SendMessageW(rig.window.Combo1, CB_GETITEMHEIGHT, 0, 0), MulDiv(24, static_cast<int>(dpi), 96)) << dpi;
     }
+}
+
+TEST(Win32Window, TheProtocolChoiceStartsAsDeviceAndAStandardOneSetsThePacingToggleAside) {
+    WindowRig rig;
+    const HWND choice = rig.window.ProtocolChoice;
+    EXPECT_EQ(SendMessageW(choice, CB_GETCOUNT, 0, 0), 4);
+    EXPECT_EQ(window_text(choice), "device");
+    SendMessageW(choice, CB_SETCURSEL, 2, 0);
+    SendMessageW(rig.window.window(), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(choice), CBN_SELCHANGE),
+                 reinterpret_cast<LPARAM>(choice));
+    EXPECT_FALSE(IsWindowEnabled(rig.window.ReplyPacing));
+    EXPECT_EQ(window_text(rig.window.StatusLine), "COM2 \u00B7 XMODEM-1K, when the receiver asks");
 }
 
 // The link alone, against the device behind COM2: COM2 and \\.\COM2 are one
