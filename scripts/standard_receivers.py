@@ -26,6 +26,7 @@ class Receiver:
     """One transfer's receiving end. `port` is the tty the sender opens."""
 
     port = None
+    reusable = False  # takes one transfer after another
 
     def start(self, name):
         """Gets ready to receive `name` (the image's file name)."""
@@ -167,6 +168,8 @@ class PythonXmodem(Receiver):
 class UBoot(Receiver):
     """U-Boot in qemu-system-i386 (TCG), its console on a pty: loadx or
     loady, then crc32 and filesize tell what arrived."""
+
+    reusable = True
 
     def __init__(self, folder, command):
         self.folder = folder

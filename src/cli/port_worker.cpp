@@ -297,7 +297,11 @@ void PortWorker::upload_once() {
                                 &observers,
                                 settings_.pace,
                                 settings_.protocol,
-                                settings_.start_wait};
+                                settings_.start_wait,
+                                [&] {
+                                    return init_serial_port(target_.choice, link, messages, &port_cause,
+                                                            Waiting::Keep);
+                                }};
     UploadOutcome outcome;
     outcome.result = run_upload(context, settings_.file, settings_.file);
     clock.clear_alarm();

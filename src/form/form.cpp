@@ -171,7 +171,9 @@ void Form::Command2_Click() {
                                 [this] { return init_serial_port(); },
                                 &status_,
                                 view_.pacing_on() ? Pace::Reply : Pace::Fixed,
-                                protocol()};
+                                protocol(),
+                                kDefaultStartWait,
+                                [this] { return init_serial_port(Waiting::Keep); }};
     port_cause_.clear();
     // The standard protocols are named while they run; the device's own goes unnamed, as it always has.
     std::string aside = path_box_note();
@@ -189,7 +191,7 @@ void Form::Command3_Click() {
     if (uploading_) form_.stop_request = 1;
 }
 
-std::int16_t Form::init_serial_port() {
+std::int16_t Form::init_serial_port(Waiting waiting) {
     // "Invalid Serial Port" comes from the opening itself: the line under its
     // box says so already.
     if (!names_a_port(port_number_of(view_.port_text()))) {
@@ -197,7 +199,7 @@ std::int16_t Form::init_serial_port() {
         invalid.end = UploadEnd::InvalidPort;
         status_.on_ending(invalid);
     }
-    return vq::init_serial_port(view_.port_text(), services_.window.MSComm1, upload_messages_, &port_cause_);
+    return vq::init_serial_port(view_.port_text(), services_.window.MSComm1, upload_messages_, &port_cause_, waiting);
 }
 
 void Form::wait_seconds(float seconds) { vq::wait_seconds(seconds, services_.window.clock); }

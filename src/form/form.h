@@ -14,6 +14,7 @@
 #include "form/form_view.h"
 #include "form/status_line.h"
 #include "link/discovery.h"
+#include "link/port_opening.h"
 #include "link/port_book.h"
 #include "protocol/host.h"
 #include "protocol/reply.h"
@@ -90,7 +91,7 @@ public:
     void Command2_Click();
     void Command3_Click();
 
-    std::int16_t init_serial_port();
+    std::int16_t init_serial_port(Waiting waiting = Waiting::Discard);
     void wait_seconds(float seconds);
     std::int16_t read_reply();
 

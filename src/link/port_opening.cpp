@@ -20,7 +20,7 @@ int port_number_of(std::string_view choice) {
 }
 
 std::int16_t init_serial_port(std::string_view choice, SerialLink& link, MessageBox& messages,
-                              std::string* cause) {
+                              std::string* cause, Waiting waiting) {
     const int port = port_number_of(choice);
     if (!names_a_port(port)) {
         messages.show(kInvalidSerialPort);
@@ -37,7 +37,7 @@ std::int16_t init_serial_port(std::string_view choice, SerialLink& link, Message
         link.setRThreshold(0);
         link.setInputMode(1);
         link.setOutBufferCount(0);
-        link.setInBufferCount(0);
+        if (waiting == Waiting::Discard) link.setInBufferCount(0);
     } catch (const std::exception& e) {
         if (cause) *cause = e.what();
         return kPortFailed;

@@ -38,7 +38,11 @@ inline bool names_a_port(int number) { return number >= 1 && number <= 9; }
 // with no message; the steps before it took effect, and a port this call
 // opened stays open.
 // `cause`, when given, receives what failed.
+//
+// With `waiting` Keep, bytes received before the call are kept for the
+// upload: a receiver's request sent before the port was opened.
+enum class Waiting { Discard, Keep };
 std::int16_t init_serial_port(std::string_view choice, SerialLink& link, MessageBox& messages,
-                              std::string* cause = nullptr);
+                              std::string* cause = nullptr, Waiting waiting = Waiting::Discard);
 
 }  // namespace vq

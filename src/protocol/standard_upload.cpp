@@ -42,6 +42,10 @@ private:
     enum class Sent { Acked, Cancelled, Stopped, RetryLimit };
 
     Pace pace() const override { return Pace::Reply; }
+    // A receiver asks every few seconds (rx every ten): a request that came
+    // before the port was opened saves that wait. One from a receiver that
+    // has since given up costs retries, and is reported as such.
+    bool keeps_received() const override { return true; }
 
     UploadEnd transfer() override {
         result_.start_wait = c_.start_wait;
@@ -78,8 +82,9 @@ private:
 
         const auto block = static_cast<std::int64_t>(result_.block_size);
         std::uint8_t number = 1;
-        for (std::int64_t offset = 0; offset < length(); offset += block, ++number) {
-            const std::int64_t len = length();
+        for (std::int64_t offset = 0;; offset += block, ++number) {
+            const std::int64_t len = length();  // once per block, for the frame and the percentage
+            if (offset >= len) break;
             const auto data = image().subspan(static_cast<std::size_t>(offset),
                                               static_cast<std::size_t>(std::min(block, len - offset)));
             report_block(offset, number);

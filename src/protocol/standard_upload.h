@@ -16,8 +16,10 @@ namespace standard_timing {
 // protocols have always allowed; receivers time out and NAK in less.
 inline constexpr double kAnswerWait = 10.0;
 // Before each frame: receivers such as lrzsz empty their input just after
-// they answer, and would lose the start of a frame sent at once.
-inline constexpr double kFramePause = 0.002;
+// they answer, and would lose the start of a frame sent at once. Their
+// answer and the emptying are microseconds apart; on a real line the answer
+// alone takes longer to arrive.
+inline constexpr double kFramePause = 0.00025;
 // Two CANs in a row cancel; they must not be further apart than this.
 inline constexpr double kCancelGap = 1.0;
 // Sends of one frame after the first, and of EOT, before giving up.

@@ -193,6 +193,9 @@ struct UploadContext {
     // Standard protocols: how long the receiver may take to send its first
     // request, in seconds.
     double start_wait = kDefaultStartWait;
+    // The same, keeping what was received before the opening; the standard
+    // protocols open with it when it is given.
+    std::function<std::int16_t()> open_keeping_received{};
 };
 
 // Runs one whole upload. `path_text` is what the path box shows (it only

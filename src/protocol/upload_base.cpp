@@ -27,7 +27,8 @@ UploadResult UploadBase::run(const std::string& path_text, const std::string& fi
         if (path_text.empty()) {
             result_.end = clean_up(UploadEnd::NoFileChosen);
         } else {
-            switch (c_.init_serial_port()) {
+            const bool keep = keeps_received() && c_.open_keeping_received;
+            switch (keep ? c_.open_keeping_received() : c_.init_serial_port()) {
             case 0:
                 load_image(file_name);
                 result_.end = transfer();

@@ -30,6 +30,8 @@ protected:
     virtual UploadEnd transfer() = 0;
     // Whether replies pace the upload at its end.
     virtual Pace pace() const = 0;
+    // Whether what the device sent before the port was opened counts.
+    virtual bool keeps_received() const { return false; }
 
     // The image length, taken from the open file at every use: a file that
     // changed length under us ends the upload instead of sending a mixture.

@@ -25,7 +25,9 @@ struct StandardRig {
         rig.files.put(name, image);
         const UploadContext context{rig.link,  rig.clock, rig.displays, rig.messages, rig.files, rig.form,
                                     [this] { return init_serial_port("COM1", rig.link, rig.messages); },
-                                    &rig.timeline, Pace::Fixed, protocol, start_wait};
+                                    &rig.timeline, Pace::Fixed, protocol, start_wait,
+                                    [this] { return init_serial_port("COM1", rig.link, rig.messages, nullptr,
+                                                                     Waiting::Keep); }};
         return run_upload(context, name, name);
     }
 
@@ -171,7 +173,7 @@ const Habit kHabits[] = {
     {"lrzsz empties its input just after each answer", Protocol::Xmodem1k,
      [](StandardRig& s) {
          s.receiver.ask(C);
-         s.receiver.empties_input_for = 0.001;
+         s.receiver.empties_input_for = 0.0001;  // microseconds after it answered
      },
      UploadEnd::Finished, 0, 1},
     {"CAN CAN in the middle", Protocol::Xmodem1k,
@@ -215,6 +217,15 @@ const Habit kHabits[] = {
      UploadEnd::StoppedCancelSent, 0, 1},
 };
 INSTANTIATE_TEST_SUITE_P(Standard, ReceiverHabits, ::testing::ValuesIn(kHabits));
+
+TEST(StandardUpload, ARequestThatCameBeforeThePortWasOpenedIsNotDiscarded) {
+    StandardRig s(Protocol::Xmodem1k);
+    s.receiver.ask(C);
+    ASSERT_EQ(s.run(Bytes(10, 1)).end, UploadEnd::Finished);
+    const auto& ops = s.rig.link.ops();
+    const auto first_read = std::find(ops.begin(), ops.end(), "Input");
+    EXPECT_EQ(std::find(ops.begin(), first_read, "InBufferCount=0"), first_read);
+}
 
 TEST(StandardUpload, EndingsOfTheStandardProtocolsHaveTheirOwnExitStatusAndWords) {
     StandardRig s(Protocol::Ymodem);
