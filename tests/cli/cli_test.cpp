@@ -55,6 +55,29 @@ TEST(SendOptions, BadLinesAreUsageErrorsInPlainWords) {
     EXPECT_EQ(send_help().find("--help-all"), std::string::npos);
 }
 
+TEST(SendOptions, TheStandardProtocolsTakeAStartWaitAndNoPacing) {
+    const struct {
+        std::vector<std::string> args;
+        std::string error;
+    } rows[] = {
+        {{"--protocol", "zmodem", "fw.bin"}, "--protocol is device, xmodem, xmodem-1k or ymodem"},
+        {{"--start-wait", "5", "fw.bin"}, "--start-wait is for --protocol xmodem, xmodem-1k or ymodem"},
+        {{"--protocol", "ymodem", "--start-wait", "0", "fw.bin"}, "--start-wait needs a number of seconds above 0"},
+        {{"--protocol", "xmodem", "--pace", "reply", "fw.bin"},
+         "--pace is for --protocol device; the other protocols always go at the receiver's pace"},
+    };
+    for (const auto& r : rows) {
+        std::vector<std::string> line{"vellquin-send"};
+        line.insert(line.end(), r.args.begin(), r.args.end());
+        EXPECT_EQ(parse_send_options(line).error, r.error) << r.args[1];
+    }
+    const ParsedSendOptions p =
+        parse_send_options({"vellquin-send", "--protocol", "xmodem-1k", "--start-wait", "2.5", "fw.bin"});
+    EXPECT_EQ(p.error, "");
+    EXPECT_EQ(p.options.protocol, Protocol::Xmodem1k);
+    EXPECT_EQ(p.options.start_wait, 2.5);
+}
+
 TEST(FitToWidth, KeepsALineOffTheTerminalsLastColumn) {
     const struct { std::string line; int columns; std::string fitted; } rows[] = {
         {"Block 2 of 20", 80, "Block 2 of 20"},
