@@ -75,7 +75,7 @@ std::string describe_end(const UploadResult& r, const std::string& port_cause) {
     case UploadEnd::RetryLimit:
         return "Gave up: the receiver did not take " +
                (r.block_index >= 0 ? block_words(r) : std::string("block 0 (the file's name and size)")) + " in " +
-               std::to_string(standard_timing::kRetries + 1) + " sends (NAKs or silence); the transfer was cancelled";
+               std::to_string(kStandardTiming.retries + 1) + " sends (NAKs or silence); the transfer was cancelled";
     case UploadEnd::NoStart: {
         char seconds[32];
         std::snprintf(seconds, sizeof seconds, "%g s", r.start_wait);

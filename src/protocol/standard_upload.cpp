@@ -16,7 +16,7 @@
 namespace vq {
 namespace {
 
-using namespace standard_timing;
+constexpr const StandardTiming& timing = kStandardTiming;
 
 std::string base_name(const std::string& path) {
     const auto slash = path.find_last_of("/\\");
@@ -76,7 +76,7 @@ private:
                 return unacknowledged(s);
             // The receiver asks for the data as it asked for block 0; one
             // that does not is sent the first block all the same.
-            if (const Heard h = listen_for_request(kAnswerWait); h.kind != Heard::Byte && h.kind != Heard::Silence)
+            if (const Heard h = listen_for_request(timing.answer_wait); h.kind != Heard::Byte && h.kind != Heard::Silence)
                 return unacknowledged(h.kind == Heard::Stopped ? Sent::Stopped : Sent::Cancelled);
         }
 
@@ -100,7 +100,7 @@ private:
             return s == Sent::RetryLimit ? clean_up(UploadEnd::NoEotAck) : unacknowledged(s);
         if (header) {
             // The receiver asks for the next file's block 0; an empty one ends the batch.
-            const Heard h = listen_for_request(kAnswerWait);
+            const Heard h = listen_for_request(timing.answer_wait);
             if (h.kind == Heard::Silence) return clean_up(UploadEnd::NoEotAck);
             if (h.kind != Heard::Byte) return unacknowledged(h.kind == Heard::Stopped ? Sent::Stopped : Sent::Cancelled);
             const Sent s = send_frame(Transmission::Header, standard_frame({}, 128, 0, check_, 0));
@@ -114,12 +114,12 @@ private:
     // as does 'C' (a receiver that missed it asks for a block instead).
     Sent end_of_transmission() {
         static constexpr std::uint8_t eot[] = {wire::EOT};
-        for (int attempt = 0; attempt <= kRetries; ++attempt) {
+        for (int attempt = 0; attempt <= timing.retries; ++attempt) {
             phase(Phase::Ending, attempt);
             if (attempt > 0) ++result_.retries;
             pause_and_clear();
             transmit(Transmission::EndOfTransmission, eot);
-            const Heard h = listen(kAnswerWait, {wire::ACK, wire::NAK, wire::START});
+            const Heard h = listen(timing.answer_wait, {wire::ACK, wire::NAK, wire::START});
             if (h.kind == Heard::Byte && h.byte == wire::ACK) return Sent::Acked;
             if (h.kind == Heard::Stopped) return Sent::Stopped;
             if (h.kind == Heard::Cancelled) return Sent::Cancelled;
@@ -128,13 +128,13 @@ private:
     }
 
     // Sends `frame` until the receiver acknowledges it: a NAK or silence
-    // sends it again, up to kRetries times.
+    // sends it again, up to timing.retries times.
     Sent send_frame(Transmission kind, const std::vector<std::uint8_t>& frame) {
-        for (int sends = 0; sends <= kRetries; ++sends) {
+        for (int sends = 0; sends <= timing.retries; ++sends) {
             if (sends > 0) ++result_.retries;
             pause_and_clear();
             transmit(kind, frame);
-            const Heard h = listen(kAnswerWait, {wire::ACK, wire::NAK});
+            const Heard h = listen(timing.answer_wait, {wire::ACK, wire::NAK});
             switch (h.kind) {
             case Heard::Byte:
                 if (h.byte == wire::ACK) return Sent::Acked;
@@ -164,12 +164,12 @@ private:
     // Receivers never answer a cancel: it is sent once, long enough for any.
     void cancel(Phase p) {
         phase(p, 0);
-        const std::vector<std::uint8_t> cans(kCancelBytes, wire::CAN);
+        const std::vector<std::uint8_t> cans(timing.cancel_bytes, wire::CAN);
         transmit(Transmission::Cancel, cans);
     }
 
     void pause_and_clear() {
-        wait(static_cast<float>(kFramePause));
+        wait(static_cast<float>(timing.frame_pause));
         // An answer still waiting belongs to an earlier frame.
         c_.link.setInBufferCount(0);
         pending_.clear();
@@ -207,7 +207,7 @@ private:
             const std::uint8_t b = take();
             const double now = c_.clock.now();
             if (b == wire::CAN) {
-                if (last_cancel && now - *last_cancel <= kCancelGap) return {Heard::Cancelled};
+                if (last_cancel && now - *last_cancel <= timing.cancel_gap) return {Heard::Cancelled};
                 last_cancel = now;
                 continue;
             }

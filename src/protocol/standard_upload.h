@@ -11,22 +11,25 @@
 
 namespace vq {
 
-namespace standard_timing {
-// How long the receiver may take to answer a frame or an EOT, as the
-// protocols have always allowed; receivers time out and NAK in less.
-inline constexpr double kAnswerWait = 10.0;
-// Before each frame: receivers such as lrzsz empty their input just after
-// they answer, and would lose the start of a frame sent at once. Their
-// answer and the emptying are microseconds apart; on a real line the answer
-// alone takes longer to arrive.
-inline constexpr double kFramePause = 0.00025;
-// Two CANs in a row cancel; they must not be further apart than this.
-inline constexpr double kCancelGap = 1.0;
-// Sends of one frame after the first, and of EOT, before giving up.
-inline constexpr int kRetries = 10;
-// CANs of our cancel: lrzsz needs two in a row, U-Boot three.
-inline constexpr int kCancelBytes = 8;
-}  // namespace standard_timing
+// The waits and limits of the standard protocols.
+struct StandardTiming {
+    // How long the receiver may take to answer a frame or an EOT, as the
+    // protocols have always allowed; receivers time out and NAK in less.
+    double answer_wait;
+    // Before each frame: receivers such as lrzsz empty their input just
+    // after they answer, and would lose the start of a frame sent at once.
+    // Their answer and the emptying are microseconds apart; on a real line
+    // the answer alone takes longer to arrive.
+    double frame_pause;
+    // Two CANs in a row cancel; they must not be further apart than this.
+    double cancel_gap;
+    // Sends of one frame after the first, and of EOT, before giving up.
+    int retries;
+    // CANs of our cancel: lrzsz needs two in a row, U-Boot three.
+    int cancel_bytes;
+};
+inline constexpr StandardTiming kStandardTiming{
+    .answer_wait = 10.0, .frame_pause = 0.00025, .cancel_gap = 1.0, .retries = 10, .cancel_bytes = 8};
 
 UploadResult run_standard_upload(const UploadContext& context, const std::string& path_text,
                                  const std::string& file_name);

@@ -111,7 +111,7 @@ TEST_P(ReceiverHabits, AreMetWithoutAHangOrALostBlock) {
         EXPECT_FALSE(s.receiver.cancelled);
     }
     if (h.end == UploadEnd::RetryLimit || h.end == UploadEnd::StoppedCancelSent) {
-        EXPECT_EQ(s.receiver.heard.back(), Bytes(standard_timing::kCancelBytes, wire::CAN));
+        EXPECT_EQ(s.receiver.heard.back(), Bytes(kStandardTiming.cancel_bytes, wire::CAN));
     }
     if (h.end == UploadEnd::NoStart || h.end == UploadEnd::StoppedWaiting || h.end == UploadEnd::Rejected) {
         EXPECT_TRUE(s.receiver.heard.empty());
