@@ -66,6 +66,7 @@ private:
         case Heard::Cancelled: return clean_up(tell(UploadEnd::Rejected, text::kRejected));
         case Heard::Byte: break;
         }
+        asked_ = true;
         check_ = request.byte == wire::START ? Check::Crc16 : Check::Sum8;
         if (c_.observer) c_.observer->on_check(check_, result_.block_size);
 
@@ -161,6 +162,11 @@ private:
         return clean_up(UploadEnd::RetryLimit);
     }
 
+    // A receiver that asked for blocks is told the transfer is over.
+    void abandon() override {
+        if (asked_) cancel(Phase::GivingUp);
+    }
+
     // Receivers never answer a cancel: it is sent once, long enough for any.
     void cancel(Phase p) {
         phase(p, 0);
@@ -233,6 +239,7 @@ private:
     }
 
     std::string name_;
+    bool asked_ = false;  // the receiver asked for the first block
     Check check_ = Check::Crc16;
     std::deque<std::uint8_t> pending_;  // received, not yet looked at
 };

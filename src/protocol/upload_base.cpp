@@ -95,6 +95,9 @@ void UploadBase::on_failure(int number, const std::string& what) {
         contained([&] { tell(UploadEnd::FileNotFound, text::kFileMissing); });
         return;
     }
+    contained([&] {
+        if (c_.link.PortOpen()) abandon();
+    });
     result_.end = clean_up(UploadEnd::Failed);
 }
 

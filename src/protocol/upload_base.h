@@ -32,6 +32,9 @@ protected:
     virtual Pace pace() const = 0;
     // Whether what the device sent before the port was opened counts.
     virtual bool keeps_received() const { return false; }
+    // A failure ends the upload with the port still open: the protocol may
+    // tell the other end, so that it does not keep a partial image waiting.
+    virtual void abandon() {}
 
     // The image length, taken from the open file at every use: a file that
     // changed length under us ends the upload instead of sending a mixture.

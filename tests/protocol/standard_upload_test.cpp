@@ -110,7 +110,7 @@ TEST_P(ReceiverHabits, AreMetWithoutAHangOrALostBlock) {
         EXPECT_EQ(Bytes(s.receiver.data.begin(), s.receiver.data.begin() + 5000), image);
         EXPECT_FALSE(s.receiver.cancelled);
     }
-    if (h.end == UploadEnd::RetryLimit || h.end == UploadEnd::StoppedCancelSent) {
+    if (h.end == UploadEnd::RetryLimit || h.end == UploadEnd::StoppedCancelSent || h.end == UploadEnd::Failed) {
         EXPECT_EQ(s.receiver.heard.back(), Bytes(kStandardTiming.cancel_bytes, wire::CAN));
     }
     if (h.end == UploadEnd::NoStart || h.end == UploadEnd::StoppedWaiting || h.end == UploadEnd::Rejected) {
@@ -204,6 +204,15 @@ const Habit kHabits[] = {
          s.receiver.script = [](const Bytes&) { return std::optional(Bytes{wire::NAK}); };
      },
      UploadEnd::RetryLimit, 10, 1},
+    {"the file changes length during the transfer", Protocol::Xmodem1k,
+     [](StandardRig& s) {
+         s.receiver.ask(C);
+         s.receiver.script = [&s](const Bytes& b) -> std::optional<Bytes> {
+             if (b[0] == wire::STX && b[1] == 2) s.rig.files.resize("fw.bin", 100);
+             return std::nullopt;
+         };
+     },
+     UploadEnd::Failed, 0, 1},
     {"Stop while waiting for the request", Protocol::Xmodem,
      [](StandardRig& s) { s.rig.clock.at(3, [&s] { s.rig.form.stop_request = 1; }); }, UploadEnd::StoppedWaiting, 0, 4},
     {"Stop during the blocks", Protocol::Ymodem,
