@@ -174,8 +174,11 @@ private:
         transmit(Transmission::Cancel, cans);
     }
 
+    // The pause counts from the last byte heard: the work since then (the
+    // next frame built, the progress shown) is part of it.
     void pause_and_clear() {
-        wait(static_cast<float>(timing.frame_pause));
+        const double left = last_heard_ + timing.frame_pause - c_.clock.now();
+        if (left > 0) wait(static_cast<float>(left));
         // An answer still waiting belongs to an earlier frame.
         c_.link.setInBufferCount(0);
         pending_.clear();
@@ -234,7 +237,8 @@ private:
     std::uint8_t take() {
         const std::uint8_t b = pending_.front();
         pending_.pop_front();
-        if (c_.observer) c_.observer->on_reply(Reply{classify_reply(b), b}, c_.clock.now());
+        last_heard_ = c_.clock.now();
+        if (c_.observer) c_.observer->on_reply(Reply{classify_reply(b), b}, last_heard_);
         return b;
     }
 
@@ -242,6 +246,7 @@ private:
     bool asked_ = false;  // the receiver asked for the first block
     Check check_ = Check::Crc16;
     std::deque<std::uint8_t> pending_;  // received, not yet looked at
+    double last_heard_ = 0;             // when the last byte was taken
 };
 
 }  // namespace

@@ -29,7 +29,7 @@ struct StandardTiming {
     int cancel_bytes;
 };
 inline constexpr StandardTiming kStandardTiming{
-    .answer_wait = 10.0, .frame_pause = 0.00025, .cancel_gap = 1.0, .retries = 10, .cancel_bytes = 8};
+    .answer_wait = 10.0, .frame_pause = 0.0001, .cancel_gap = 1.0, .retries = 10, .cancel_bytes = 8};
 
 UploadResult run_standard_upload(const UploadContext& context, const std::string& path_text,
                                  const std::string& file_name);

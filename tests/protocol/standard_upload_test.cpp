@@ -173,7 +173,7 @@ const Habit kHabits[] = {
     {"lrzsz empties its input just after each answer", Protocol::Xmodem1k,
      [](StandardRig& s) {
          s.receiver.ask(C);
-         s.receiver.empties_input_for = 0.0001;  // microseconds after it answered
+         s.receiver.empties_input_for = 0.00005;  // microseconds after it answered
      },
      UploadEnd::Finished, 0, 1},
     {"CAN CAN in the middle", Protocol::Xmodem1k,
