@@ -119,6 +119,7 @@ private:
             phase(Phase::Ending, attempt);
             if (attempt > 0) ++result_.retries;
             pause_and_clear();
+            if (stop_requested()) return Sent::Stopped;
             transmit(Transmission::EndOfTransmission, eot);
             const Heard h = listen(timing.answer_wait, {wire::ACK, wire::NAK, wire::START});
             if (h.kind == Heard::Byte && h.byte == wire::ACK) return Sent::Acked;
@@ -134,6 +135,7 @@ private:
         for (int sends = 0; sends <= timing.retries; ++sends) {
             if (sends > 0) ++result_.retries;
             pause_and_clear();
+            if (stop_requested()) return Sent::Stopped;  // no frame goes out after a Stop
             transmit(kind, frame);
             const Heard h = listen(timing.answer_wait, {wire::ACK, wire::NAK});
             switch (h.kind) {

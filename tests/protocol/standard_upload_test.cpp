@@ -224,6 +224,17 @@ const Habit kHabits[] = {
          };
      },
      UploadEnd::StoppedCancelSent, 0, 1},
+    {"Stop during the pause before a frame", Protocol::Xmodem1k,
+     [](StandardRig& s) {
+         s.receiver.ask(C);
+         s.receiver.script = [&s](const Bytes& b) -> std::optional<Bytes> {
+             if (b[0] == wire::STX && b[1] == 2)  // its ACK comes 1 ms later
+                 s.rig.clock.after(0.001 + kStandardTiming.frame_pause / 2, [&s] { s.rig.form.stop_request = 1; });
+             if (b[0] == wire::STX && b[1] == 3) ADD_FAILURE() << "a frame went out after Stop";
+             return std::nullopt;
+         };
+     },
+     UploadEnd::StoppedCancelSent, 0, 1},
 };
 INSTANTIATE_TEST_SUITE_P(Standard, ReceiverHabits, ::testing::ValuesIn(kHabits));
 
