@@ -80,8 +80,7 @@ std::string describe_end(const UploadResult& r, const std::string& port_cause) {
         char seconds[32];
         std::snprintf(seconds, sizeof seconds, "%g s", r.start_wait);
         return std::string("The receiver did not ask for the first block within ") + seconds +
-               ": start its receive command (loadx, loady, rx, rb) before or just after sending, or wait longer "
-               "(--start-wait)";
+               ": start its receive command (loadx, loady, rx, rb), then send again";
     }
     case UploadEnd::StoppedCancelSent: return stopped_words(r, "the transfer was cancelled");
     case UploadEnd::Failed: return failure_words(r);
