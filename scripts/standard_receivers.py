@@ -11,7 +11,6 @@ import io
 import os
 import re
 import select
-import shutil
 import subprocess
 import threading
 import time
@@ -235,7 +234,3 @@ class UBoot(Receiver):
             self.qemu.kill()
             self.qemu.wait()
             self.qemu = None
-
-
-def have(*programs):
-    return all(shutil.which(p) for p in programs)
