@@ -126,7 +126,7 @@ std::string describe_size(std::int64_t bytes, std::size_t block_size) {
 }
 
 std::int64_t acknowledged_bytes(const UploadResult& r) {
-    return std::min<std::int64_t>(std::int64_t{r.blocks_acknowledged} * static_cast<std::int64_t>(r.block_size),
+    return std::min<std::int64_t>(std::int64_t{r.blocks_acknowledged} * static_cast<std::int64_t>(block_size_of(r.protocol)),
                                   std::max<std::int64_t>(r.image_length, 0));
 }
 

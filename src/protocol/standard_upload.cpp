@@ -7,6 +7,7 @@
 #include "protocol/failure.h"
 #include "protocol/frame.h"
 #include "protocol/host.h"
+#include "protocol/image_file.h"
 #include "protocol/reply.h"
 #include "protocol/serial_link.h"
 #include "protocol/standard_frame.h"
@@ -18,17 +19,12 @@ namespace {
 
 constexpr const StandardTiming& timing = kStandardTiming;
 
-std::string base_name(const std::string& path) {
-    const auto slash = path.find_last_of("/\\");
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 class StandardUpload final : public UploadBase {
 public:
-    explicit StandardUpload(const UploadContext& c) : UploadBase(c, block_size_of(c.protocol)) {}
+    explicit StandardUpload(const UploadContext& c) : UploadBase(c) {}
 
     UploadResult send(const std::string& path_text, const std::string& file_name) {
-        name_ = base_name(file_name);
+        name_ = utf8_from_path(path_from_utf8(file_name).filename());
         return run(path_text, file_name);
     }
 
@@ -51,11 +47,11 @@ private:
         result_.start_wait = c_.start_wait;
         std::optional<std::vector<std::uint8_t>> header;
         if (c_.protocol == Protocol::Ymodem) {
-            header = ymodem_header_data(name_, length());
+            const std::int64_t len = length();
+            header = ymodem_header_data(name_, len);
             if (!header)
                 throw Failure(err::BadFileName, "the file name \"" + name_ + "\" does not fit YMODEM's block 0 (" +
-                                                    std::to_string(ymodem_name_room(length())) +
-                                                    " bytes at most for this file)");
+                                                    std::to_string(ymodem_name_room(len)) + " bytes at most for this file)");
         }
 
         phase(Phase::WaitingForStart, 0);
@@ -68,7 +64,7 @@ private:
         }
         asked_ = true;
         check_ = request.byte == wire::START ? Check::Crc16 : Check::Sum8;
-        if (c_.observer) c_.observer->on_check(check_, result_.block_size);
+        if (c_.observer) c_.observer->on_check(check_, block_size());
 
         phase(Phase::Sending, 0);
         if (header) {
@@ -81,7 +77,7 @@ private:
                 return unacknowledged(h.kind == Heard::Stopped ? Sent::Stopped : Sent::Cancelled);
         }
 
-        const auto block = static_cast<std::int64_t>(result_.block_size);
+        const auto block = static_cast<std::int64_t>(block_size());
         std::uint8_t number = 1;
         for (std::int64_t offset = 0;; offset += block, ++number) {
             const std::int64_t len = length();  // once per block, for the frame and the percentage
@@ -90,7 +86,7 @@ private:
                                               static_cast<std::size_t>(std::min(block, len - offset)));
             report_block(offset, number);
             show_percent(offset, len);
-            const Sent s = send_frame(Transmission::Data, standard_frame(data, result_.block_size, number, check_,
+            const Sent s = send_frame(Transmission::Data, standard_frame(data, block_size(), number, check_,
                                                                           wire::CPMEOF));
             if (s != Sent::Acked) return unacknowledged(s);
             acknowledged_block();

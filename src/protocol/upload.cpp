@@ -120,7 +120,7 @@ std::int32_t checked_add(std::int32_t a, std::int64_t b) {
 // block, 1030-byte frames each answered by ACK, NAK or CAN, then EOT.
 class DeviceUpload final : public UploadBase {
 public:
-    explicit DeviceUpload(const UploadContext& c) : UploadBase(c, kBlockSize), reply_paced_(c.pace == Pace::Reply) {}
+    explicit DeviceUpload(const UploadContext& c) : UploadBase(c), reply_paced_(c.pace == Pace::Reply) {}
 
 private:
     // What the block transfer leads to when it does not end the upload itself.

@@ -131,7 +131,6 @@ struct UploadResult {
     double seconds = 0;              // from the first data frame to the last one acknowledged
     Pace pace = Pace::Fixed;         // how the upload was paced at its end
     Protocol protocol = Protocol::Device;
-    std::size_t block_size = kBlockSize;  // data bytes per block
     int retries = 0;                 // standard protocols: frames sent again, this upload
     double start_wait = 0;           // standard protocols: the wait for the first request, for NoStart
 };

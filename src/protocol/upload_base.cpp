@@ -10,10 +10,7 @@
 
 namespace vq {
 
-UploadBase::UploadBase(const UploadContext& context, std::size_t block_size) : c_(context) {
-    result_.protocol = context.protocol;
-    result_.block_size = block_size;
-}
+UploadBase::UploadBase(const UploadContext& context) : c_(context) { result_.protocol = context.protocol; }
 
 UploadBase::~UploadBase() = default;
 
@@ -58,7 +55,7 @@ void UploadBase::load_image(const std::string& file_name) {
     if (static_cast<std::int64_t>(image_.size()) != length)
         throw Failure(err::SubscriptOutOfRange, "the file changed while it was read");
     result_.image_length = length;
-    const auto block = static_cast<std::int64_t>(result_.block_size);
+    const auto block = static_cast<std::int64_t>(block_size());
     result_.blocks_total = static_cast<std::int32_t>((length + block - 1) / block);
 }
 
@@ -70,13 +67,13 @@ std::int64_t UploadBase::length() {
 }
 
 void UploadBase::report_block(std::int64_t offset, std::uint8_t number) {
-    result_.block_index = static_cast<std::int32_t>(offset / static_cast<std::int64_t>(result_.block_size));
+    result_.block_index = static_cast<std::int32_t>(offset / static_cast<std::int64_t>(block_size()));
     result_.block_number = number;
     if (c_.observer) c_.observer->on_block(result_.block_index, result_.blocks_total, number);
 }
 
 void UploadBase::show_percent(std::int64_t offset, std::int64_t len) {
-    const int percent = progress_percent(offset, len, result_.block_size);
+    const int percent = progress_percent(offset, len, block_size());
     c_.displays.set_progress(static_cast<float>(percent));
     c_.displays.set_percent_text(std::to_string(percent) + "%");
     if (c_.observer) c_.observer->on_progress(percent);

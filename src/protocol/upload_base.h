@@ -17,7 +17,7 @@ namespace vq {
 
 class UploadBase {
 public:
-    explicit UploadBase(const UploadContext& context, std::size_t block_size);
+    explicit UploadBase(const UploadContext& context);
     virtual ~UploadBase();
     UploadBase(const UploadBase&) = delete;
     UploadBase& operator=(const UploadBase&) = delete;
@@ -61,6 +61,9 @@ protected:
     void acknowledged_block();
     // The transfer time, from the first data frame to the last acknowledged.
     void note_transfer_time();
+
+    // Data bytes per block.
+    std::size_t block_size() const { return block_size_of(result_.protocol); }
 
     const UploadContext& c_;
     UploadResult result_;
