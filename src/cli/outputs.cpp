@@ -187,7 +187,7 @@ void JsonEvents::started(const UploadStart& s) {
     line.add("device", s.device).add("identity", s.identity).add("file", file_);
     const auto block = static_cast<std::int64_t>(block_size_of(s.protocol));
     if (s.size >= 0) line.add("bytes", s.size).add("blocks", (s.size + block - 1) / block);
-    line.add("sha256", s.sha256).add("pace", pace_word(s.pace));
+    line.add("sha256", s.sha256).add("pace", pace_word(pace_of(s.protocol, s.pace)));
     // Records of the device's own protocol read as they always have.
     if (s.protocol != Protocol::Device) line.add("protocol", protocol_word(s.protocol));
     print_json(line, true, out_);
@@ -241,6 +241,8 @@ void JsonEvents::ended(const UploadOutcome& o) {
         line.add("kilobytes_per_second", static_cast<double>(r.image_length) / r.seconds / 1000.0);
     line.add("pace", pace_word(r.pace));
     if (r.protocol != Protocol::Device) line.add("protocol", protocol_word(r.protocol)).add("retries", r.retries);
+    if (r.hint != Hint::None) line.add("hint", hint_word(r.hint)).add("hint_text", hint_words(r.hint));
+    if (r.batch_end_unanswered) line.add("batch_end_answered", false);
     print_json(line, true, out_);
 }
 

@@ -34,6 +34,7 @@ struct RunSettings {
     // Each start names the file's SHA-256 and the device's USB identity, as
     // JSON and the logs record them; reading the file twice is for them only.
     bool record = false;
+    std::string send_name;  // ymodem: the name block 0 gives; empty for the file's own
 };
 
 struct UploadStart {

@@ -69,6 +69,9 @@ public:
     void on_check(Check c, std::size_t block_size) override {
         post_([=](PortOutput& o) { o.on_check(c, block_size); });
     }
+    void on_hint(Hint h) override {
+        post_([=](PortOutput& o) { o.on_hint(h); });
+    }
     void on_ending(const UploadResult& r) override {
         post_([=](PortOutput& o) { o.on_ending(r); });
     }
@@ -301,7 +304,8 @@ void PortWorker::upload_once() {
                                 [&] {
                                     return init_serial_port(target_.choice, link, messages, &port_cause,
                                                             Waiting::Keep);
-                                }};
+                                },
+                                settings_.send_name};
     UploadOutcome outcome;
     outcome.result = run_upload(context, settings_.file, settings_.file);
     clock.clear_alarm();
@@ -369,6 +373,10 @@ public:
     }
     void on_check(Check c, std::size_t block_size) override {
         for (auto* o : run_.outputs_) o->on_check(c, block_size);
+    }
+    void on_hint(Hint h) override {
+        run_.stats_.on_hint(h);
+        for (auto* o : run_.outputs_) o->on_hint(h);
     }
     void on_ending(const UploadResult& r) override {
         for (auto* o : run_.outputs_) o->on_ending(r);

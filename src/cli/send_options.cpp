@@ -93,6 +93,10 @@ struct Parser {
                                            "xmodem, xmodem-1k, ymodem: how long the receiver may take to ask for the "
                                            "first block (default 60); the exit status is then 14.")
                                 ->type_name("SECONDS");
+        name_option = app.add_option("--name", name,
+                                     "ymodem: the name block 0 gives the file (default: the file's own), for a name "
+                                     "too long for block 0 or a receiver that expects another.")
+                          ->type_name("NAME");
         app.add_flag("--json", json,
                      "Print JSON Lines on stdout, one object per event (start, phase, progress, pacing, end, and a "
                      "last summary), and nothing else there.");
@@ -111,8 +115,9 @@ struct Parser {
     bool help = false, version = false, all = false, list = false, json = false, repeat = false;
     std::vector<std::string> ports, files;
     std::string file;  // one; any more are counted from the extras
-    std::string trace, timeout, pace = "fixed", log, count, protocol = "device", start_wait;
+    std::string trace, timeout, pace = "fixed", log, count, protocol = "device", start_wait, name;
     CLI::Option* timeout_option = nullptr;
+    CLI::Option* name_option = nullptr;
     CLI::Option* start_wait_option = nullptr;
     CLI::Option* count_option = nullptr;
 };
@@ -209,6 +214,12 @@ ParsedSendOptions parse_send_options(const std::vector<std::string>& arguments) 
         else
             parsed.error = "--start-wait needs a number of seconds above 0";
         if (o.protocol == Protocol::Device) parsed.error = "--start-wait is for --protocol xmodem, xmodem-1k or ymodem";
+    }
+    if (p.name_option->count() > 0) {
+        o.send_name = p.name;
+        if (o.protocol != Protocol::Ymodem) parsed.error = "--name is for --protocol ymodem";
+        else if (p.name.empty() || p.name.find_first_of(std::string_view("/\\\0", 3)) != std::string::npos)
+            parsed.error = "--name needs a file name, without a folder";
     }
     if (o.protocol != Protocol::Device && o.pace == Pace::Reply)
         parsed.error = "--pace is for --protocol device; the other protocols always go at the receiver's pace";

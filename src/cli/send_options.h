@@ -20,6 +20,7 @@ struct SendOptions {
     Pace pace = Pace::Fixed;
     Protocol protocol = Protocol::Device;
     double start_wait = kDefaultStartWait;  // seconds, more than 0
+    std::string send_name;            // ymodem: the name block 0 gives; empty for the file's own
     bool json = false;                // JSON Lines on stdout
     std::string log_dir;              // a log per upload and summary.csv
     bool repeat = false;              // a jig: upload each time a device is plugged in

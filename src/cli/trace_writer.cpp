@@ -52,6 +52,8 @@ void TraceWriter::on_check(Check check, std::size_t block_size) {
                  check == Check::Crc16 ? "CRC-16" : "the 8-bit sum");
 }
 
+void TraceWriter::on_hint(Hint hint) { std::fprintf(file_, "# %s\n", hint_words(hint).c_str()); }
+
 void TraceWriter::on_reply(const Reply& r, double time) {
     static const char* codes[] = {"start request", "ACK", "NAK", "CAN", "no usable answer"};
     char text[96];

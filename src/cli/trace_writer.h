@@ -35,6 +35,7 @@ public:
     void on_reply(const Reply& reply, double time) override;
     void on_pacing(Pace pace, const std::string& why) override;
     void on_check(Check check, std::size_t block_size) override;
+    void on_hint(Hint hint) override;
     // The last line: how the upload ended and the exit status it gave.
     void finish(const UploadResult& result, const std::string& ending, int exit_status);
 

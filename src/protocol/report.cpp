@@ -23,12 +23,16 @@ std::string kilobytes_per_second(double bytes_per_second) {
 
 std::string block_words(const UploadResult& r) { return "block " + std::to_string(r.block_index + 1); }
 
+// The other end: the device of the device protocol, or a receiver of the standard ones.
+const char* other_end(const UploadResult& r) { return r.protocol == Protocol::Device ? "device" : "receiver"; }
+
 // A stop is seen when the next block is about to be sent: every block
 // before it was acknowledged.
 std::string stopped_words(const UploadResult& r, const char* cancel) {
     const std::string acked = r.block_index > 0
-                                  ? "after block " + std::to_string(r.block_index) + ", the last the device acknowledged"
-                                  : std::string("before the device acknowledged a block");
+                                  ? "after block " + std::to_string(r.block_index) + ", the last the " + other_end(r) +
+                                        " acknowledged"
+                                  : std::string("before the ") + other_end(r) + " acknowledged a block";
     return "Stopped " + acked + "; " + cancel;
 }
 
@@ -36,7 +40,8 @@ std::string failure_words(const UploadResult& r) {
     if (r.file_empty) return "The file is empty";
     if (r.error_number == err::Overflow) return "The file is too large: " + r.error_text;
     if (r.error_number == err::DeviceIo || r.error_number == err::InputPastEnd) return r.error_text;
-    if (r.error_number == err::BadFileName) return "Cannot send: " + r.error_text;
+    if (r.error_number == err::BadFileName)
+        return "Send it under a shorter name (--name on the command line): " + r.error_text;
     const std::string where = r.block_index >= 0 ? "during " + block_words(r) : "before the first block";
     // The system's own words for a vanished device mislead ("Inappropriate
     // ioctl for device"); the trace and the log keep them.
@@ -49,15 +54,32 @@ std::string failure_words(const UploadResult& r) {
 
 }  // namespace
 
-std::string describe_end(const UploadResult& r, const std::string& port_cause) {
+std::string hint_words(Hint hint) {
+    switch (hint) {
+    case Hint::None: return {};
+    case Hint::AskedBeforeWakeUp:
+        return "something asked for XMODEM/YMODEM on this port before the first wake-up: if it is a bootloader, "
+               "choose xmodem, xmodem-1k or ymodem";
+    case Hint::Echoes: return "the other end echoes what is sent: it is a console, not a device waiting for an upload";
+    case Hint::SilentReceiver:
+        return "nothing at all was heard: if this is a device of the device protocol, choose device";
+    case Hint::ExpectsYmodem: return "it may expect YMODEM (choose ymodem)";
+    }
+    return {};
+}
+
+namespace {
+
+std::string ending_words(const UploadResult& r, const std::string& port_cause) {
     switch (r.end) {
     case UploadEnd::NoFileChosen: return "No file chosen";
     case UploadEnd::InvalidPort: return "The port choice names no port 1 to 9";
     case UploadEnd::PortUnavailable:
         return port_cause.empty() ? "Could not open the port" : "Could not open the port: " + port_cause;
     case UploadEnd::FileNotFound: return r.error_text;
-    case UploadEnd::Rejected: return "The device rejected the transfer before the first block";
-    case UploadEnd::CancelledByDevice: return "The device cancelled the transfer at " + block_words(r);
+    case UploadEnd::Rejected: return std::string("The ") + other_end(r) + " rejected the transfer before the first block";
+    case UploadEnd::CancelledByDevice:
+        return std::string("The ") + other_end(r) + " cancelled the transfer at " + block_words(r);
     case UploadEnd::NakLimit:
     case UploadEnd::NakLimitNoAck:
         if (r.answers_late)
@@ -67,9 +89,14 @@ std::string describe_end(const UploadResult& r, const std::string& port_cause) {
         return "Gave up: the device refused " + block_words(r) + " ten times in a row";
     case UploadEnd::Finished:
         return "Sent " + plural(r.image_length, "byte", "bytes") + " in " + plural(r.blocks_total, "block", "blocks") +
-               (r.seconds > 0 ? " at " + kilobytes_per_second(static_cast<double>(r.image_length) / r.seconds) : "");
-    case UploadEnd::NoEotAck: return "No answer to the end of transmission";
-    case UploadEnd::StoppedWaiting: return "Stopped before the device asked for the first block";
+               (r.seconds > 0 ? " at " + kilobytes_per_second(static_cast<double>(r.image_length) / r.seconds) : "") +
+               (r.batch_end_unanswered ? "; the receiver did not answer the end of the batch" : "");
+    case UploadEnd::NoEotAck:
+        if (r.protocol != Protocol::Device)
+            return "Every block was acknowledged; the receiver did not acknowledge the end (EOT, " +
+                   std::to_string(kStandardTiming.eot_sends) + " sends)";
+        return "No answer to the end of transmission";
+    case UploadEnd::StoppedWaiting: return std::string("Stopped before the ") + other_end(r) + " asked for the first block";
     case UploadEnd::StoppedAcked: return stopped_words(r, "it acknowledged the cancel");
     case UploadEnd::StoppedNoAck: return stopped_words(r, "it did not answer the cancel");
     case UploadEnd::RetryLimit:
@@ -79,34 +106,65 @@ std::string describe_end(const UploadResult& r, const std::string& port_cause) {
     case UploadEnd::NoStart: {
         char seconds[32];
         std::snprintf(seconds, sizeof seconds, "%g s", r.start_wait);
-        return std::string("The receiver did not ask for the first block within ") + seconds +
-               ": start its receive command (loadx, loady, rx, rb), then send again";
+        return std::string("Start the receive command (loadx, loady, rx, rb), then send again: the receiver did not "
+                           "ask for the first block within ") +
+               seconds;
     }
     case UploadEnd::StoppedCancelSent: return stopped_words(r, "the transfer was cancelled");
+    case UploadEnd::Restarted:
+        return "The receiver asked for a new start after block " + std::to_string(r.blocks_acknowledged) +
+               ", the last (the transfer was cancelled)";
     case UploadEnd::Failed: return failure_words(r);
     }
     return "Ended";
 }
 
+}  // namespace
+
+std::string describe_end(const UploadResult& r, const std::string& port_cause) {
+    const std::string words = ending_words(r, port_cause);
+    switch (r.hint) {
+    case Hint::None: return words;
+    case Hint::ExpectsYmodem: return words + ": " + hint_words(r.hint);
+    default: return words + " \u00B7 " + hint_words(r.hint);
+    }
+    return words;
+}
+
 std::string describe_progress(const TransferStats& s, const std::string& stop_hint) {
     const std::string dot = " \u00B7 ";
-    const std::string hint = stop_hint.empty() ? std::string() : dot + stop_hint;
+    const std::string stop_hint_text = stop_hint.empty() ? std::string() : dot + stop_hint;
+    // The standard protocols wake nothing: their other end is a receiver.
+    const char* other = s.wake_ups() > 0 ? "device" : "receiver";
+    const std::string hint = s.hint() == Hint::None ? std::string() : dot + hint_words(s.hint());
     switch (s.phase()) {
     case Phase::Starting: return "Opening the port and loading the file";
     case Phase::WakingUp:
         if (s.refused_wake_ups() > 0)
             return "Waking the device: try " + std::to_string(s.attempt() + 1) + " of 101" + dot + "it refused " +
                    plural(s.refused_wake_ups(), "wake-up", "wake-ups") +
-                   " (CAN); the wake-ups go on, and a refusal after the last ends the upload" + hint;
-        return "Waking the device: try " + std::to_string(s.attempt() + 1) + " of 101";
-    case Phase::WaitingForStart: return "Waiting for the device to ask for the first block" + hint;
+                   " (CAN); the wake-ups go on, and a refusal after the last ends the upload" + hint + stop_hint_text;
+        return "Waking the device: try " + std::to_string(s.attempt() + 1) + " of 101" + hint;
+    case Phase::WaitingForStart: {
+        std::string refused;
+        if (s.refused_wake_ups() > 0 && s.refused_wake_ups() >= s.wake_ups())
+            refused = dot + "the device answered every wake-up with CAN: it refuses the upload";
+        else if (s.refused_wake_ups() > 0)
+            refused = dot + "it refused " + plural(s.refused_wake_ups(), "wake-up", "wake-ups") + " (CAN)";
+        return std::string("Waiting for the ") + other + " to ask for the first block" + refused + hint + stop_hint_text;
+    }
     case Phase::GivingUp:
-        return "The device refused block " + std::to_string(s.block_index() + 1) + " ten times: cancelling";
+        return std::string("The ") + other + " refused block " + std::to_string(s.block_index() + 1) +
+               " ten times: cancelling";
     case Phase::Stopping: return "Stopping: cancelling the transfer";
     case Phase::Ending:
+        if (s.wake_ups() == 0)
+            return "All blocks sent; ending the transfer: try " + std::to_string(s.attempt() + 1) + " of " +
+                   std::to_string(kStandardTiming.eot_sends);
         return "All blocks sent; ending the transfer: try " + std::to_string(s.attempt() + 1) + " of 10";
     case Phase::Sending: break;
     }
+    if (s.block_index() < 0) return "Sending the file's name and size (YMODEM's block 0)";
     std::string text = "Block " + std::to_string(s.block_index() + 1) + " of " + std::to_string(s.blocks_total());
     if (const auto rate = s.bytes_per_second())
         text += dot + kilobytes_per_second(*rate) + dot + format_duration(s.seconds_left().value_or(0)) + " left";
@@ -149,7 +207,10 @@ int exit_code_for(const UploadResult& r) {
     case UploadEnd::StoppedCancelSent: return kStopped;
     case UploadEnd::RetryLimit: return kRetryLimit;
     case UploadEnd::NoStart: return kNoStart;
-    case UploadEnd::Failed: return r.file_empty ? kFileEmpty : kFailed;
+    case UploadEnd::Restarted: return kRestarted;
+    case UploadEnd::Failed:
+        if (r.error_number == err::BadFileName) return kUsage;  // the name was refused before anything was sent
+        return r.file_empty ? kFileEmpty : kFailed;
     }
     return kFailed;
 }

@@ -46,9 +46,15 @@ inline constexpr int kStopped = 11;        // Ctrl-C or SIGTERM
 inline constexpr int kTimedOut = 12;       // --timeout ran out
 inline constexpr int kRetryLimit = 13;     // standard protocols: a frame not taken after ten retries
 inline constexpr int kNoStart = 14;        // standard protocols: the receiver never asked for the first block
+inline constexpr int kRestarted = 15;      // standard protocols: the receiver asked for a new start after the end
 }  // namespace exit_code
 
 int exit_code_for(const UploadResult& result);
+
+// What a hint tells the user to do, cause first: "the other end echoes what
+// is sent: it is a console, not a device waiting for an upload". Empty for
+// Hint::None.
+std::string hint_words(Hint hint);
 
 // "1:05", "0:03"; seconds are rounded up so a transfer never shows 0:00 left
 // while it still runs.

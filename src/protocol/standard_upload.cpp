@@ -24,7 +24,7 @@ public:
     explicit StandardUpload(const UploadContext& c) : UploadBase(c) {}
 
     UploadResult send(const std::string& path_text, const std::string& file_name) {
-        name_ = utf8_from_path(path_from_utf8(file_name).filename());
+        name_ = c_.send_name.empty() ? utf8_from_path(path_from_utf8(file_name).filename()) : c_.send_name;
         return run(path_text, file_name);
     }
 
@@ -54,10 +54,13 @@ private:
                                                     std::to_string(ymodem_name_room(len)) + " bytes at most for this file)");
         }
 
+        keep_only_requests();
         phase(Phase::WaitingForStart, 0);
         const Heard request = listen_for_request(c_.start_wait);
         switch (request.kind) {
-        case Heard::Silence: return clean_up(UploadEnd::NoStart);
+        case Heard::Silence:
+            if (!heard_anything_) hint(Hint::SilentReceiver);
+            return clean_up(UploadEnd::NoStart);
         case Heard::Stopped: return stopped_before_blocks();
         case Heard::Cancelled: return clean_up(tell(UploadEnd::Rejected, text::kRejected));
         case Heard::Byte: break;
@@ -93,47 +96,66 @@ private:
         }
         note_transfer_time();
 
-        if (const Sent s = end_of_transmission(); s != Sent::Acked)
+        static constexpr std::uint8_t eot[] = {wire::EOT};
+        if (const Sent s = send_frame(Transmission::EndOfTransmission, eot, timing.eot_sends, timing.end_wait);
+            s != Sent::Acked)
             return s == Sent::RetryLimit ? clean_up(UploadEnd::NoEotAck) : unacknowledged(s);
         if (header) {
-            // The receiver asks for the next file's block 0; an empty one ends the batch.
-            const Heard h = listen_for_request(timing.answer_wait);
-            if (h.kind == Heard::Silence) return clean_up(UploadEnd::NoEotAck);
-            if (h.kind != Heard::Byte) return unacknowledged(h.kind == Heard::Stopped ? Sent::Stopped : Sent::Cancelled);
-            const Sent s = send_frame(Transmission::Header, standard_frame({}, 128, 0, check_, 0));
-            if (s == Sent::RetryLimit) return clean_up(UploadEnd::NoEotAck);
-            if (s != Sent::Acked) return unacknowledged(s);
+            end_batch();
+        } else if (listen_for_request(timing.restart_window).kind == Heard::Byte) {
+            // A receiver that asks again after the end wants YMODEM's next
+            // file: it took no XMODEM image (U-Boot's loady drops it).
+            hint(Hint::ExpectsYmodem);
+            cancel(Phase::GivingUp);
+            return clean_up(UploadEnd::Restarted);
         }
         return clean_up(tell(UploadEnd::Finished, text::kFinished));
     }
 
-    // Sends EOT until the receiver acknowledges it. NAK asks for it again,
-    // as does 'C' (a receiver that missed it asks for a block instead).
-    Sent end_of_transmission() {
-        static constexpr std::uint8_t eot[] = {wire::EOT};
-        for (int attempt = 0; attempt <= timing.retries; ++attempt) {
-            phase(Phase::Ending, attempt);
-            if (attempt > 0) ++result_.retries;
-            pause_and_clear();
-            if (stop_requested()) return Sent::Stopped;
-            transmit(Transmission::EndOfTransmission, eot);
-            const Heard h = listen(timing.answer_wait, {wire::ACK, wire::NAK, wire::START});
-            if (h.kind == Heard::Byte && h.byte == wire::ACK) return Sent::Acked;
-            if (h.kind == Heard::Stopped) return Sent::Stopped;
-            if (h.kind == Heard::Cancelled) return Sent::Cancelled;
-        }
-        return Sent::RetryLimit;
+    // Every byte of the file has arrived once its EOT was acknowledged
+    // (block 0 gave its length): the empty block 0 only ends the batch, and
+    // an answer that never comes is said, not counted as a failure.
+    void end_batch() {
+        const Heard h = listen_for_request(timing.end_wait);
+        if (h.kind == Heard::Byte &&
+            send_frame(Transmission::Header, standard_frame({}, 128, 0, check_, 0), timing.batch_end_sends,
+                       timing.end_wait) == Sent::Acked)
+            return;
+        result_.batch_end_unanswered = true;
     }
 
-    // Sends `frame` until the receiver acknowledges it: a NAK or silence
-    // sends it again, up to timing.retries times.
-    Sent send_frame(Transmission kind, const std::vector<std::uint8_t>& frame) {
-        for (int sends = 0; sends <= timing.retries; ++sends) {
-            if (sends > 0) ++result_.retries;
+    // What waited when the port was opened: a receiver's request is kept,
+    // unless a cancel came after it (that receiver has given up); a cancel
+    // or text left from an earlier transfer is no answer to this one.
+    void keep_only_requests() {
+        int request = -1;  // none
+        // What waited then, not what a chatty console keeps sending.
+        for (int left = c_.link.InBufferCount(); left > 0;) {
+            const std::vector<std::uint8_t> got = c_.link.Input();
+            if (got.empty()) break;
+            left -= static_cast<int>(got.size());
+            for (const std::uint8_t b : got) {
+                if (b == wire::START || b == wire::NAK) request = b;
+                if (b == wire::CAN) request = -1;
+            }
+        }
+        if (request >= 0) pending_.push_back(static_cast<std::uint8_t>(request));
+    }
+
+    // Sends `frame` until the receiver acknowledges it, `sends` times at
+    // most, each answer awaited `wait` seconds. NAK or silence sends it
+    // again, as does 'C' for EOT (a receiver that missed it asks for a block
+    // instead).
+    Sent send_frame(Transmission kind, std::span<const std::uint8_t> frame, int sends = timing.retries + 1,
+                    double wait = timing.answer_wait) {
+        const bool eot = kind == Transmission::EndOfTransmission;
+        for (int attempt = 0; attempt < sends; ++attempt) {
+            if (eot) phase(Phase::Ending, attempt);
+            if (attempt > 0) ++result_.retries;
             pause_and_clear();
             if (stop_requested()) return Sent::Stopped;  // no frame goes out after a Stop
             transmit(kind, frame);
-            const Heard h = listen(timing.answer_wait, {wire::ACK, wire::NAK});
+            const Heard h = eot ? listen(wait, {wire::ACK, wire::NAK, wire::START}) : listen(wait, {wire::ACK, wire::NAK});
             switch (h.kind) {
             case Heard::Byte:
                 if (h.byte == wire::ACK) return Sent::Acked;
@@ -148,11 +170,15 @@ private:
 
     UploadEnd unacknowledged(Sent s) {
         switch (s) {
-        case Sent::Cancelled: return clean_up(tell(UploadEnd::CancelledByDevice, text::kCancelled));
+        case Sent::Cancelled:
+            // An XMODEM sender's first block is refused at once by a YMODEM
+            // receiver (rb), which wants block 0.
+            if (c_.protocol != Protocol::Ymodem && result_.blocks_acknowledged == 0) hint(Hint::ExpectsYmodem);
+            return clean_up(tell(UploadEnd::CancelledByDevice, text::kCancelled));
         case Sent::Stopped:
             cancel(Phase::Stopping);
             c_.displays.set_percent_text("");
-            return clean_up(UploadEnd::StoppedCancelSent);
+            return clean_up(tell(UploadEnd::StoppedCancelSent, text::kStopped));
         case Sent::RetryLimit:
         case Sent::Acked: break;
         }
@@ -235,13 +261,15 @@ private:
     std::uint8_t take() {
         const std::uint8_t b = pending_.front();
         pending_.pop_front();
+        heard_anything_ = true;
         last_heard_ = c_.clock.now();
         if (c_.observer) c_.observer->on_reply(Reply{classify_reply(b), b}, last_heard_);
         return b;
     }
 
     std::string name_;
-    bool asked_ = false;  // the receiver asked for the first block
+    bool asked_ = false;           // the receiver asked for the first block
+    bool heard_anything_ = false;  // any byte since the opening
     Check check_ = Check::Crc16;
     std::deque<std::uint8_t> pending_;  // received, not yet looked at
     double last_heard_ = 0;             // when the last byte was taken

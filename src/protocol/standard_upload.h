@@ -13,9 +13,19 @@ namespace vq {
 
 // The waits and limits of the standard protocols.
 struct StandardTiming {
-    // How long the receiver may take to answer a frame or an EOT, as the
-    // protocols have always allowed; receivers time out and NAK in less.
+    // How long the receiver may take to answer a frame, as the protocols
+    // have always allowed; receivers time out and NAK in less.
     double answer_wait;
+    // Once every block is acknowledged: how long the receiver may take to
+    // answer an EOT, to ask for YMODEM's next file and to answer the empty
+    // block 0 that ends the batch. A receiver that has all it needs may
+    // exit without answering the end (lrzsz's last answer is lost when it
+    // exits on a tty), so these waits are short.
+    double end_wait;
+    // After XMODEM's EOT is acknowledged: a request heard this soon is a
+    // YMODEM receiver asking for the next file's block 0 (U-Boot's loady
+    // sends it right behind its ACK), so it never took the image.
+    double restart_window;
     // Before each frame: receivers such as lrzsz empty their input just
     // after they answer, and would lose the start of a frame sent at once.
     // Their answer and the emptying are microseconds apart; on a real line
@@ -23,13 +33,24 @@ struct StandardTiming {
     double frame_pause;
     // Two CANs in a row cancel; they must not be further apart than this.
     double cancel_gap;
-    // Sends of one frame after the first, and of EOT, before giving up.
+    // Sends of one frame after the first, before giving up.
     int retries;
+    // Sends of EOT, and of the empty block 0 that ends a YMODEM batch.
+    int eot_sends;
+    int batch_end_sends;
     // CANs of our cancel: lrzsz needs two in a row, U-Boot three.
     int cancel_bytes;
 };
 inline constexpr StandardTiming kStandardTiming{
-    .answer_wait = 10.0, .frame_pause = 0.0001, .cancel_gap = 1.0, .retries = 10, .cancel_bytes = 8};
+    .answer_wait = 10.0,
+                                             .end_wait = 2.0,
+                                             .restart_window = 0.3,
+                                             .frame_pause = 0.0001,
+                                             .cancel_gap = 1.0,
+                                             .retries = 10,
+                                             .eot_sends = 4,
+                                             .batch_end_sends = 2,
+                                             .cancel_bytes = 8};
 
 UploadResult run_standard_upload(const UploadContext& context, const std::string& path_text,
                                  const std::string& file_name);

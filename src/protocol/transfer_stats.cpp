@@ -15,6 +15,7 @@ void TransferStats::on_block(std::int32_t index, std::int32_t total, std::uint8_
 
 void TransferStats::on_transmission(Transmission kind, std::span<const std::uint8_t> frame, double time) {
     last_sent_ = kind;
+    if (kind == Transmission::WakeUp) ++wake_ups_;
     if (kind != Transmission::Data) return;
     if (const std::size_t size = data_size_of(frame)) block_size_ = size;
     if (!first_data_time_) first_data_time_ = time;
@@ -71,6 +72,9 @@ void ObserverList::on_reply(const Reply& r, double t) {
 }
 void ObserverList::on_pacing(Pace p, const std::string& why) {
     for (auto* o : observers_) o->on_pacing(p, why);
+}
+void ObserverList::on_hint(Hint h) {
+    for (auto* o : observers_) o->on_hint(h);
 }
 void ObserverList::on_check(Check c, std::size_t block_size) {
     for (auto* o : observers_) o->on_check(c, block_size);

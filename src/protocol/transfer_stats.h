@@ -21,6 +21,7 @@ public:
     void on_transmission(Transmission kind, std::span<const std::uint8_t> frame, double time) override;
     void on_reply(const Reply& reply, double time) override;
     void on_pacing(Pace pace, const std::string& why) override;
+    void on_hint(Hint hint) override { hint_ = hint; }
 
     Phase phase() const { return phase_; }
     int attempt() const { return attempt_; }
@@ -32,6 +33,10 @@ public:
     int naks() const { return naks_; }
     // Wake-ups the device answered with CAN, this upload.
     int refused_wake_ups() const { return refused_wake_ups_; }
+    // Wake-ups sent, this upload: none for the standard protocols.
+    int wake_ups() const { return wake_ups_; }
+    // What the other end gave away so far.
+    Hint hint() const { return hint_; }
     // Answers read right after a read of a data frame that heard nothing:
     // each may answer the send before, not the one it is taken for.
     int late_answers() const { return late_answers_; }
@@ -56,6 +61,8 @@ private:
     std::size_t block_size_ = kBlockSize;  // of the data frames sent
     std::optional<Transmission> last_sent_;
     int refused_wake_ups_ = 0;
+    int wake_ups_ = 0;
+    Hint hint_ = Hint::None;
     int late_answers_ = 0;
     bool heard_nothing_ = false;  // the last read of a data frame
     std::optional<double> first_data_time_;
@@ -75,6 +82,7 @@ public:
     void on_reply(const Reply& r, double t) override;
     void on_pacing(Pace p, const std::string& why) override;
     void on_check(Check c, std::size_t block_size) override;
+    void on_hint(Hint h) override;
     void on_ending(const UploadResult& r) override;
 
 private:

@@ -1,6 +1,7 @@
 #include "protocol/upload.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <limits>
 
@@ -23,7 +24,7 @@ bool is_silent(UploadEnd end) {
     case UploadEnd::StoppedNoAck:
     case UploadEnd::RetryLimit:
     case UploadEnd::NoStart:
-    case UploadEnd::StoppedCancelSent:
+    case UploadEnd::Restarted:
     case UploadEnd::Failed:
         return true;
     default:
@@ -49,6 +50,7 @@ const char* to_string(UploadEnd end) {
     case UploadEnd::RetryLimit: return "retry limit, cancel sent";
     case UploadEnd::NoStart: return "the receiver never started";
     case UploadEnd::StoppedCancelSent: return "stopped, cancel sent";
+    case UploadEnd::Restarted: return "the receiver asked for a new start, cancel sent";
     case UploadEnd::Failed: return "failed";
     }
     return "?";
@@ -72,9 +74,21 @@ const char* outcome_word(UploadEnd end) {
     case UploadEnd::RetryLimit: return "retry_limit";
     case UploadEnd::NoStart: return "no_start";
     case UploadEnd::StoppedCancelSent: return "stopped_cancel_sent";
+    case UploadEnd::Restarted: return "restarted";
     case UploadEnd::Failed: return "failed";
     }
     return "failed";
+}
+
+const char* hint_word(Hint hint) {
+    switch (hint) {
+    case Hint::None: return "";
+    case Hint::AskedBeforeWakeUp: return "asked_before_wake_up";
+    case Hint::Echoes: return "echoes";
+    case Hint::SilentReceiver: return "silent_receiver";
+    case Hint::ExpectsYmodem: return "expects_ymodem";
+    }
+    return "";
 }
 
 const char* pace_word(Pace pace) { return pace == Pace::Reply ? "reply" : "fixed"; }
@@ -90,8 +104,12 @@ const char* protocol_word(Protocol protocol) {
 }
 
 std::optional<Protocol> protocol_from_word(std::string_view word) {
+    const auto same = [](std::string_view a, std::string_view b) {
+        return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                          [](char x, char y) { return std::tolower(static_cast<unsigned char>(x)) == y; });
+    };
     for (Protocol p : kProtocols)
-        if (word == protocol_word(p)) return p;
+        if (same(word, protocol_word(p))) return p;
     return std::nullopt;
 }
 
@@ -159,11 +177,16 @@ private:
         for (int attempt = 0; attempt < timing::kWakeUpTries; ++attempt) {
             if (stop_requested()) return WakeUp::Stopped;
             phase(Phase::WakingUp, attempt);
+            // Only looked at, not taken: what came unasked is read as the answer, as always.
+            const bool spoke_first = attempt == 0 && c_.link.InBufferCount() > 0;
             send_control(wire::WAKE, Transmission::WakeUp);
             const bool last = attempt + 1 == timing::kWakeUpTries;
             const std::int16_t code =
                 reply_paced_ && !last ? wait_and_read(timing::kAfterWakeUp, {kStartRequest}) : read();
             if (stop_requested()) return WakeUp::Stopped;
+            // A device asks when it is woken; a bootloader's XMODEM or YMODEM
+            // receiver asks by itself, every second or so.
+            if (spoke_first && code == kStartRequest) hint(Hint::AskedBeforeWakeUp);
             if (code == kStartRequest) return WakeUp::StartRequested;
             if (!reply_paced_)
                 wait(timing::kAfterWakeUp);
@@ -302,6 +325,7 @@ private:
     std::int16_t read() {
         const Reply reply = read_reply_detail(c_.link, c_.form);
         if (c_.observer) c_.observer->on_reply(reply, c_.clock.now());
+        if (reply.byte == wire::WAKE) hint(Hint::Echoes);  // no device answers a wake-up with one
         return reply.code;
     }
 

@@ -74,6 +74,7 @@ enum class UploadEnd {
     RetryLimit,          // standard protocols: a frame refused or unanswered ten times; cancel sent
     NoStart,             // standard protocols: the receiver never asked for the first block
     StoppedCancelSent,   // standard protocols: Stop during the blocks; cancel sent (receivers never answer it)
+    Restarted,           // standard protocols: the receiver asked for a new start after the end; cancel sent
     Failed,              // any other failure; clean-up, no message
 };
 
@@ -91,7 +92,7 @@ inline constexpr Protocol kProtocols[] = {Protocol::Device, Protocol::Xmodem, Pr
 
 // "device", "xmodem", "xmodem-1k" or "ymodem", as options and records name them.
 const char* protocol_word(Protocol protocol);
-// The protocol a word names; nullopt for any other word.
+// The protocol a word names, in any case ("YMODEM" too); nullopt for any other word.
 std::optional<Protocol> protocol_from_word(std::string_view word);
 // The data bytes in one block of the protocol.
 std::size_t block_size_of(Protocol protocol);
@@ -103,6 +104,23 @@ enum class Check { Crc16, Sum8 };
 // The first request a standard receiver must send, by default: receivers
 // are usually started by hand after the sender.
 inline constexpr double kDefaultStartWait = 60.0;
+
+// What the other end did that says what it is, or what it expects, beside
+// how the upload ends: the words for each point at the likely fix.
+enum class Hint {
+    None,
+    AskedBeforeWakeUp,  // device protocol: a start request was waiting before the first wake-up went out
+    Echoes,             // device protocol: the wake-ups came back: a console, not a device
+    SilentReceiver,     // standard protocols: nothing at all was heard while waiting for the first request
+    ExpectsYmodem,      // XMODEM: the receiver cancelled at the first block, or asked for YMODEM's next file
+};
+
+// "asked_before_wake_up", "echoes", "silent_receiver", "expects_ymodem"; "" for None.
+const char* hint_word(Hint hint);
+
+// How an upload asked to go at `asked` is paced: the standard protocols
+// always go at the receiver's pace.
+inline Pace pace_of(Protocol protocol, Pace asked) { return protocol == Protocol::Device ? asked : Pace::Reply; }
 
 // Every way out of the upload that shows no message box of its own.
 bool is_silent(UploadEnd end);
@@ -133,6 +151,10 @@ struct UploadResult {
     Protocol protocol = Protocol::Device;
     int retries = 0;                 // standard protocols: frames sent again, this upload
     double start_wait = 0;           // standard protocols: the wait for the first request, for NoStart
+    Hint hint = Hint::None;          // the latest thing the other end gave away
+    // YMODEM: every byte arrived (EOT was acknowledged), but the receiver
+    // did not answer the empty block 0 that ends the batch.
+    bool batch_end_unanswered = false;
 };
 
 enum class Phase { Starting, WakingUp, WaitingForStart, Sending, GivingUp, Stopping, Ending };
@@ -168,6 +190,9 @@ public:
     virtual void on_pacing(Pace, const std::string& why) { (void)why; }
     // A standard receiver's first request chose how blocks are checked.
     virtual void on_check(Check, std::size_t block_size) { (void)block_size; }
+    // The other end gave away what it is (an echo, a request for another
+    // protocol); the ending carries the latest such hint as well.
+    virtual void on_hint(Hint) {}
     // How the upload ends, just before a message box says so: the result is
     // final but for the clean-up that follows the box. Endings without a box
     // are known when run_upload returns.
@@ -195,6 +220,8 @@ struct UploadContext {
     // The same, keeping what was received before the opening; the standard
     // protocols open with it when it is given.
     std::function<std::int16_t()> open_keeping_received{};
+    // YMODEM: the name block 0 gives the file; empty for the file's own.
+    std::string send_name{};
 };
 
 // Runs one whole upload. `path_text` is what the path box shows (it only

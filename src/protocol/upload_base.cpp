@@ -150,6 +150,12 @@ void UploadBase::acknowledged_block() {
     last_ack_time_ = c_.clock.now();
 }
 
+void UploadBase::hint(Hint h) {
+    if (result_.hint == h) return;
+    result_.hint = h;
+    if (c_.observer) c_.observer->on_hint(h);
+}
+
 void UploadBase::note_transfer_time() {
     if (first_data_time_) result_.seconds = last_ack_time_ - *first_data_time_;
 }

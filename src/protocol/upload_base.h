@@ -61,6 +61,8 @@ protected:
     void acknowledged_block();
     // The transfer time, from the first data frame to the last acknowledged.
     void note_transfer_time();
+    // The other end gave `h` away; the observer hears each hint once.
+    void hint(Hint h);
 
     // Data bytes per block.
     std::size_t block_size() const { return block_size_of(result_.protocol); }

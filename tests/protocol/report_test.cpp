@@ -141,7 +141,9 @@ TEST(DescribeProgress, SaysWhatTheDeviceDoesAndHowToGiveUpWhereAWaitHasNoEnd) {
               "Waking the device: try 3 of 101 \u00B7 it refused 3 wake-ups (CAN); the wake-ups go on, and a refusal "
               "after the last ends the upload \u00B7 press Stop");
     stats.on_phase(Phase::WaitingForStart, 0);
-    EXPECT_EQ(describe_progress(stats, "press Stop"), "Waiting for the device to ask for the first block \u00B7 press Stop");
+    EXPECT_EQ(describe_progress(stats, "press Stop"),
+              "Waiting for the device to ask for the first block \u00B7 the device answered every wake-up with CAN: it "
+              "refuses the upload \u00B7 press Stop");
 
     // A read that heard nothing, then an answer: it may be the late one.
     stats.on_phase(Phase::Sending, 0);

@@ -26,8 +26,12 @@ struct StandardRig {
         const UploadContext context{rig.link,  rig.clock, rig.displays, rig.messages, rig.files, rig.form,
                                     [this] { return init_serial_port("COM1", rig.link, rig.messages); },
                                     &rig.timeline, Pace::Fixed, protocol, start_wait,
-                                    [this] { return init_serial_port("COM1", rig.link, rig.messages, nullptr,
-                                                                     Waiting::Keep); }};
+                                    [this] {
+                                        const auto opened = init_serial_port("COM1", rig.link, rig.messages, nullptr,
+                                                                             Waiting::Keep);
+                                        rig.link.deliver(waiting_at_opening);
+                                        return opened;
+                                    }};
         return run_upload(context, name, name);
     }
 
@@ -40,6 +44,7 @@ struct StandardRig {
     test::UploadRig rig;
     Protocol protocol;
     double start_wait = 20;
+    Bytes waiting_at_opening;  // received before the port was opened
     StandardReceiver receiver;
 };
 
@@ -91,6 +96,7 @@ struct Habit {
     UploadEnd end;
     int retries;
     double within;  // seconds of the upload's clock
+    const char* says = "";  // part of the ending's words
 };
 void PrintTo(const Habit& h, std::ostream* os) { *os << h.name; }
 
@@ -105,12 +111,14 @@ TEST_P(ReceiverHabits, AreMetWithoutAHangOrALostBlock) {
     EXPECT_EQ(r.end, h.end) << describe_end(r);
     EXPECT_EQ(r.retries, h.retries);
     EXPECT_LT(s.rig.clock.now(), h.within);
+    EXPECT_NE(describe_end(r).find(h.says), std::string::npos) << describe_end(r);
     EXPECT_FALSE(s.rig.link.open());
     if (h.end == UploadEnd::Finished && r.end == UploadEnd::Finished) {
         EXPECT_EQ(Bytes(s.receiver.data.begin(), s.receiver.data.begin() + 5000), image);
         EXPECT_FALSE(s.receiver.cancelled);
     }
-    if (h.end == UploadEnd::RetryLimit || h.end == UploadEnd::StoppedCancelSent || h.end == UploadEnd::Failed) {
+    if (h.end == UploadEnd::RetryLimit || h.end == UploadEnd::StoppedCancelSent || h.end == UploadEnd::Failed ||
+        h.end == UploadEnd::Restarted) {
         EXPECT_EQ(s.receiver.heard.back(), Bytes(kStandardTiming.cancel_bytes, wire::CAN));
     }
     if (h.end == UploadEnd::NoStart || h.end == UploadEnd::StoppedWaiting || h.end == UploadEnd::Rejected) {
@@ -169,7 +177,47 @@ const Habit kHabits[] = {
          s.receiver.ask(C);
          s.receiver.script = [](const Bytes& b) { return b[0] == wire::EOT ? std::optional(Bytes{'x'}) : std::nullopt; };
      },
-     UploadEnd::NoEotAck, 10, 112},
+     UploadEnd::NoEotAck, 3, 9, "Every block was acknowledged; the receiver did not acknowledge the end"},
+    {"XMODEM to U-Boot's loady: ACK to EOT, then a request for YMODEM's next file", Protocol::Xmodem1k,
+     [](StandardRig& s) {
+         s.receiver.ask(C);
+         s.receiver.eot_answers = {{wire::ACK, wire::ACK, C}};
+     },
+     UploadEnd::Restarted, 0, 1, "a new start after block 5, the last (the transfer was cancelled): it may expect "
+                                 "YMODEM (choose ymodem)"},
+    {"rb cancels an XMODEM-1K block 1 at once", Protocol::Xmodem1k,
+     [](StandardRig& s) {
+         s.receiver.ask(C);
+         s.receiver.script = [](const Bytes& b) {
+             return b[0] == wire::STX ? std::optional(Bytes{wire::CAN, wire::CAN}) : std::nullopt;
+         };
+     },
+     UploadEnd::CancelledByDevice, 0, 1, "cancelled the transfer at block 1: it may expect YMODEM (choose ymodem)"},
+    {"the empty block 0 that ends the batch is never answered (rb exited)", Protocol::Ymodem,
+     [](StandardRig& s) {
+         s.receiver.ask(C);
+         s.receiver.script = [](const Bytes& b) {
+             return b[0] == wire::SOH && b[1] == 0 && b[3] == 0 ? std::optional(Bytes{}) : std::nullopt;
+         };
+     },
+     UploadEnd::Finished, 1, 5, "; the receiver did not answer the end of the batch"},
+    {"no request for the batch's end after EOT", Protocol::Ymodem,
+     [](StandardRig& s) {
+         s.receiver.ask(C);
+         s.receiver.script = [](const Bytes& b) {
+             return b[0] == wire::EOT ? std::optional(Bytes{wire::ACK}) : std::nullopt;
+         };
+     },
+     UploadEnd::Finished, 0, 3, "did not answer the end of the batch"},
+    {"a cancel left from an earlier transfer is no answer", Protocol::Ymodem,
+     [](StandardRig& s) { s.waiting_at_opening = {C, wire::CAN, wire::CAN, wire::CAN}; }, UploadEnd::NoStart, 0, 21,
+     "within 20 s"},
+    {"a request after a cancel left from before is kept", Protocol::Xmodem,
+     [](StandardRig& s) {
+         s.waiting_at_opening = {wire::CAN, wire::CAN, wire::NAK};
+         s.receiver.ask(wire::NAK, 15);
+     },
+     UploadEnd::Finished, 0, 1},
     {"lrzsz empties its input just after each answer", Protocol::Xmodem1k,
      [](StandardRig& s) {
          s.receiver.ask(C);
@@ -197,7 +245,9 @@ const Habit kHabits[] = {
     {"CAN CAN instead of a request", Protocol::Xmodem,
      [](StandardRig& s) { s.rig.clock.at(1, [&s] { s.rig.link.deliver({wire::CAN, wire::CAN}); }); },
      UploadEnd::Rejected, 0, 2},
-    {"a receiver that never asks", Protocol::Ymodem, [](StandardRig&) {}, UploadEnd::NoStart, 0, 21},
+    {"a receiver that never asks, nor says anything", Protocol::Ymodem, [](StandardRig&) {}, UploadEnd::NoStart, 0, 21,
+     "Start the receive command (loadx, loady, rx, rb), then send again: the receiver did not ask for the first block "
+     "within 20 s \u00B7 nothing at all was heard: if this is a device of the device protocol, choose device"},
     {"every frame NAKed", Protocol::Xmodem,
      [](StandardRig& s) {
          s.receiver.ask(C);
@@ -254,9 +304,12 @@ TEST(StandardUpload, EndingsOfTheStandardProtocolsHaveTheirOwnExitStatusAndWords
     EXPECT_EQ(exit_code_for(never), exit_code::kNoStart);
     EXPECT_NE(describe_end(never).find("within 5 s"), std::string::npos) << describe_end(never);
     EXPECT_NEAR(s.rig.clock.now(), 5.0, 0.1);
-    UploadResult refused;
-    refused.end = UploadEnd::RetryLimit;
-    EXPECT_EQ(exit_code_for(refused), exit_code::kRetryLimit);
+    UploadResult ended;
+    for (auto [end, status] : {std::pair{UploadEnd::RetryLimit, exit_code::kRetryLimit},
+                               std::pair{UploadEnd::Restarted, exit_code::kRestarted}}) {
+        ended.end = end;
+        EXPECT_EQ(exit_code_for(ended), status);
+    }
 }
 
 TEST(StandardUpload, AYmodemNameThatDoesNotFitBlockZeroIsRefusedBeforeAnythingIsSent) {
@@ -266,6 +319,7 @@ TEST(StandardUpload, AYmodemNameThatDoesNotFitBlockZeroIsRefusedBeforeAnythingIs
     const UploadResult r = s.run(Bytes(100000, 1), name);
     EXPECT_EQ(r.end, UploadEnd::Failed);
     EXPECT_EQ(r.error_number, err::BadFileName);
+    EXPECT_EQ(exit_code_for(r), exit_code::kUsage) << "refused like a bad argument, before anything was sent";
     EXPECT_TRUE(s.receiver.heard.empty());
     EXPECT_FALSE(s.rig.link.open());
     EXPECT_TRUE(ymodem_header_data(std::string(120, 'n'), 99999).has_value()) << "120 + NUL + 5 digits + NUL";

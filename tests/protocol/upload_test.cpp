@@ -275,6 +275,43 @@ TEST(Upload, AStopWhileWaitingForTheStartIsSeenBeforeACancelReadAtTheSamePoll) {
     EXPECT_TRUE(rig.messages.shown.empty());
 }
 
+// ---- what the other end gives away, without a change on the wire ------------
+
+TEST(Upload, AConsoleThatEchoesAndABootloaderThatAsksUnwokenAreNamedInTheEnding) {
+    struct Case {
+        const char* name;
+        sim::DeviceBehaviour behaviour;
+        std::function<void(UploadRig&)> arrange;
+        UploadEnd end;
+        Hint hint;
+        const char* says;
+    };
+    const Case cases[] = {
+        {"a console echoes every wake-up", {.never_start = true},
+         [](UploadRig& rig) {
+             rig.device.script = [](const test::Sent& sent, int) {
+                 return std::optional(std::vector<std::uint8_t>{sent.kind()});
+             };
+             rig.clock.at(40, [&rig] { rig.form.stop_request = 1; });
+         },
+         UploadEnd::StoppedWaiting, Hint::Echoes, "it is a console, not a device waiting for an upload"},
+        {"a 'C' waits before the first wake-up", {},
+         [](UploadRig& rig) { rig.clock.at(0.2, [&rig] { rig.link.deliver({wire::START}); }); }, UploadEnd::Finished,
+         Hint::AskedBeforeWakeUp, "Sent 3000 bytes in 3 blocks"},
+        {"a device that asks when woken", {}, [](UploadRig&) {}, UploadEnd::Finished, Hint::None, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        UploadRig rig(c.behaviour);
+        c.arrange(rig);
+        const UploadResult r = rig.run(test::random_image(3000));
+        EXPECT_EQ(r.end, c.end);
+        EXPECT_EQ(r.hint, c.hint);
+        EXPECT_NE(describe_end(r).find(c.says), std::string::npos) << describe_end(r);
+        if (c.hint != Hint::None) EXPECT_NE(describe_end(r).find(hint_words(c.hint)), std::string::npos);
+    }
+}
+
 // ---- timings ----------------------------------------------------------------
 
 TEST(Upload, WakesASilentDevice101TimesThenPollsWithoutSending) {
