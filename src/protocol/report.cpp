@@ -57,9 +57,9 @@ std::string failure_words(const UploadResult& r) {
 std::string hint_words(Hint hint) {
     switch (hint) {
     case Hint::None: return {};
-    case Hint::AskedBeforeWakeUp:
-        return "something asked for XMODEM/YMODEM on this port before the first wake-up: if it is a bootloader, "
-               "choose xmodem, xmodem-1k or ymodem";
+    case Hint::AskedUnwoken:
+        return "the other end asked for the first block without being woken, as XMODEM and YMODEM receivers do: if it "
+               "is a bootloader (loadx, loady), choose xmodem, xmodem-1k or ymodem";
     case Hint::Echoes: return "the other end echoes what is sent: it is a console, not a device waiting for an upload";
     case Hint::SilentReceiver:
         return "nothing at all was heard: if this is a device of the device protocol, choose device";

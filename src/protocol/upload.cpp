@@ -83,7 +83,7 @@ const char* outcome_word(UploadEnd end) {
 const char* hint_word(Hint hint) {
     switch (hint) {
     case Hint::None: return "";
-    case Hint::AskedBeforeWakeUp: return "asked_before_wake_up";
+    case Hint::AskedUnwoken: return "asked_unwoken";
     case Hint::Echoes: return "echoes";
     case Hint::SilentReceiver: return "silent_receiver";
     case Hint::ExpectsYmodem: return "expects_ymodem";
@@ -186,7 +186,7 @@ private:
             if (stop_requested()) return WakeUp::Stopped;
             // A device asks when it is woken; a bootloader's XMODEM or YMODEM
             // receiver asks by itself, every second or so.
-            if (spoke_first && code == kStartRequest) hint(Hint::AskedBeforeWakeUp);
+            if (spoke_first && code == kStartRequest) hint(Hint::AskedUnwoken);
             if (code == kStartRequest) return WakeUp::StartRequested;
             if (!reply_paced_)
                 wait(timing::kAfterWakeUp);
@@ -203,6 +203,7 @@ private:
         for (;;) {
             const std::int16_t code = wait_and_read(timing::kStartPoll, {kStartRequest, kCancel});
             if (stop_requested()) return WakeUp::Stopped;
+            if (code == kStartRequest && answers_heard_ == 1) hint(Hint::AskedUnwoken);  // no wake-up was answered
             if (code == kStartRequest) return WakeUp::StartRequested;
             if (code == kCancel) return WakeUp::Rejected;
         }
@@ -325,6 +326,7 @@ private:
     std::int16_t read() {
         const Reply reply = read_reply_detail(c_.link, c_.form);
         if (c_.observer) c_.observer->on_reply(reply, c_.clock.now());
+        if (reply.byte) ++answers_heard_;
         if (reply.byte == wire::WAKE) hint(Hint::Echoes);  // no device answers a wake-up with one
         return reply.code;
     }
@@ -376,6 +378,7 @@ private:
     std::uint8_t number_ = 1;
     bool last_block_ = false;
     bool reply_paced_ = false;
+    int answers_heard_ = 0;      // reads that took a byte, this upload
     int refusals_in_a_row_ = 0;  // of data frames, this upload
     int refusals_of_block_ = 0;  // of the block being sent, in a row or not
 };

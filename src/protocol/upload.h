@@ -109,13 +109,14 @@ inline constexpr double kDefaultStartWait = 60.0;
 // how the upload ends: the words for each point at the likely fix.
 enum class Hint {
     None,
-    AskedBeforeWakeUp,  // device protocol: a start request was waiting before the first wake-up went out
+    AskedUnwoken,       // device protocol: a start request came before the first wake-up, or only after
+                        // wake-ups that got no answer at all, as an XMODEM or YMODEM receiver asks
     Echoes,             // device protocol: the wake-ups came back: a console, not a device
     SilentReceiver,     // standard protocols: nothing at all was heard while waiting for the first request
     ExpectsYmodem,      // XMODEM: the receiver cancelled at the first block, or asked for YMODEM's next file
 };
 
-// "asked_before_wake_up", "echoes", "silent_receiver", "expects_ymodem"; "" for None.
+// "asked_unwoken", "echoes", "silent_receiver", "expects_ymodem"; "" for None.
 const char* hint_word(Hint hint);
 
 // How an upload asked to go at `asked` is paced: the standard protocols

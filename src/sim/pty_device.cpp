@@ -79,10 +79,11 @@ void PtyDevice::serve_once(int timeout_ms) {
         return;
     }
     pollfd p{fd, POLLIN, 0};
-    if (::poll(&p, 1, timeout_ms) <= 0 || !(p.revents & POLLIN)) return;
+    if (::poll(&p, 1, timeout_ms) <= 0 || !(p.revents & POLLIN)) return speak_when_quiet();
     std::uint8_t buffer[4096];
     const ssize_t got = ::read(fd, buffer, sizeof buffer);
     if (got <= 0) return;
+    last_heard_or_said_ = std::chrono::steady_clock::now();
 
     std::vector<std::uint8_t> reply;
     std::optional<std::vector<std::uint8_t>> image;
@@ -103,6 +104,19 @@ void PtyDevice::serve_once(int timeout_ms) {
         const ssize_t wrote = ::write(master_, reply.data(), reply.size());
         (void)wrote;  // a vanished sender needs no answer
     }
+}
+
+void PtyDevice::speak_when_quiet() {
+    // Longer than the sender's pause between wake-ups, shorter than its wait for a start.
+    constexpr auto kQuiet = std::chrono::milliseconds(350);
+    const auto now = std::chrono::steady_clock::now();
+    if (now - last_heard_or_said_ < kQuiet) return;
+    std::lock_guard lock(mutex_);
+    const std::vector<std::uint8_t> said = receiver_.idle();
+    if (said.empty() || master_ < 0) return;
+    last_heard_or_said_ = now;
+    const ssize_t wrote = ::write(master_, said.data(), said.size());
+    (void)wrote;  // a vanished sender needs no answer
 }
 
 std::vector<std::vector<std::uint8_t>> PtyDevice::images() const {

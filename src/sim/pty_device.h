@@ -49,6 +49,8 @@ public:
 
 private:
     void serve_once(int timeout_ms);
+    // Says what the receiver says unasked, once the line has been quiet a while.
+    void speak_when_quiet();
 
     int master_ = -1;
     int slave_ = -1;
@@ -58,6 +60,7 @@ private:
     std::function<void(const std::vector<std::uint8_t>&)> on_image_;
     mutable std::mutex mutex_;
     Receiver receiver_;
+    std::chrono::steady_clock::time_point last_heard_or_said_{};
     std::atomic<bool> running_{false};
     std::thread thread_;
 };

@@ -47,6 +47,11 @@ std::vector<std::uint8_t> Receiver::feed(std::span<const std::uint8_t> bytes) {
     return out;
 }
 
+std::vector<std::uint8_t> Receiver::idle() const {
+    if (behaviour_.reject_wakeups && wakeups_ > 0) return {wire::CAN};
+    return {};
+}
+
 void Receiver::note(Event e, const std::string& line) {
     ++counts_[static_cast<int>(e)];
     if (on_event) on_event(e, line);

@@ -38,6 +38,10 @@ public:
 
     // Takes the bytes the sender wrote; returns the bytes to answer with.
     std::vector<std::uint8_t> feed(std::span<const std::uint8_t> bytes);
+    // What it says unasked while the line is quiet: a device that refuses
+    // the upload answers the polls after the wake-ups with CAN, so that a
+    // sender that has stopped waking it hears the refusal too.
+    std::vector<std::uint8_t> idle() const;
 
     // Every image taken to the end (an acknowledged end of transmission),
     // with the 0xFF fill of its last block.

@@ -297,7 +297,14 @@ TEST(Upload, AConsoleThatEchoesAndABootloaderThatAsksUnwokenAreNamedInTheEnding)
          UploadEnd::StoppedWaiting, Hint::Echoes, "it is a console, not a device waiting for an upload"},
         {"a 'C' waits before the first wake-up", {},
          [](UploadRig& rig) { rig.clock.at(0.2, [&rig] { rig.link.deliver({wire::START}); }); }, UploadEnd::Finished,
-         Hint::AskedBeforeWakeUp, "Sent 3000 bytes in 3 blocks"},
+         Hint::AskedUnwoken, "Sent 3000 bytes in 3 blocks"},
+        {"a 'C' only in the polls, after 101 wake-ups that got no answer", {},
+         [](UploadRig& rig) {
+             rig.device.script = [](const test::Sent&, int) { return std::optional(std::vector<std::uint8_t>{}); };
+             rig.clock.at(31.5, [&rig] { rig.link.deliver({wire::START}); });
+             rig.clock.at(31.6, [&rig] { rig.device.script = nullptr; });
+         },
+         UploadEnd::Finished, Hint::AskedUnwoken, "choose xmodem, xmodem-1k or ymodem"},
         {"a device that asks when woken", {}, [](UploadRig&) {}, UploadEnd::Finished, Hint::None, ""},
     };
     for (const Case& c : cases) {

@@ -21,6 +21,16 @@ Bytes block(const Bytes& image, std::int64_t offset, std::uint8_t number) {
     return {b.frame().begin(), b.frame().end()};
 }
 
+TEST(Receiver, ARefusingDeviceKeepsRefusingUnaskedOnceWokenAndAWillingOneSaysNothing) {
+    Receiver refusing(DeviceBehaviour{.reject_wakeups = true});
+    EXPECT_EQ(refusing.idle(), Bytes{}) << "not before it was woken";
+    EXPECT_EQ(refusing.feed(control(wire::WAKE)), Bytes{wire::CAN});
+    EXPECT_EQ(refusing.idle(), Bytes{wire::CAN});
+    Receiver willing;
+    willing.feed(control(wire::WAKE));
+    EXPECT_EQ(willing.idle(), Bytes{});
+}
+
 TEST(Receiver, AnswersAWholeTransferAndKeepsTheImage) {
     Bytes image(1500);
     for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 7);
