@@ -76,7 +76,7 @@ int main(int argc, char** argv) {
     app.add_option("--cancel-at", cancel_at, "Cancel the transfer at block K (1-based).")->type_name("K");
     app.add_flag("--no-eot-ack", no_eot_ack, "Never acknowledge the end of transmission.");
     app.add_flag("--never-start", never_start, "Never send the start request.");
-    app.add_flag("--reject", reject, "Answer every wake-up with CAN.");
+    app.add_flag("--reject", reject, "Answer every wake-up with CAN, and say CAN again whenever the line goes quiet.");
     app.add_flag("--noise", noise, "Answer everything with a byte that means nothing.");
     app.add_option("--reply-delay", delay, "Answer MS milliseconds late.")->type_name("MS");
     app.add_flag("-q,--quiet", quiet, "Log nothing.");

@@ -59,10 +59,13 @@ class Lrzsz(Receiver):
     pty. lrzsz refuses absolute names in its restricted mode, so it runs in
     its own folder with relative ones."""
 
-    def __init__(self, folder, command, crc=True):
+    def __init__(self, folder, command, crc=True, own_pty=False):
         self.folder = folder
         self.command = command  # "rx" or "rb"
         self.crc = crc
+        # On a pty of its own, as people run it: its last answer may be lost
+        # when it exits.
+        self.own_pty = own_pty
         os.makedirs(folder, exist_ok=True)
         self.port = os.path.join(folder, "port")
 
@@ -84,7 +87,7 @@ class Lrzsz(Receiver):
         # wait-slave: the receiver starts once the sender has opened the port.
         self.socat = subprocess.Popen(
             ["socat", f"PTY,link={self.port},raw,echo=0,wait-slave",
-             f"SYSTEM:'sleep {SETTLE}; exec {program}'"],
+             f"SYSTEM:'sleep {SETTLE}; exec {program}'" + (",pty,raw,echo=0" if self.own_pty else "")],
             cwd=self.folder, stdout=subprocess.DEVNULL, stderr=self.log)
         end = time.monotonic() + 10
         while not os.path.lexists(self.port) and time.monotonic() < end:

@@ -37,7 +37,8 @@ const char* kDescription =
     "11 stopped by Ctrl-C or SIGTERM, 12 stopped by --timeout,\n"
 #endif
     "13 (xmodem, xmodem-1k, ymodem) a block not taken after 10 retries, 14 the receiver never asked\n"
-    "for the first block within --start-wait.\n"
+    "for the first block within --start-wait, 15 the receiver asked for a new start after the end (it\n"
+    "expects YMODEM).\n"
     "\n"
 #ifdef _WIN32
     "COM1..COM9 are the window's ports; a port numbered 10 or above is given as \\\\.\\COM12.\n"

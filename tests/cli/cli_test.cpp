@@ -65,6 +65,9 @@ TEST(SendOptions, TheStandardProtocolsTakeAStartWaitAndNoPacing) {
         {{"--protocol", "ymodem", "--start-wait", "0", "fw.bin"}, "--start-wait needs a number of seconds above 0"},
         {{"--protocol", "xmodem", "--pace", "reply", "fw.bin"},
          "--pace is for --protocol device; the other protocols always go at the receiver's pace"},
+        {{"--protocol", "xmodem", "--name", "a.bin", "fw.bin"}, "--name is for --protocol ymodem"},
+        {{"--protocol", "ymodem", "--name", "dir/a.bin", "fw.bin"}, "--name needs a file name, without a folder"},
+        {{"--protocol", "YModem", "--name", "a.bin", "fw.bin"}, ""},
     };
     for (const auto& r : rows) {
         std::vector<std::string> line{"vellquin-send"};

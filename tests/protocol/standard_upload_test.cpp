@@ -31,7 +31,8 @@ struct StandardRig {
                                                                              Waiting::Keep);
                                         rig.link.deliver(waiting_at_opening);
                                         return opened;
-                                    }};
+                                    },
+                                    send_name};
         return run_upload(context, name, name);
     }
 
@@ -45,6 +46,7 @@ struct StandardRig {
     Protocol protocol;
     double start_wait = 20;
     Bytes waiting_at_opening;  // received before the port was opened
+    std::string send_name;     // YMODEM: the name block 0 gives
     StandardReceiver receiver;
 };
 
@@ -323,6 +325,12 @@ TEST(StandardUpload, AYmodemNameThatDoesNotFitBlockZeroIsRefusedBeforeAnythingIs
     EXPECT_TRUE(s.receiver.heard.empty());
     EXPECT_FALSE(s.rig.link.open());
     EXPECT_TRUE(ymodem_header_data(std::string(120, 'n'), 99999).has_value()) << "120 + NUL + 5 digits + NUL";
+
+    StandardRig renamed(Protocol::Ymodem);
+    renamed.receiver.ask(C);
+    renamed.send_name = "short.bin";
+    EXPECT_EQ(renamed.run(Bytes(100000, 1), name).end, UploadEnd::Finished);
+    EXPECT_EQ(renamed.receiver.name, "short.bin");
 }
 
 TEST(StandardFrame, CarriesTheCheckTheReceiverAskedFor) {
