@@ -18,6 +18,7 @@ TraceWriter::TraceWriter(std::FILE* file, const TraceHeader& h) : file_(file) {
 void TraceWriter::on_block(std::int32_t index, std::int32_t, std::uint8_t) { block_index_ = index; }
 
 void TraceWriter::on_transmission(Transmission kind, std::span<const std::uint8_t> f, double time) {
+    flush_text();
     char text[96];
     switch (kind) {
     case Transmission::WakeUp: std::snprintf(text, sizeof text, "send wake-up"); break;
@@ -55,6 +56,17 @@ void TraceWriter::on_check(Check check, std::size_t block_size) {
 void TraceWriter::on_hint(Hint hint) { std::fprintf(file_, "# %s\n", hint_words(hint).c_str()); }
 
 void TraceWriter::on_reply(const Reply& r, double time) {
+    // A 'C' is read as a request, never as text: it is one to the upload.
+    const bool printable = r.byte && r.code == kNoAnswer && ((*r.byte >= 0x20 && *r.byte < 0x7F) || *r.byte == '\t');
+    const bool line_end = r.byte && (*r.byte == '\r' || *r.byte == '\n');
+    if (printable || (line_end && !text_.empty())) {
+        if (text_.empty()) text_time_ = time;
+        if (line_end || text_.size() >= 160) return flush_text();
+        text_ += static_cast<char>(*r.byte);
+        return;
+    }
+    flush_text();
+    if (line_end) return;  // an empty line
     static const char* codes[] = {"start request", "ACK", "NAK", "CAN", "no usable answer"};
     char text[96];
     if (r.byte)
@@ -71,7 +83,14 @@ void TraceWriter::on_pacing(Pace pace, const std::string& why) {
         std::fprintf(file_, "# fixed pacing from here on: %s\n", why.c_str());
 }
 
+void TraceWriter::flush_text() {
+    if (text_.empty()) return;
+    line(text_time_, "read text \"" + text_ + "\"");
+    text_.clear();
+}
+
 void TraceWriter::finish(const UploadResult& result, const std::string& ending, int exit_status) {
+    flush_text();
     std::fprintf(file_, "# outcome %s: %s (exit status %d)\n", to_string(result.end), ending.c_str(), exit_status);
     // The system's own words, which the ending may have put plainer.
     if (result.end == UploadEnd::Failed && !result.error_text.empty())

@@ -42,7 +42,12 @@ public:
 private:
     static std::string check_words(std::span<const std::uint8_t> frame);
     void line(double time, const std::string& text);
+    // Text the other end printed (a bootloader's "## Total Size = ...") is
+    // gathered into one line per line it printed.
+    void flush_text();
     std::FILE* file_;
+    std::string text_;
+    double text_time_ = 0;
     std::optional<double> start_;
     std::int32_t block_index_ = -1;
 };

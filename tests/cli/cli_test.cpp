@@ -102,6 +102,9 @@ TEST(TraceWriter, HasAHeaderNamesEachBlockBesideItsWireNumberAndEndsWithTheOutco
         trace.on_block(256, 257, 1);
         trace.on_transmission(Transmission::Data, frame, 10.0);
         trace.on_reply({kAck, std::uint8_t{0x06}}, 10.1);
+        for (const char c : std::string("\r\n## Total Size = 0x4e20\r\n=> "))
+            trace.on_reply({classify_reply(static_cast<std::uint8_t>(c)), static_cast<std::uint8_t>(c)}, 10.2);
+        trace.on_reply({kStartRequest, std::uint8_t{'C'}}, 10.3);
         UploadResult finished;
         finished.end = UploadEnd::Finished;
         trace.finish(finished, "Sent 263000 bytes in 257 blocks", 0);
@@ -115,6 +118,9 @@ TEST(TraceWriter, HasAHeaderNamesEachBlockBesideItsWireNumberAndEndsWithTheOutco
                          "# file fw.bin, 263000 bytes, 257 blocks",
                          "  0.000000 send block 257 (number 1) crc 0xABCD",
                          "  0.100000 read 0x06 ACK",
+                         "  0.200000 read text \"## Total Size = 0x4e20\"",
+                         "  0.200000 read text \"=> \"",
+                         "  0.300000 read 0x43 start request",
                          "# outcome finished: Sent 263000 bytes in 257 blocks (exit status 0)",
                      }));
 }
