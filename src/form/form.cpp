@@ -64,8 +64,9 @@ Form::Form(FormView& view, FormServices services)
       services_(std::move(services)),
       status_([this] { return view_.status_text(); }, [this](const std::string& text) { view_.set_status_text(text); }) {
     view_.set_pacing_caption("Reply pacing: off", false);
+    // Each entry says what it is: the box has no label of its own.
     std::vector<std::string> protocols;
-    for (Protocol p : kProtocols) protocols.emplace_back(protocol_word(p));
+    for (Protocol p : kProtocols) protocols.push_back(p == Protocol::Device ? "device protocol" : upper(protocol_word(p)));
     view_.set_protocol_entries(protocols);
 }
 
@@ -281,7 +282,7 @@ void Form::show_choice() {
                          : std::filesystem::exists(status) ? std::string("not a regular file")
                                                            : std::string("not found")));
     }
-    // The note comes first: a long line is shortened in its middle.
+    // The note comes first: a long line is shortened at its end.
     const std::string note = path_box_note();
     if (!note.empty()) parts.insert(parts.begin(), note);
     view_.set_path_tip(note);

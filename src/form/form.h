@@ -66,11 +66,11 @@ inline constexpr int kClientWidth = 10605;
 inline constexpr int kClientHeight = 4275;
 inline constexpr int kStatusHeight = 420;
 inline constexpr int kToggleWidth = 2400;  // the reply pacing toggle, at the status row's right end: room for its bold caption
-inline constexpr int kProtocolWidth = 1500;  // the protocol choice, left of the toggle
+inline constexpr int kProtocolWidth = 1950;  // the protocol choice, left of the toggle: room for "device protocol"
 
 inline constexpr const char* kProtocolTip =
-    "What is spoken on the wire. device: this device's own protocol, with wake-ups. xmodem, xmodem-1k, "
-    "ymodem: for bootloaders that receive the standard protocols (U-Boot's loadx and loady, rx, rb); start the "
+    "What is spoken on the wire. device protocol: this device's own, with wake-ups. XMODEM, XMODEM-1K, "
+    "YMODEM: for bootloaders that receive the standard protocols (U-Boot's loadx and loady, rx, rb); start the "
     "receiver, then press Send Data, or the other way round within a minute.";
 
 // The toggle's tooltip.

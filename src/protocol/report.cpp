@@ -58,12 +58,12 @@ std::string hint_words(Hint hint) {
     switch (hint) {
     case Hint::None: return {};
     case Hint::AskedUnwoken:
-        return "the other end asked for the first block without being woken, as XMODEM and YMODEM receivers do: if it "
-               "is a bootloader (loadx, loady), choose xmodem, xmodem-1k or ymodem";
-    case Hint::Echoes: return "the other end echoes what is sent: it is a console, not a device waiting for an upload";
+        return "If this is a bootloader (loadx, loady), choose xmodem, xmodem-1k or ymodem: the other end asked for "
+               "the first block without being woken, as XMODEM and YMODEM receivers do";
+    case Hint::Echoes: return "The other end echoes what is sent: it is a console, not a device waiting for an upload";
     case Hint::SilentReceiver:
-        return "nothing at all was heard: if this is a device of the device protocol, choose device";
-    case Hint::ExpectsYmodem: return "it may expect YMODEM (choose ymodem)";
+        return "If this is a device of the device protocol, choose device: nothing at all was heard";
+    case Hint::ExpectsYmodem: return "Choose ymodem: the receiver may expect YMODEM";
     }
     return {};
 }
@@ -83,9 +83,9 @@ std::string ending_words(const UploadResult& r, const std::string& port_cause) {
     case UploadEnd::NakLimit:
     case UploadEnd::NakLimitNoAck:
         if (r.answers_late)
-            return "Gave up: the device refused " + block_words(r) +
-                   " ten times, with silences between: the device's answers come later than the wait: they may be "
-                   "taken for the wrong block";
+            return "The device's answers come later than the wait, so they may be taken for the wrong block: it "
+                   "refused " +
+                   block_words(r) + " ten times, with silences between, and the upload gave up";
         return "Gave up: the device refused " + block_words(r) + " ten times in a row";
     case UploadEnd::Finished:
         return "Sent " + plural(r.image_length, "byte", "bytes") + " in " + plural(r.blocks_total, "block", "blocks") +
@@ -123,12 +123,8 @@ std::string ending_words(const UploadResult& r, const std::string& port_cause) {
 
 std::string describe_end(const UploadResult& r, const std::string& port_cause) {
     const std::string words = ending_words(r, port_cause);
-    switch (r.hint) {
-    case Hint::None: return words;
-    case Hint::ExpectsYmodem: return words + ": " + hint_words(r.hint);
-    default: return words + " \u00B7 " + hint_words(r.hint);
-    }
-    return words;
+    // The likely cause and its fix first: a status line cut short keeps them.
+    return r.hint == Hint::None ? words : hint_words(r.hint) + " \u00B7 " + words;
 }
 
 std::string describe_progress(const TransferStats& s, const std::string& stop_hint) {
@@ -136,22 +132,23 @@ std::string describe_progress(const TransferStats& s, const std::string& stop_hi
     const std::string stop_hint_text = stop_hint.empty() ? std::string() : dot + stop_hint;
     // The standard protocols wake nothing: their other end is a receiver.
     const char* other = s.wake_ups() > 0 ? "device" : "receiver";
-    const std::string hint = s.hint() == Hint::None ? std::string() : dot + hint_words(s.hint());
+    // What the other end gave away comes first: it is the likely cause of a long wait.
+    const std::string hint = s.hint() == Hint::None ? std::string() : hint_words(s.hint()) + dot;
     switch (s.phase()) {
     case Phase::Starting: return "Opening the port and loading the file";
     case Phase::WakingUp:
         if (s.refused_wake_ups() > 0)
-            return "Waking the device: try " + std::to_string(s.attempt() + 1) + " of 101" + dot + "it refused " +
-                   plural(s.refused_wake_ups(), "wake-up", "wake-ups") +
-                   " (CAN); the wake-ups go on, and a refusal after the last ends the upload" + hint + stop_hint_text;
-        return "Waking the device: try " + std::to_string(s.attempt() + 1) + " of 101" + hint;
+            return hint + "Waking the device: try " + std::to_string(s.attempt() + 1) + " of 101" + dot +
+                   "it refused " + plural(s.refused_wake_ups(), "wake-up", "wake-ups") +
+                   " (CAN); the wake-ups go on, and a refusal after the last ends the upload" + stop_hint_text;
+        return hint + "Waking the device: try " + std::to_string(s.attempt() + 1) + " of 101";
     case Phase::WaitingForStart: {
         std::string refused;
         if (s.refused_wake_ups() > 0 && s.refused_wake_ups() >= s.wake_ups())
             refused = dot + "the device answered every wake-up with CAN: it refuses the upload";
         else if (s.refused_wake_ups() > 0)
             refused = dot + "it refused " + plural(s.refused_wake_ups(), "wake-up", "wake-ups") + " (CAN)";
-        return std::string("Waiting for the ") + other + " to ask for the first block" + refused + hint + stop_hint_text;
+        return hint + "Waiting for the " + other + " to ask for the first block" + refused + stop_hint_text;
     }
     case Phase::GivingUp:
         return std::string("The ") + other + " refused block " + std::to_string(s.block_index() + 1) +
@@ -166,11 +163,12 @@ std::string describe_progress(const TransferStats& s, const std::string& stop_hi
     }
     if (s.block_index() < 0) return "Sending the file's name and size (YMODEM's block 0)";
     std::string text = "Block " + std::to_string(s.block_index() + 1) + " of " + std::to_string(s.blocks_total());
+    // What needs the user's eye comes before the figures.
+    if (s.late_answers() > 0) text += dot + "answers come later than the wait: they may be taken for the wrong block";
     if (const auto rate = s.bytes_per_second())
         text += dot + kilobytes_per_second(*rate) + dot + format_duration(s.seconds_left().value_or(0)) + " left";
     if (s.resends() > 0 || s.naks() > 0)
         text += dot + plural(s.resends(), "resend", "resends") + ", " + plural(s.naks(), "NAK", "NAKs");
-    if (s.late_answers() > 0) text += dot + "answers come later than the wait: they may be taken for the wrong block";
     if (s.pace() == Pace::Reply)
         text += dot + "paced by replies";
     else if (!s.fallback_reason().empty())

@@ -185,8 +185,9 @@ const Habit kHabits[] = {
          s.receiver.ask(C);
          s.receiver.eot_answers = {{wire::ACK, wire::ACK, C}};
      },
-     UploadEnd::Restarted, 0, 1, "a new start after block 5, the last (the transfer was cancelled): it may expect "
-                                 "YMODEM (choose ymodem)"},
+     UploadEnd::Restarted, 0, 1,
+     "Choose ymodem: the receiver may expect YMODEM \u00B7 The receiver asked for a new start after block 5, the last "
+     "(the transfer was cancelled)"},
     {"rb cancels an XMODEM-1K block 1 at once", Protocol::Xmodem1k,
      [](StandardRig& s) {
          s.receiver.ask(C);
@@ -194,7 +195,7 @@ const Habit kHabits[] = {
              return b[0] == wire::STX ? std::optional(Bytes{wire::CAN, wire::CAN}) : std::nullopt;
          };
      },
-     UploadEnd::CancelledByDevice, 0, 1, "cancelled the transfer at block 1: it may expect YMODEM (choose ymodem)"},
+     UploadEnd::CancelledByDevice, 0, 1, "Choose ymodem: the receiver may expect YMODEM \u00B7 The receiver cancelled"},
     {"the empty block 0 that ends the batch is never answered (rb exited)", Protocol::Ymodem,
      [](StandardRig& s) {
          s.receiver.ask(C);
@@ -248,8 +249,8 @@ const Habit kHabits[] = {
      [](StandardRig& s) { s.rig.clock.at(1, [&s] { s.rig.link.deliver({wire::CAN, wire::CAN}); }); },
      UploadEnd::Rejected, 0, 2},
     {"a receiver that never asks, nor says anything", Protocol::Ymodem, [](StandardRig&) {}, UploadEnd::NoStart, 0, 21,
-     "Start the receive command (loadx, loady, rx, rb), then send again: the receiver did not ask for the first block "
-     "within 20 s \u00B7 nothing at all was heard: if this is a device of the device protocol, choose device"},
+     "If this is a device of the device protocol, choose device: nothing at all was heard \u00B7 Start the receive "
+     "command (loadx, loady, rx, rb), then send again: the receiver did not ask for the first block within 20 s"},
     {"every frame NAKed", Protocol::Xmodem,
      [](StandardRig& s) {
          s.receiver.ask(C);

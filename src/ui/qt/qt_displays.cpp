@@ -78,7 +78,7 @@ void QtFileDialog::ShowOpen(std::function<void()> closed) {
 
 QString ElidingLabel::shown_text() const {
     const int room = contentsRect().width() - 2 * margin() - fontMetrics().horizontalAdvance(QLatin1Char('x'));
-    return fontMetrics().elidedText(text(), Qt::ElideMiddle, room);
+    return fontMetrics().elidedText(text(), Qt::ElideRight, room);
 }
 
 void ElidingLabel::paintEvent(QPaintEvent* event) {

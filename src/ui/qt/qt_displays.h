@@ -67,8 +67,8 @@ private:
     std::string file_name_;
 };
 
-// A label that draws a text too long for it shortened in the middle, with
-// an ellipsis, instead of cutting it off.
+// A label that draws a text too long for it shortened at its end, with an
+// ellipsis, instead of cutting it off: what comes first is what matters.
 class ElidingLabel final : public QLabel {
 public:
     using QLabel::QLabel;

@@ -169,7 +169,7 @@ void Win32Form1::create_controls() {
     Label4 = make(kLabel4, L"STATIC", L"Vellquin Tool", SS_LEFT);
     Text2 = make(kText2, L"EDIT", L"", WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL,
                  WS_EX_CLIENTEDGE);
-    StatusLine = make(kStatusLine, L"STATIC", L"", SS_LEFTNOWORDWRAP | SS_PATHELLIPSIS | SS_CENTERIMAGE | SS_NOTIFY,
+    StatusLine = make(kStatusLine, L"STATIC", L"", SS_LEFTNOWORDWRAP | SS_ENDELLIPSIS | SS_CENTERIMAGE | SS_NOTIFY,
                       WS_EX_STATICEDGE);
     ProtocolChoice = make(kProtocolChoice, L"COMBOBOX", L"", WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST);
     ReplyPacing = make(kReplyPacing, L"BUTTON", L"", WS_TABSTOP | BS_AUTOCHECKBOX | BS_PUSHLIKE);

@@ -173,7 +173,7 @@ TEST(UploadWindow, TheReplyPacingToggleIsOffAtStartAndPacesTheNextUploadAsTheSta
 TEST(UploadWindow, TheProtocolChoiceStartsAsDeviceAndSendsYmodemAsTheStatusLineSays) {
     VirtualWindow v;
     EXPECT_EQ(v.window.ProtocolChoice->count(), 4);
-    EXPECT_EQ(v.window.ProtocolChoice->currentText(), "device");
+    EXPECT_EQ(v.window.ProtocolChoice->currentText(), "device protocol");
     test::StandardReceiver receiver(v.link, v.clock, Protocol::Ymodem);
     receiver.ask(wire::START, 2.0);
     QString waiting;

@@ -194,7 +194,7 @@ TEST(Win32Window, TheProtocolChoiceStartsAsDeviceAndAStandardOneSetsThePacingTog
     WindowRig rig;
     const HWND choice = rig.window.ProtocolChoice;
     EXPECT_EQ(SendMessageW(choice, CB_GETCOUNT, 0, 0), 4);
-    EXPECT_EQ(window_text(choice), "device");
+    EXPECT_EQ(window_text(choice), "device protocol");
     SendMessageW(choice, CB_SETCURSEL, 2, 0);
     SendMessageW(rig.window.window(), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(choice), CBN_SELCHANGE),
                  reinterpret_cast<LPARAM>(choice));
