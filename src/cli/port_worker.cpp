@@ -289,6 +289,9 @@ void PortWorker::upload_once() {
         });
     }
 
+    for (TraceWriter* t : {trace.get(), log.get()})
+        if (t) t->start_clock(clock.now());  // the opening is the upload's first step
+
     std::string port_cause;
     const UploadContext context{link,
                                 clock,

@@ -36,6 +36,10 @@ public:
     void on_pacing(Pace pace, const std::string& why) override;
     void on_check(Check check, std::size_t block_size) override;
     void on_hint(Hint hint) override;
+    // Times are counted from `time`, the upload's start (the port's
+    // opening), so that a long wait for the first byte shows. Without it
+    // they count from the first line.
+    void start_clock(double time) { start_ = time; }
     // The last line: how the upload ended and the exit status it gave.
     void finish(const UploadResult& result, const std::string& ending, int exit_status);
 

@@ -99,6 +99,7 @@ TEST(TraceWriter, HasAHeaderNamesEachBlockBesideItsWireNumberAndEndsWithTheOutco
         TraceWriter trace(std::fopen(path.c_str(), "w"), {"vellquin-send 1.0.0", "COM1", "/dev/pts/3", "fw.bin", 263000});
         std::array<std::uint8_t, kFrameSize> frame{};
         frame[0] = 0x02, frame[1] = 1, frame[1027] = 0xAB, frame[1028] = 0xCD;
+        trace.start_clock(6.0);  // the opening, four seconds before anything was sent
         trace.on_block(256, 257, 1);
         trace.on_transmission(Transmission::Data, frame, 10.0);
         trace.on_reply({kAck, std::uint8_t{0x06}}, 10.1);
@@ -116,11 +117,11 @@ TEST(TraceWriter, HasAHeaderNamesEachBlockBesideItsWireNumberAndEndsWithTheOutco
                          "# vellquin-send 1.0.0",
                          "# port COM1 = /dev/pts/3",
                          "# file fw.bin, 263000 bytes, 257 blocks",
-                         "  0.000000 send block 257 (number 1) crc 0xABCD",
-                         "  0.100000 read 0x06 ACK",
-                         "  0.200000 read text \"## Total Size = 0x4e20\"",
-                         "  0.200000 read text \"=> \"",
-                         "  0.300000 read 0x43 start request",
+                         "  4.000000 send block 257 (number 1) crc 0xABCD",
+                         "  4.100000 read 0x06 ACK",
+                         "  4.200000 read text \"## Total Size = 0x4e20\"",
+                         "  4.200000 read text \"=> \"",
+                         "  4.300000 read 0x43 start request",
                          "# outcome finished: Sent 263000 bytes in 257 blocks (exit status 0)",
                      }));
 }
