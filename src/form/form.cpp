@@ -43,6 +43,9 @@ std::string hours_and_minutes(std::time_t when) {
 
 std::string file_name_of(const std::string& path) { return utf8_from_path(path_from_utf8(path).filename()); }
 
+// "60 s".
+std::string seconds_words(double seconds) { return std::to_string(static_cast<int>(seconds)) + " s"; }
+
 // "XMODEM-1K", as the standard protocols are written.
 std::string upper(std::string word) {
     for (char& c : word) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -63,7 +66,7 @@ Form::Form(FormView& view, FormServices services)
     : view_(view),
       services_(std::move(services)),
       status_([this] { return view_.status_text(); }, [this](const std::string& text) { view_.set_status_text(text); }) {
-    view_.set_pacing_caption("Reply pacing: off", false);
+    show_toggle();
     // Each entry says what it is: the box has no label of its own.
     std::vector<std::string> protocols;
     for (Protocol p : kProtocols) protocols.push_back(p == Protocol::Device ? "device protocol" : upper(protocol_word(p)));
@@ -171,9 +174,9 @@ void Form::Command2_Click() {
                                 form_,
                                 [this] { return init_serial_port(); },
                                 &status_,
-                                view_.pacing_on() ? Pace::Reply : Pace::Fixed,
+                                reply_pacing_ ? Pace::Reply : Pace::Fixed,
                                 protocol(),
-                                kDefaultStartWait,
+                                kStartWaits[start_wait_],
                                 [this] { return init_serial_port(Waiting::Keep); }};
     port_cause_.clear();
     // The standard protocols are named while they run; the device's own goes unnamed, as it always has.
@@ -219,15 +222,31 @@ void Form::choice_changed() {
 }
 
 void Form::protocol_chosen() {
-    // Replies pace only the device's own protocol; the others go at the receiver's pace.
-    view_.enable_pacing(protocol() == Protocol::Device);
+    show_toggle();
     show_choice();
 }
 
 void Form::pacing_toggled() {
-    const bool on = view_.pacing_on();
-    view_.set_pacing_caption(on ? "\u2714 Reply pacing: on" : "Reply pacing: off", on);
+    if (protocol() == Protocol::Device)
+        reply_pacing_ = view_.pacing_on();
+    else
+        start_wait_ = (start_wait_ + 1) % std::size(kStartWaits);
+    show_toggle();
     show_choice();
+}
+
+// Replies pace only the device's own protocol; the others go at the
+// receiver's pace, and the toggle sets how long it may take to start.
+void Form::show_toggle() {
+    if (protocol() == Protocol::Device) {
+        view_.set_pacing_on(reply_pacing_);
+        view_.set_pacing_caption(reply_pacing_ ? "\u2714 Reply pacing: on" : "Reply pacing: off", reply_pacing_);
+        view_.set_pacing_tip(kReplyPacingTip);
+    } else {
+        view_.set_pacing_on(false);
+        view_.set_pacing_caption("Start wait: " + seconds_words(kStartWaits[start_wait_]), false);
+        view_.set_pacing_tip(kStartWaitTip);
+    }
 }
 
 // The file sent is the one Open file chose; what is typed in the path box
@@ -287,8 +306,9 @@ void Form::show_choice() {
     if (!note.empty()) parts.insert(parts.begin(), note);
     view_.set_path_tip(note);
     if (protocol() != Protocol::Device)
-        parts.push_back(upper(protocol_word(protocol())) + ", when the receiver asks");
-    else if (view_.pacing_on())
+        parts.push_back(upper(protocol_word(protocol())) + ", when the receiver asks within " +
+                        seconds_words(kStartWaits[start_wait_]));
+    else if (reply_pacing_)
         parts.push_back("paced by replies");
     std::string text;
     for (const std::string& part : parts) text += (text.empty() ? "" : kDot) + part;

@@ -73,6 +73,13 @@ inline constexpr const char* kProtocolTip =
     "YMODEM: for bootloaders that receive the standard protocols (U-Boot's loadx and loady, rx, rb); start the "
     "receiver, then press Send Data, or the other way round within a minute.";
 
+// The receiver's start waits the toggle offers with the standard protocols,
+// in seconds, each click taking the next; --start-wait's default first.
+inline constexpr double kStartWaits[] = {kDefaultStartWait, 120, 300, 10, 30};
+inline constexpr const char* kStartWaitTip =
+    "How long the receiver may take to ask for the first block after Send Data: start its receive command "
+    "(loadx, loady, rx, rb) within this time. Click for the next: 60, 120, 300, 10 or 30 s.";
+
 // The toggle's tooltip.
 inline constexpr const char* kReplyPacingTip =
     "Read each answer of the device as soon as it arrives instead of after a fixed 0.1 s: up to twice as fast "
@@ -120,6 +127,8 @@ private:
     void label_ports();
     std::string path_box_note() const;
     Protocol protocol() const;
+    // Shows the toggle as the chosen protocol uses it.
+    void show_toggle();
 
     FormView& view_;
     FormServices services_;
@@ -140,6 +149,8 @@ private:
     bool uploading_ = false;
     bool close_when_done_ = false;
     bool quiet_ = false;  // the form itself is changing the controls
+    bool reply_pacing_ = false;      // the toggle's state with the device protocol
+    std::size_t start_wait_ = 0;     // into kStartWaits, with the standard protocols
     std::optional<UploadResult> last_result_;
     DiscoveryReport discovery_;
     std::string port_cause_;

@@ -33,10 +33,13 @@ public:
     // The line below the controls, with the same text as its tooltip.
     virtual std::string status_text() const = 0;
     virtual void set_status_text(const std::string& text) = 0;
-    // The reply pacing toggle: whether it is on, and its caption.
+    // The toggle beside the protocol choice: reply pacing for the device
+    // protocol, the receiver's start wait for the others. Whether it is on,
+    // its caption and its tooltip; set_pacing_on sends no click.
     virtual bool pacing_on() const = 0;
+    virtual void set_pacing_on(bool on) = 0;
     virtual void set_pacing_caption(const std::string& text, bool bold) = 0;
-    virtual void enable_pacing(bool enabled) = 0;
+    virtual void set_pacing_tip(const std::string& text) = 0;
     // The protocol choice beside the toggle: its entries, in order, with the
     // first one chosen; and the index of the one chosen.
     virtual void set_protocol_entries(const std::vector<std::string>& names) = 0;

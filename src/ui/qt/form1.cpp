@@ -4,6 +4,7 @@
 #include <QFont>
 #include <QAbstractItemView>
 #include <QKeyEvent>
+#include <QSignalBlocker>
 #include <QStyledItemDelegate>
 #include <algorithm>
 
@@ -116,7 +117,6 @@ Form1::Form1(Form1Services services, QWidget* parent) : QWidget(parent), own_mes
     ReplyPacing = place<QToolButton>(
         this, twips(kClientWidth - 240 - kToggleWidth, kClientHeight, kToggleWidth, kStatusHeight - 60), 9);
     ReplyPacing->setCheckable(true);
-    ReplyPacing->setToolTip(QString::fromUtf8(kReplyPacingTip));
 
     const char* names[] = {"Label4", "Text1",  "Command1", "Text2",    "Text4",      "ProgressBar1", "Label1",
                            "Combo1", "Command2", "Command3", "StatusLine", "ProtocolChoice", "ReplyPacing"};
@@ -158,6 +158,11 @@ void Form1::set_port_labels(const std::vector<std::string>& labels) {
 void Form1::set_status_text(const std::string& text) {
     StatusLine->setText(QString::fromStdString(text));
     StatusLine->setToolTip(StatusLine->text());
+}
+
+void Form1::set_pacing_on(bool on) {
+    const QSignalBlocker quiet(ReplyPacing);  // the form's own change is no click
+    ReplyPacing->setChecked(on);
 }
 
 void Form1::set_pacing_caption(const std::string& text, bool bold) {

@@ -88,8 +88,9 @@ private:
     std::string status_text() const override { return StatusLine->text().toStdString(); }
     void set_status_text(const std::string& text) override;
     bool pacing_on() const override { return ReplyPacing->isChecked(); }
+    void set_pacing_on(bool on) override;
     void set_pacing_caption(const std::string& text, bool bold) override;
-    void enable_pacing(bool enabled) override { ReplyPacing->setEnabled(enabled); }
+    void set_pacing_tip(const std::string& text) override { ReplyPacing->setToolTip(QString::fromStdString(text)); }
     void set_protocol_entries(const std::vector<std::string>& names) override;
     int protocol_index() const override { return ProtocolChoice->currentIndex(); }
     void close_window() override { close(); }

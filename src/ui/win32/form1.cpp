@@ -186,7 +186,6 @@ void Win32Form1::create_controls() {
         tool.lpszText = const_cast<wchar_t*>(L"");
         SendMessageW(tips_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
     }
-    set_tip(ReplyPacing, kReplyPacingTip);
     set_tip(ProtocolChoice, kProtocolTip);
 }
 

@@ -61,8 +61,11 @@ private:
     std::string status_text() const override { return window_text(StatusLine); }
     void set_status_text(const std::string& text) override;
     bool pacing_on() const override;
+    void set_pacing_on(bool on) override {
+        SendMessageW(ReplyPacing, BM_SETCHECK, on ? BST_CHECKED : BST_UNCHECKED, 0);  // sends no BN_CLICKED
+    }
     void set_pacing_caption(const std::string& text, bool bold) override;
-    void enable_pacing(bool enabled) override { EnableWindow(ReplyPacing, enabled); }
+    void set_pacing_tip(const std::string& text) override { set_tip(ReplyPacing, text); }
     void set_protocol_entries(const std::vector<std::string>& names) override;
     int protocol_index() const override;
     void close_window() override;

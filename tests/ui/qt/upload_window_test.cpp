@@ -178,16 +178,30 @@ TEST(UploadWindow, TheProtocolChoiceStartsAsDeviceAndSendsYmodemAsTheStatusLineS
     receiver.ask(wire::START, 2.0);
     QString waiting;
     v.clock.at(1.0, [&] { waiting = v.window.StatusLine->text(); });
+    v.window.ReplyPacing->click();  // reply pacing for the device protocol, kept while another is chosen
     v.window.ProtocolChoice->setCurrentIndex(3);
-    EXPECT_FALSE(v.window.ReplyPacing->isEnabled()) << "replies pace the device's own protocol only";
-    EXPECT_TRUE(v.window.StatusLine->text().endsWith("YMODEM, when the receiver asks"));
+    EXPECT_EQ(v.window.ReplyPacing->text(), "Start wait: 60 s") << "replies pace the device's own protocol only";
+    v.window.ReplyPacing->click();
+    EXPECT_EQ(v.window.ReplyPacing->text(), "Start wait: 120 s");
+    EXPECT_TRUE(v.window.StatusLine->text().endsWith("YMODEM, when the receiver asks within 120 s"));
     v.window.Command2_Click();
     EXPECT_EQ(v.messages.shown, std::vector<std::string>{"Sending Finished!"});
     EXPECT_EQ(receiver.name, "fw.bin");
     EXPECT_EQ(test::Bytes(receiver.data.begin(), receiver.data.begin() + 10000), test::Bytes(10000, 0x5A));
     EXPECT_TRUE(waiting.startsWith("Waiting for") && waiting.contains("YMODEM")) << waiting.toStdString();
     v.window.ProtocolChoice->setCurrentIndex(0);
-    EXPECT_TRUE(v.window.ReplyPacing->isEnabled());
+    EXPECT_EQ(v.window.ReplyPacing->text(), "\u2714 Reply pacing: on");
+    EXPECT_TRUE(v.window.ReplyPacing->isChecked());
+}
+
+TEST(UploadWindow, TheStartWaitChosenInTheWindowEndsAWaitForASilentReceiver) {
+    VirtualWindow v;
+    v.window.ProtocolChoice->setCurrentIndex(1);
+    for (int i = 0; i < 3; ++i) v.window.ReplyPacing->click();  // 60, 120, 300, 10 s
+    EXPECT_EQ(v.window.ReplyPacing->text(), "Start wait: 10 s");
+    v.window.Command2_Click();
+    EXPECT_EQ(v.window.last_result()->end, UploadEnd::NoStart);
+    EXPECT_NEAR(v.clock.now(), 10.0, 0.5);
 }
 
 // Serial devices the test plugs in and pulls out.

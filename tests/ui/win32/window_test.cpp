@@ -190,7 +190,7 @@ TEST(Win32Window, EveryControlAndThePortListsEntriesTakeTheirPlaceAtTheWindowsDp
     }
 }
 
-TEST(Win32Window, TheProtocolChoiceStartsAsDeviceAndAStandardOneSetsThePacingToggleAside) {
+TEST(Win32Window, TheProtocolChoiceStartsAsDeviceAndAStandardOneTurnsTheToggleIntoItsStartWait) {
     WindowRig rig;
     const HWND choice = rig.window.ProtocolChoice;
     EXPECT_EQ(SendMessageW(choice, CB_GETCOUNT, 0, 0), 4);
@@ -198,8 +198,8 @@ TEST(Win32Window, TheProtocolChoiceStartsAsDeviceAndAStandardOneSetsThePacingTog
     SendMessageW(choice, CB_SETCURSEL, 2, 0);
     SendMessageW(rig.window.window(), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(choice), CBN_SELCHANGE),
                  reinterpret_cast<LPARAM>(choice));
-    EXPECT_FALSE(IsWindowEnabled(rig.window.ReplyPacing));
-    EXPECT_EQ(window_text(rig.window.StatusLine), "COM2 \u00B7 XMODEM-1K, when the receiver asks");
+    EXPECT_EQ(window_text(rig.window.ReplyPacing), "Start wait: 60 s");
+    EXPECT_EQ(window_text(rig.window.StatusLine), "COM2 \u00B7 XMODEM-1K, when the receiver asks within 60 s");
 }
 
 // The link alone, against the device behind COM2: COM2 and \\.\COM2 are one
