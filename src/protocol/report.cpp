@@ -151,8 +151,9 @@ std::string describe_progress(const TransferStats& s, const std::string& stop_hi
         return hint + "Waiting for the " + other + " to ask for the first block" + refused + stop_hint_text;
     }
     case Phase::GivingUp:
-        return std::string("The ") + other + " refused block " + std::to_string(s.block_index() + 1) +
-               " ten times: cancelling";
+        // A standard transfer is also cancelled after other failures: the ending says which.
+        if (s.wake_ups() == 0) return "Cancelling the transfer";
+        return "The device refused block " + std::to_string(s.block_index() + 1) + " ten times: cancelling";
     case Phase::Stopping: return "Stopping: cancelling the transfer";
     case Phase::Ending:
         if (s.wake_ups() == 0)
