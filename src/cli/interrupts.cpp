@@ -39,12 +39,16 @@ Interrupts::Interrupts() {
     if (::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
     catch_signal(SIGINT, on_signal);
     catch_signal(SIGTERM, on_signal);
+    // A closed terminal stops the upload as SIGTERM does: the cancel goes
+    // out, the adapter is given back as it was found, the lock is removed.
+    catch_signal(SIGHUP, on_signal);
 }
 
 Interrupts::~Interrupts() {
     if (g_pipe[0] < 0) return;
     catch_signal(SIGINT, SIG_DFL);
     catch_signal(SIGTERM, SIG_DFL);
+    catch_signal(SIGHUP, SIG_DFL);
     ::close(g_pipe[0]);
     ::close(g_pipe[1]);
     g_pipe[0] = g_pipe[1] = -1;

@@ -24,7 +24,8 @@ const char* kDescription =
     "Ctrl-C (or Ctrl-Break, or closing the console) cancels the transfer with CAN to the device; a second\n"
     "Ctrl-C quits at once.\n"
 #else
-    "Ctrl-C (or SIGTERM) cancels the transfer with CAN to the device; a second one quits at once.\n"
+    "Ctrl-C (or SIGTERM, or closing the terminal) cancels the transfer with CAN to the device; a second\n"
+    "one quits at once.\n"
 #endif
     "A device that stays silent keeps the sender waiting until then, or until --timeout runs out.\n"
     "\n"
@@ -34,7 +35,7 @@ const char* kDescription =
 #ifdef _WIN32
     "11 stopped by Ctrl-C, 12 stopped by --timeout,\n"
 #else
-    "11 stopped by Ctrl-C or SIGTERM, 12 stopped by --timeout,\n"
+    "11 stopped by Ctrl-C, SIGTERM or SIGHUP, 12 stopped by --timeout,\n"
 #endif
     "13 (xmodem, xmodem-1k, ymodem) a block not taken after 10 retries, 14 the receiver never asked\n"
     "for the first block within --start-wait, 15 the receiver asked for a new start after the end (it\n"

@@ -20,14 +20,16 @@ namespace vq::cli {
 namespace {
 
 // Each way of asking to stop reaches the main loop as the signal the sender
-// acts on: SIGINT stops with a second press to quit, SIGTERM stops.
+// acts on: SIGINT stops with a second press to quit, SIGTERM and SIGHUP stop.
 TEST(Interrupts, EachStopRequestWakesTheMainLoopAsItsSignalInTheOrderGiven) {
 #ifdef _WIN32
     const unsigned long requests[] = {CTRL_C_EVENT, CTRL_BREAK_EVENT, CTRL_C_EVENT};
     const auto request = [](unsigned long type) { EXPECT_TRUE(on_console_control(type)); };
+    const std::vector<int> expected{SIGINT, SIGTERM, SIGINT};
 #else
-    const int requests[] = {SIGINT, SIGTERM, SIGINT};
+    const int requests[] = {SIGINT, SIGTERM, SIGHUP};  // SIGHUP: the terminal was closed
     const auto request = [](int signo) { ::raise(signo); };  // this process only
+    const std::vector<int> expected{SIGINT, SIGTERM, SIGHUP};
 #endif
     Interrupts interrupts;
     std::vector<int> heard;
@@ -42,7 +44,7 @@ TEST(Interrupts, EachStopRequestWakesTheMainLoopAsItsSignalInTheOrderGiven) {
                               5.0);
     other.join();
     EXPECT_TRUE(all);
-    EXPECT_EQ(heard, (std::vector<int>{SIGINT, SIGTERM, SIGINT}));
+    EXPECT_EQ(heard, expected);
     EXPECT_EQ(interrupts.take(), 0);
 #ifdef _WIN32
     EXPECT_FALSE(on_console_control(99)) << "a request it does not know is left to the next handler";
