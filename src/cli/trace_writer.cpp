@@ -5,7 +5,7 @@
 
 namespace vq::cli {
 
-TraceWriter::TraceWriter(std::FILE* file, const TraceHeader& h) : file_(file) {
+TraceWriter::TraceWriter(std::FILE* file, const TraceHeader& h) : file_(file), protocol_(h.protocol) {
     std::fprintf(file_, "# %s\n", h.program.c_str());
     std::fprintf(file_, "# port %s%s\n", h.port.c_str(), h.device.empty() ? "" : (" = " + h.device).c_str());
     std::fprintf(file_, "# file %s, %s\n", h.file.c_str(),
@@ -49,8 +49,10 @@ std::string TraceWriter::check_words(std::span<const std::uint8_t> f) {
 }
 
 void TraceWriter::on_check(Check check, std::size_t block_size) {
-    std::fprintf(file_, "# %zu-byte blocks checked by %s, as the receiver asked\n", block_size,
-                 check == Check::Crc16 ? "CRC-16" : "the 8-bit sum");
+    const bool fallen_back = block_size != block_size_of(protocol_);
+    std::fprintf(file_, "# %zu-byte blocks checked by %s, as the receiver asked%s\n", block_size,
+                 check == Check::Crc16 ? "CRC-16" : "the 8-bit sum",
+                 fallen_back ? " (1024-byte blocks go only with CRC-16)" : "");
 }
 
 void TraceWriter::on_hint(Hint hint) { std::fprintf(file_, "# %s\n", hint_words(hint).c_str()); }

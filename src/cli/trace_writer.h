@@ -50,6 +50,7 @@ private:
     // gathered into one line per line it printed.
     void flush_text();
     std::FILE* file_;
+    Protocol protocol_;  // as chosen
     std::string text_;
     double text_time_ = 0;
     std::optional<double> start_;

@@ -26,18 +26,21 @@ std::string block_words(const UploadResult& r) { return "block " + std::to_strin
 // The other end: the device of the device protocol, or a receiver of the standard ones.
 const char* other_end(const UploadResult& r) { return r.protocol == Protocol::Device ? "device" : "receiver"; }
 
-// A stop is seen when the next block is about to be sent: every block
-// before it was acknowledged.
+// The blocks acknowledged are counted: a stop is seen before a block is
+// sent, or while the end is.
 std::string stopped_words(const UploadResult& r, const char* cancel) {
-    const std::string acked = r.block_index > 0
-                                  ? "after block " + std::to_string(r.block_index) + ", the last the " + other_end(r) +
-                                        " acknowledged"
+    const std::string acked = r.blocks_acknowledged > 0
+                                  ? "after block " + std::to_string(r.blocks_acknowledged) + ", the last the " +
+                                        other_end(r) + " acknowledged"
                                   : std::string("before the ") + other_end(r) + " acknowledged a block";
     return "Stopped " + acked + "; " + cancel;
 }
 
 std::string failure_words(const UploadResult& r) {
-    if (r.file_empty) return "The file is empty";
+    if (r.file_empty)
+        return r.protocol == Protocol::Device ? "The file is empty"
+                                              : "The file is empty: XMODEM has no way to send a file of no bytes "
+                                                "(YMODEM has: its block 0 gives the size)";
     if (r.error_number == err::Overflow) return "The file is too large: " + r.error_text;
     if (r.error_number == err::DeviceIo || r.error_number == err::InputPastEnd) return r.error_text;
     if (r.error_number == err::BadFileName)

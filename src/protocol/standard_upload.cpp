@@ -38,6 +38,8 @@ private:
     enum class Sent { Acked, Cancelled, Stopped, RetryLimit };
 
     Pace pace() const override { return Pace::Reply; }
+    // YMODEM's block 0 gives the size, so an empty file is sent as such.
+    bool sends_empty_files() const override { return c_.protocol == Protocol::Ymodem; }
     // A receiver asks every few seconds (rx every ten): a request that came
     // before the port was opened saves that wait. One from a receiver that
     // has since given up costs retries, and is reported as such.
@@ -67,6 +69,12 @@ private:
         }
         asked_ = true;
         check_ = request.byte == wire::START ? Check::Crc16 : Check::Sum8;
+        if (c_.protocol == Protocol::Xmodem1k && check_ == Check::Sum8) {
+            // 1024-byte blocks go only with CRC-16: a receiver that asks for
+            // the sum takes XMODEM's 128-byte blocks.
+            result_.protocol = Protocol::Xmodem;
+            count_blocks();
+        }
         if (c_.observer) c_.observer->on_check(check_, block_size());
 
         phase(Phase::Sending, 0);
@@ -144,18 +152,18 @@ private:
 
     // Sends `frame` until the receiver acknowledges it, `sends` times at
     // most, each answer awaited `wait` seconds. NAK or silence sends it
-    // again, as does 'C' for EOT (a receiver that missed it asks for a block
-    // instead).
+    // again, and so does 'C': a receiver that missed a frame asks for it as
+    // it asked for the first (U-Boot every second), instead of waiting out
+    // its own timeout for a NAK.
     Sent send_frame(Transmission kind, std::span<const std::uint8_t> frame, int sends = timing.retries + 1,
                     double wait = timing.answer_wait) {
-        const bool eot = kind == Transmission::EndOfTransmission;
         for (int attempt = 0; attempt < sends; ++attempt) {
-            if (eot) phase(Phase::Ending, attempt);
+            if (kind == Transmission::EndOfTransmission) phase(Phase::Ending, attempt);
             if (attempt > 0) ++result_.retries;
             pause_and_clear();
             if (stop_requested()) return Sent::Stopped;  // no frame goes out after a Stop
             transmit(kind, frame);
-            const Heard h = eot ? listen(wait, {wire::ACK, wire::NAK, wire::START}) : listen(wait, {wire::ACK, wire::NAK});
+            const Heard h = listen(wait, {wire::ACK, wire::NAK, wire::START});
             switch (h.kind) {
             case Heard::Byte:
                 if (h.byte == wire::ACK) return Sent::Acked;

@@ -47,16 +47,18 @@ void UploadBase::load_image(const std::string& file_name) {
     file_ = c_.files.open_image(file_name);
     const std::int64_t length = file_->length();
     if (length > kLargestImage) throw Failure(err::Overflow, "it is larger than 2 GiB - 1 KiB");
-    if (length < 1) {
-        result_.file_empty = true;
-        throw Failure(err::SubscriptOutOfRange, "the file is empty");
-    }
+    result_.file_empty = length < 1;
+    if (result_.file_empty && !sends_empty_files()) throw Failure(err::SubscriptOutOfRange, "the file is empty");
     image_ = file_->read_all();
     if (static_cast<std::int64_t>(image_.size()) != length)
         throw Failure(err::SubscriptOutOfRange, "the file changed while it was read");
     result_.image_length = length;
+    count_blocks();
+}
+
+void UploadBase::count_blocks() {
     const auto block = static_cast<std::int64_t>(block_size());
-    result_.blocks_total = static_cast<std::int32_t>((length + block - 1) / block);
+    result_.blocks_total = static_cast<std::int32_t>((result_.image_length + block - 1) / block);
 }
 
 std::int64_t UploadBase::length() {

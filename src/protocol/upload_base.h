@@ -32,6 +32,8 @@ protected:
     virtual Pace pace() const = 0;
     // Whether what the device sent before the port was opened counts.
     virtual bool keeps_received() const { return false; }
+    // Whether a file of no bytes is sent rather than refused.
+    virtual bool sends_empty_files() const { return false; }
     // A failure ends the upload with the port still open: the protocol may
     // tell the other end, so that it does not keep a partial image waiting.
     virtual void abandon() {}
@@ -66,6 +68,8 @@ protected:
 
     // Data bytes per block.
     std::size_t block_size() const { return block_size_of(result_.protocol); }
+    // Counts the image's blocks anew, after the block size changed.
+    void count_blocks();
 
     const UploadContext& c_;
     UploadResult result_;

@@ -14,6 +14,7 @@ TEST(DescribeEnd, SaysHowEachUploadEndedInPlainWords) {
         UploadResult r;
         r.end = end;
         r.block_index = index;
+        r.blocks_acknowledged = std::max(index, 0);  // every block before it
         return r;
     };
     UploadResult finished = at_block(UploadEnd::Finished, 19);

@@ -63,7 +63,10 @@ TEST(StandardUpload, EverySizeArrivesIntactWithEveryProtocolAndEitherCheck) {
                 const UploadResult r = s.run(image);
                 ASSERT_EQ(r.end, UploadEnd::Finished) << describe_end(r);
                 EXPECT_EQ(s.rig.messages.shown, std::vector<std::string>{text::kFinished});
-                EXPECT_EQ(s.receiver.data, StandardRig::padded(image, block_size_of(p)));
+                // XMODEM-1K's 1024-byte blocks go only with CRC-16: with the sum it sends 128-byte ones.
+                const std::size_t block = p == Protocol::Xmodem1k && request == wire::NAK ? 128 : block_size_of(p);
+                EXPECT_EQ(s.receiver.data, StandardRig::padded(image, block));
+                EXPECT_EQ(s.receiver.heard[p == Protocol::Ymodem ? 1 : 0].size(), 3 + block + (request == C ? 2 : 1));
                 EXPECT_EQ(r.retries, 0);
                 EXPECT_EQ(acknowledged_bytes(r), static_cast<std::int64_t>(size));
                 EXPECT_FALSE(s.rig.link.open());
@@ -172,6 +175,16 @@ const Habit kHabits[] = {
      [](StandardRig& s) {
          s.receiver.ask(wire::NAK);
          s.receiver.eot_answers = {{wire::NAK}, {wire::ACK}};
+     },
+     UploadEnd::Finished, 1, 1},
+    {"a receiver that missed a block asks for it again with C", Protocol::Xmodem1k,
+     [](StandardRig& s) {
+         s.receiver.ask(C);
+         s.receiver.script = [once = true](const Bytes& b) mutable -> std::optional<Bytes> {
+             if (!once || b[0] != wire::STX || b[1] != 2) return std::nullopt;
+             once = false;
+             return Bytes{C};
+         };
      },
      UploadEnd::Finished, 1, 1},
     {"EOT never answered", Protocol::Xmodem,
@@ -332,6 +345,23 @@ TEST(StandardUpload, AYmodemNameThatDoesNotFitBlockZeroIsRefusedBeforeAnythingIs
     renamed.send_name = "short.bin";
     EXPECT_EQ(renamed.run(Bytes(100000, 1), name).end, UploadEnd::Finished);
     EXPECT_EQ(renamed.receiver.name, "short.bin");
+}
+
+TEST(StandardUpload, AnEmptyFileGoesAsYmodemsBlock0AndIsRefusedByXmodemSayingWhy) {
+    StandardRig y(Protocol::Ymodem);
+    y.receiver.ask(C);
+    const UploadResult sent = y.run({});
+    EXPECT_EQ(sent.end, UploadEnd::Finished) << describe_end(sent);
+    EXPECT_EQ(y.receiver.length, "0");
+    EXPECT_TRUE(y.receiver.data.empty());
+    EXPECT_TRUE(y.receiver.batch_ended);
+
+    StandardRig x(Protocol::Xmodem);
+    x.receiver.ask(C);
+    const UploadResult refused = x.run({});
+    EXPECT_EQ(exit_code_for(refused), exit_code::kFileEmpty);
+    EXPECT_NE(describe_end(refused).find("XMODEM has no way to send a file of no bytes"), std::string::npos);
+    EXPECT_TRUE(x.receiver.heard.empty());
 }
 
 TEST(StandardFrame, CarriesTheCheckTheReceiverAskedFor) {
