@@ -1,14 +1,27 @@
 #pragma once
 // Waiting until every byte written to a serial device has left the
-// operating system's buffers: tcdrain on Unix, FlushFileBuffers on Windows.
+// operating system's buffers, for a limited time: a device that stopped
+// taking data (a USB CDC device that is busy or hung) must not hold the
+// sender for ever.
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 
 namespace vq {
 
-// Returns once everything written to the open device behind `handle` (a
-// file descriptor, or a Windows HANDLE) has been sent; false when the
+enum class Drain { Done, Failed, TimedOut };
+
+// Returns once `queued` (the bytes still waiting to leave, -1 for a
+// failure) says 0, or `deadline` has passed with bytes still waiting, or it
+// says -1 (the system's error is left in errno or GetLastError). It sleeps
+// between looks, about as long as the bytes still waiting take on the line.
+Drain drain_output(const std::function<long()>& queued, std::chrono::steady_clock::time_point deadline);
+
+// The bytes written to the device behind `handle` that have not left yet:
+// TIOCOUTQ on Unix (0 on a pseudo-terminal, whose other end takes every
+// byte at once), the output queue of ClearCommError on Windows; -1 when the
 // system reports a failure.
-bool drain_output(std::intptr_t handle);
+long output_queued(std::intptr_t handle);
 
 }  // namespace vq

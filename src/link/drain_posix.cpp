@@ -1,17 +1,13 @@
+#include <sys/ioctl.h>
 #include <termios.h>
-
-#include <cerrno>
 
 #include "link/drain.h"
 
 namespace vq {
 
-bool drain_output(std::intptr_t handle) {
-    int rc;
-    do {
-        rc = ::tcdrain(static_cast<int>(handle));
-    } while (rc != 0 && errno == EINTR);
-    return rc == 0;
+long output_queued(std::intptr_t handle) {
+    int queued = 0;
+    return ::ioctl(static_cast<int>(handle), TIOCOUTQ, &queued) == 0 ? queued : -1;
 }
 
 }  // namespace vq

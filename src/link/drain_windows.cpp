@@ -4,6 +4,11 @@
 
 namespace vq {
 
-bool drain_output(std::intptr_t handle) { return FlushFileBuffers(reinterpret_cast<HANDLE>(handle)) != 0; }
+long output_queued(std::intptr_t handle) {
+    DWORD errors = 0;
+    COMSTAT status{};
+    if (!ClearCommError(reinterpret_cast<HANDLE>(handle), &errors, &status)) return -1;
+    return static_cast<long>(status.cbOutQue);
+}
 
 }  // namespace vq

@@ -7,7 +7,8 @@
 // in /run/lock). The line is raw, with CLOCAL and CREAD and no flow control;
 // for an upload a USB adapter (ttyUSB*, ttyACM*) is asked for low latency,
 // goes on unchanged when it refuses, and is given back as it was found when
-// the port closes. Output writes every byte and waits in tcdrain;
+// the port closes. Output writes every byte and waits until they have left,
+// 2 s at most for both;
 // InBufferCount asks FIONREAD. A device that vanished fails with
 // err::PortGone, which closes the port at once; every later operation fails
 // with that error until the port is opened again.

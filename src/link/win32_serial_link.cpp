@@ -3,6 +3,7 @@
 #include "link/win32_serial_link.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "link/device_ids.h"
 #include "link/drain.h"
@@ -14,8 +15,8 @@ namespace {
 // Enough for the slowest line we support to take a whole frame, with margin
 // for a USB adapter that is slow to start.
 constexpr DWORD kWriteBudgetMs = 2000;
-// A read of what has arrived, or the end of a cancelled request, takes a
-// moment; a driver that takes longer has failed.
+// A read of what has arrived takes a moment; a driver that takes longer has
+// failed.
 constexpr DWORD kSettleMs = 1000;
 
 std::string system_words(DWORD code) {
@@ -54,21 +55,29 @@ struct Win32SerialLink::Port {
     std::uint8_t arrival_byte = 0;
 
     ~Port() {
-        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);  // ends every request still pending
+        if (file != INVALID_HANDLE_VALUE) {
+            // The pending read writes into `arrival` and `arrival_byte`: it
+            // must be over before they are freed.
+            if (arrival_pending) {
+                DWORD got = 0;
+                CancelIoEx(file, &arrival);
+                GetOverlappedResult(file, &arrival, &got, TRUE);
+            }
+            CloseHandle(file);
+        }
         if (guard) CloseHandle(guard);
         for (HANDLE h : {io_done, arrived, ready}) CloseHandle(h);
     }
     // Runs one overlapped request and waits for it, `ms` at most (then it is
     // cancelled). Returns the bytes done, those of a cancelled request too,
-    // or the error code as negative.
+    // or the error code as negative. It never returns while the request is
+    // pending: the driver would write into `ov` and the caller's buffer
+    // after they are gone, so a cancel is waited for until the driver ends it.
     long long run(BOOL started, DWORD ms, OVERLAPPED& ov) {
         DWORD done = 0;
         if (!started && GetLastError() != ERROR_IO_PENDING) return -static_cast<long long>(GetLastError());
-        if (WaitForSingleObject(ov.hEvent, ms) != WAIT_OBJECT_0) {
-            CancelIoEx(file, &ov);
-            if (WaitForSingleObject(ov.hEvent, kSettleMs) != WAIT_OBJECT_0) return -static_cast<long long>(WAIT_TIMEOUT);
-        }
-        if (!GetOverlappedResult(file, &ov, &done, FALSE)) {
+        if (WaitForSingleObject(ov.hEvent, ms) != WAIT_OBJECT_0) CancelIoEx(file, &ov);
+        if (!GetOverlappedResult(file, &ov, &done, TRUE)) {
             const DWORD code = GetLastError();
             return code == ERROR_OPERATION_ABORTED ? static_cast<long long>(done) : -static_cast<long long>(code);
         }
@@ -162,9 +171,9 @@ void Win32SerialLink::settle_arrival() {
     Port& p = *port_;
     p.arrival_pending = false;
     if (!HasOverlappedIoCompleted(&p.arrival)) CancelIoEx(p.file, &p.arrival);
-    if (WaitForSingleObject(p.arrived, kSettleMs) != WAIT_OBJECT_0) fail(WAIT_TIMEOUT, Win32Call::Read, "the port does not answer");
     DWORD got = 0;
-    if (GetOverlappedResult(p.file, &p.arrival, &got, FALSE)) {
+    // Waits until the driver has ended the read: it writes into `p.arrival_byte`.
+    if (GetOverlappedResult(p.file, &p.arrival, &got, TRUE)) {
         if (got == 1) held_ = p.arrival_byte;
     } else if (const DWORD code = GetLastError(); code != ERROR_OPERATION_ABORTED) {
         fail(code, Win32Call::Read, "read failed");
@@ -231,7 +240,14 @@ void Win32SerialLink::Output(std::span<const std::uint8_t> bytes) {
         }
         sent += static_cast<std::size_t>(n);
     }
-    if (!drain_output(reinterpret_cast<std::intptr_t>(p.file))) fail(GetLastError(), Win32Call::Write, "drain failed");
+    const auto left = std::chrono::milliseconds(deadline > GetTickCount64() ? deadline - GetTickCount64() : 0);
+    const auto handle = reinterpret_cast<std::intptr_t>(p.file);
+    switch (drain_output([handle] { return output_queued(handle); }, std::chrono::steady_clock::now() + left)) {
+    case Drain::Done: return;
+    case Drain::Failed: fail(GetLastError(), Win32Call::Write, "drain failed");
+    case Drain::TimedOut:
+        fail(WAIT_TIMEOUT, Win32Call::Write, "the device stopped taking data: bytes written 2 s ago have still not left");
+    }
 }
 
 std::vector<std::uint8_t> Win32SerialLink::Input() {

@@ -9,32 +9,44 @@
 #include <unistd.h>
 #endif
 
-#include "support/temp_file.h"
-
 namespace vq {
 namespace {
 
-// A handle the system can drain: a file on Windows, a terminal elsewhere.
-TEST(DrainOutput, SucceedsOnAnOpenDeviceAndFailsOnAClosedOne) {
+using namespace std::chrono_literals;
+
+// A pseudo-terminal's other end takes every byte at once: nothing waits.
+// A closed handle is a failure.
+TEST(OutputQueued, IsNothingOnAPseudoTerminalAndAFailureOnAClosedHandle) {
 #ifdef _WIN32
-    test::TempDir dir;
-    const HANDLE file = CreateFileW(test::utf8_path(dir.file("out")).c_str(), GENERIC_WRITE, 0, nullptr,
-                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    DWORD written = 0;
-    WriteFile(file, "\x02\x01", 2, &written, nullptr);
-    EXPECT_TRUE(drain_output(reinterpret_cast<std::intptr_t>(file)));
-    CloseHandle(file);
-    EXPECT_FALSE(drain_output(reinterpret_cast<std::intptr_t>(file)));
+    const HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    EXPECT_EQ(output_queued(reinterpret_cast<std::intptr_t>(event)), -1) << "not a serial device";
+    CloseHandle(event);
 #else
     int master = -1, slave = -1;
     ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
     ASSERT_EQ(write(slave, "\x02\x01", 2), 2);
-    EXPECT_TRUE(drain_output(slave));
+    EXPECT_EQ(output_queued(slave), 0);
     close(slave);
     close(master);
-    EXPECT_FALSE(drain_output(slave));
+    EXPECT_EQ(output_queued(slave), -1);
 #endif
+}
+
+// What the output queue says decides, and a device that stopped taking data
+// ends the wait at its deadline, looked at a few times, not in a spin.
+TEST(DrainOutput, EndsWhenTheQueueEmptiesFailsWithTheSystemAndGivesUpAtTheDeadline) {
+    const auto soon = std::chrono::steady_clock::now() + 1s;
+    long queued = 3000;
+    EXPECT_EQ(drain_output([&] { return queued = std::max(0L, queued - 1000); }, soon), Drain::Done);
+    EXPECT_EQ(drain_output([] { return -1L; }, soon), Drain::Failed);
+
+    int looks = 0;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(drain_output([&] { return ++looks, 11520L; }, start + 100ms), Drain::TimedOut);
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, 100ms);
+    EXPECT_LT(took, 1s);
+    EXPECT_LE(looks, 7) << "a second's worth of bytes is looked at every 20 ms";
 }
 
 }  // namespace

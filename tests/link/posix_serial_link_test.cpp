@@ -165,7 +165,9 @@ TEST(HeldPorts, APortHeldInAnyWayFailsWith8005AndAStaleLockFileIsReplaced) {
             EXPECT_EQ(f.what(), pty.path + ": held by another program");
         }
         EXPECT_EQ(descriptors(), before) << way << ": the refused opening kept its descriptor";
-        if (way == LockFile) EXPECT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0) << "the refused opening kept its lock";
+        if (way == LockFile) {
+            EXPECT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0) << "the refused opening kept its lock";
+        }
         ::close(fd);
     }
 
