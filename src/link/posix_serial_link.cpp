@@ -251,8 +251,10 @@ std::vector<std::uint8_t> PosixSerialLink::Input() {
     return got;
 }
 
+bool PosixSerialLink::device_went_away() const { return device_gone(device()); }
+
 void PosixSerialLink::fail(int number, const std::string& what) {
-    if (device_gone(device())) number = err::PortGone;
+    if (device_went_away()) number = err::PortGone;
     break_with(Failure(number, device() + ": " + what));
 }
 

@@ -45,6 +45,7 @@ private:
     void close_port() override;
     void apply(const LineSettings& settings) override;
     void tune_for_transfer() override;
+    bool device_went_away() const override;
     [[noreturn]] void fail(int number, const std::string& what);
 
     std::string lock_folder_;

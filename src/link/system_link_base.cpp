@@ -3,6 +3,7 @@
 namespace vq {
 
 std::string SystemLinkBase::device() const {
+    if (!open_device_.empty()) return open_device_;
     const PortEntry* e = ports_.entry(comm_port_);
     return e ? e->device : std::string();
 }
@@ -18,6 +19,7 @@ void SystemLinkBase::setPortOpen(bool open) {
     if (!open) {
         close_port();
         broken_.reset();
+        open_device_.clear();
         return;
     }
     if (PortOpen()) throw Failure(err::PortAlreadyOpen, "COM" + std::to_string(comm_port_) + " is already open");
@@ -25,10 +27,12 @@ void SystemLinkBase::setPortOpen(bool open) {
     if (!entry) throw Failure(err::PortInvalid, "COM" + std::to_string(comm_port_) + " names no serial device");
     broken_.reset();
     open_port(entry->device);
+    open_device_ = entry->device;
     try {
         apply(settings_);
     } catch (...) {
         close_port();
+        open_device_.clear();
         throw;
     }
 }
@@ -37,8 +41,15 @@ void SystemLinkBase::setSettings(std::string_view text) {
     const auto parsed = parse_line_settings(text);
     if (!parsed) throw Failure(err::InvalidPropertyValue, "malformed line settings \"" + std::string(text) + "\"");
     if (PortOpen()) {
-        apply(*parsed);
-        tune_for_transfer();
+        try {
+            apply(*parsed);
+            tune_for_transfer();
+        } catch (const Failure& f) {
+            // Refused settings leave the port open; a device that went away
+            // closes it, as every other operation that finds it gone does.
+            if (device_went_away()) break_with(Failure(err::PortGone, f.what()));
+            throw;
+        }
     }
     settings_ = *parsed;
 }

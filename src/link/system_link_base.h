@@ -20,7 +20,8 @@ class SystemLinkBase : public SerialLink {
 public:
     const PortMap& ports() const { return ports_; }
     void setPorts(PortMap ports) { ports_ = std::move(ports); }
-    // The device the link has open, or would open next.
+    // The device the link has open (the one it was opened on, whatever the
+    // port list has said since), or would open next.
     std::string device() const;
 
     void setCommPort(std::int16_t port) override;
@@ -44,6 +45,8 @@ protected:
     // closes): the port may be tuned for it here, and given back as it was
     // found when it closes.
     virtual void tune_for_transfer() {}
+    // Whether the device behind the open port went away (unplugged).
+    virtual bool device_went_away() const { return false; }
 
     // Fails with the error that closed the port, or err::PortNotOpen.
     void require_open() const;
@@ -58,6 +61,7 @@ private:
     std::int16_t input_len_ = 0;
     LineSettings settings_;
     std::optional<Failure> broken_;
+    std::string open_device_;  // what the port was opened on; empty while closed
 };
 
 }  // namespace vq

@@ -239,6 +239,31 @@ TEST_F(PosixLinkTest, SettingsRefusedOnAnOpenPortLeaveItOpen) {
     EXPECT_EQ(open_configured(), kPortReady);
 }
 
+// A port left open (after "File Not Exisits!") whose adapter is unplugged
+// and plugged in again: the list may have moved on, but the open port is
+// the device it was opened on, and the settings of the next upload find it
+// gone and close it, so that the next opening takes the new device.
+TEST_F(PosixLinkTest, SettingsOnAnOpenPortWhoseDeviceVanishedCloseItEvenAfterTheListMovedOn) {
+    ASSERT_EQ(open_configured(), kPortReady);
+    const std::string opened_on = link.device();
+    Pty replugged;  // made before the old one goes, so it has another number
+    link.setPorts(PortMap(std::vector<PortEntry>{{replugged.path, ""}}));
+    EXPECT_EQ(link.device(), opened_on);
+    close(pty.master);
+    close(pty.slave);
+    pty.master = pty.slave = -1;
+    try {
+        link.setSettings("115200,N,8,1");
+        ADD_FAILURE() << "settings were put on a vanished device";
+    } catch (const Failure& f) {
+        EXPECT_EQ(f.number(), err::PortGone) << f.what();
+    }
+    EXPECT_FALSE(link.PortOpen());
+    link.setPortOpen(false);
+    EXPECT_EQ(open_configured(), kPortReady);
+    EXPECT_EQ(link.device(), replugged.path);
+}
+
 TEST_F(PosixLinkTest, TheFirstErrorAfterTheDeviceVanishesClosesThePortWithoutSpinning) {
     ASSERT_EQ(open_configured(), kPortReady);
     close(pty.master);
