@@ -222,12 +222,18 @@ private:
                     if (!build_block()) return Blocks::Ended;
                     sends = 0;
                 }
+                // A byte waiting before the send arrived after the read it
+                // answered: the device answers later than the wait.
+                if (c_.link.InBufferCount() > 0) late_of_block_ = kNakLimitEvidence;
                 transmit(Transmission::Data);
                 const std::int16_t code = wait_and_read(timing::kAfterFrame, {kAck, kNak, kCancel});
                 refusals_in_a_row_ = code == kNak ? refusals_in_a_row_ + 1 : 0;
                 if (reply_paced_) keep_pace_or_fall_back(code);
+                if (code == kNak && heard_nothing_) ++late_of_block_;  // a refusal right after a silent read
+                heard_nothing_ = !last_byte_;
                 if (code == kAck) {
                     refusals_of_block_ = 0;
+                    late_of_block_ = 0;
                     acknowledged_block();
                     offset_ = checked_add(offset_, kBlockSize);
                     ++number_;  // 255 is followed by 0
@@ -237,9 +243,12 @@ private:
                 if (code == kNak) {
                     if (c_.form.nak_count >= timing::kNakLimit) return Blocks::NakLimit;
                     // Refusals with silent reads between them clear the NAK
-                    // count, but a device whose answers come after their read
-                    // may be refusing a block it was never sent, for ever.
-                    if (++refusals_of_block_ >= timing::kNakLimit) {
+                    // count, as they always have. But a device whose answers
+                    // come after their read may be refusing a block it was
+                    // never sent, for ever: with evidence of that (a byte
+                    // found waiting before a send, or half the refusals right
+                    // after silent reads), ten refusals of one block end it.
+                    if (++refusals_of_block_ >= timing::kNakLimit && late_of_block_ >= kNakLimitEvidence) {
                         result_.answers_late = true;
                         return Blocks::NakLimit;
                     }
@@ -325,6 +334,7 @@ private:
 
     std::int16_t read() {
         const Reply reply = read_reply_detail(c_.link, c_.form);
+        last_byte_ = reply.byte.has_value();
         if (c_.observer) c_.observer->on_reply(reply, c_.clock.now());
         if (reply.byte) ++answers_heard_;
         if (reply.byte == wire::WAKE) hint(Hint::Echoes);  // no device answers a wake-up with one
@@ -381,6 +391,12 @@ private:
     int answers_heard_ = 0;      // reads that took a byte, this upload
     int refusals_in_a_row_ = 0;  // of data frames, this upload
     int refusals_of_block_ = 0;  // of the block being sent, in a row or not
+    // Evidence that the device answers later than the wait, for this block:
+    // refusals read right after a silent read, or all of it at once.
+    static constexpr int kNakLimitEvidence = timing::kNakLimit / 2;
+    int late_of_block_ = 0;
+    bool heard_nothing_ = false;  // the last read of a data frame took no byte
+    bool last_byte_ = false;      // the last read took a byte
 };
 
 }  // namespace

@@ -143,9 +143,10 @@ struct UploadResult {
     std::uint8_t block_number = 0;   // its number on the wire
     bool file_empty = false;         // the file had no byte to send
     bool cleanup_failed = false;     // a clean-up step failed (and was contained)
-    // The NAK limit was reached by refusals of one block with reads that
-    // heard nothing between them: the device answers later than the wait,
-    // and its answers may be taken for the wrong block.
+    // The NAK limit was reached by ten refusals of one block, not in a row,
+    // beside evidence that the device answers later than the wait (a byte
+    // waiting before a send, or refusals right after silent reads): its
+    // answers may be taken for the wrong block.
     bool answers_late = false;
     double seconds = 0;              // from the first data frame to the last one acknowledged
     Pace pace = Pace::Fixed;         // how the upload was paced at its end

@@ -251,6 +251,28 @@ TEST(Upload, ADeviceThatAnswersLaterThanTheWaitAndRefusesABlockOnceEndsAtTheNakL
     }
 }
 
+// Refusals broken by a silent read or a byte that means nothing start the
+// count again, and the block goes on being sent until it is taken: answers
+// that come on time are no evidence of late ones.
+TEST(Upload, TenRefusalsOfABlockBrokenBySilenceOrNoiseAreNoNakLimit) {
+    for (const std::optional<std::uint8_t> between : {std::optional<std::uint8_t>{}, std::optional<std::uint8_t>{'x'}}) {
+        SCOPED_TRACE(between ? "noise" : "silence");
+        UploadRig rig;
+        int sends = 0;
+        rig.device.script = [&](const test::Sent& sent, int) -> std::optional<std::vector<std::uint8_t>> {
+            if (sent.kind() != wire::STX || sent.frame[1] != 2) return std::nullopt;
+            ++sends;
+            if (sends == 6) return between ? std::vector<std::uint8_t>{*between} : std::vector<std::uint8_t>{};
+            if (sends <= 11) return std::vector<std::uint8_t>{wire::NAK};
+            return std::nullopt;  // taken
+        };
+        const UploadResult result = rig.run(test::random_image(3000));
+        EXPECT_EQ(result.end, UploadEnd::Finished) << describe_end(result);
+        EXPECT_EQ(sends, 12);
+        EXPECT_FALSE(result.answers_late);
+    }
+}
+
 TEST(Upload, AStopDuringTheBlocksCancelsWithTheFrameJustBuiltForTheNextBlock) {
     UploadRig rig;
     const auto image = test::random_image(40000, 4);
