@@ -97,7 +97,9 @@ void Form::show_help() { view_.show_help_text(help_text()); }
 
 void Form::refresh_ports() {
     if (uploading_ || !services_.window.ports || !services_.window.port_source) return;
-    if (!services_.window.ports->update(services_.window.port_source->present())) return;
+    if (!services_.window.ports->update(services_.window.port_source->present(), std::time(nullptr),
+                                        port_number_of(view_.port_text())))
+        return;
     if (services_.window.use_ports) services_.window.use_ports(services_.window.ports->map());
     {
         const Quiet quiet(quiet_);
@@ -271,6 +273,9 @@ void Form::show_choice() {
     const bool busy = std::find(discovery_.busy.begin(), discovery_.busy.end(), n) != discovery_.busy.end();
     if (chosen && !chosen->present)
         port += " (gone: unplugged at " + hours_and_minutes(chosen->gone_at) + ")";
+    else if (chosen && !chosen->given_again_from.empty())
+        port += " (new; COM1 to COM9 were all held, so this number was given again: it stood for " +
+                chosen->given_again_from + ", unplugged the longest)";
     else if (chosen && chosen->is_new)
         port += " (new)";
     else if (busy)

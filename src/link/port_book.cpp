@@ -12,13 +12,24 @@ std::string port_identity(const std::string& usb_serial, const std::string& sock
     return "device " + device;
 }
 
-int PortBook::number_for(const PortInfo& port) const {
+int PortBook::number_for(const PortInfo& port, int chosen, std::string& from) {
     if (platform_ == Platform::Windows) {
         const int n = port_number_of(port.device);
         return n > 0 && !at(n) ? n : 0;
     }
     int n = 1;
     while (at(n)) ++n;
+    if (names_a_port(n)) return n;
+    // 1 to 9 are held: the device gone longest gives its number up.
+    auto oldest = entries_.end();
+    for (auto e = entries_.begin(); e != entries_.end(); ++e)
+        if (!e->present && names_a_port(e->number) && e->number != chosen &&
+            (oldest == entries_.end() || e->gone_at < oldest->gone_at))
+            oldest = e;
+    if (oldest == entries_.end()) return n;
+    n = oldest->number;
+    from = oldest->port.device;
+    entries_.erase(oldest);
     return n;
 }
 
@@ -28,7 +39,7 @@ bool PortBook::same_place(const PortInfo& known, const PortInfo& port) const {
            (!port.location.empty() || known.device == port.device);
 }
 
-bool PortBook::update(const std::vector<PortInfo>& present, std::time_t now) {
+bool PortBook::update(const std::vector<PortInfo>& present, std::time_t now, int chosen) {
     // Which entry each present device is: first those in the same place,
     // then a device that no other unplaced one shares its identity with
     // takes an entry of that identity (the same adapter in another socket,
@@ -64,22 +75,24 @@ bool PortBook::update(const std::vector<PortInfo>& present, std::time_t now) {
         if (!taken[k] && e.present) e.gone_at = now;
         e.present = taken[k];
     }
-    const std::size_t known = entries_.size();
     for (std::size_t i = 0; i < present.size(); ++i) {
+        if (entry_of[i] == none) continue;
+        PortInfo& was = entries_[entry_of[i]].port;
         const PortInfo& p = present[i];
-        if (entry_of[i] != none) {
-            PortInfo& was = entries_[entry_of[i]].port;
-            changed |= was.device != p.device || was.permitted != p.permitted;
-            was = p;
-            continue;
-        }
-        const int n = number_for(p);
+        changed |= was.device != p.device || was.permitted != p.permitted || was.description != p.description;
+        was = p;
+    }
+    // New devices last: one may take the number of an entry gone longest.
+    for (std::size_t i = 0; i < present.size(); ++i) {
+        if (entry_of[i] != none) continue;
+        const PortInfo& p = present[i];
+        std::string from;
+        const int n = number_for(p, chosen, from);
         if (n == 0) continue;
-        entries_.push_back({n, p, !p.missing, looked_, p.missing ? now : 0});
+        entries_.push_back({n, p, !p.missing, looked_, p.missing ? now : 0, from});
+        std::sort(entries_.begin(), entries_.end(), [](const Entry& a, const Entry& b) { return a.number < b.number; });
         changed = true;
     }
-    if (entries_.size() != known)
-        std::sort(entries_.begin(), entries_.end(), [](const Entry& a, const Entry& b) { return a.number < b.number; });
     looked_ = true;
     return changed;
 }

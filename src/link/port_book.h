@@ -9,8 +9,10 @@
 // their sockets, else by their names: two present devices never share a
 // number. A device whose identity is its own keeps its number in another
 // socket too. A new device takes the lowest number that no device known to
-// the book holds; only 1 to 9 can be chosen in the window. On Windows COMn
-// is port n at every look, whatever else is plugged in.
+// the book holds; only 1 to 9 can be chosen in the window, so once they are
+// all held a new device takes the number of the device gone longest (never
+// a present one, never the chosen one), and says so. On Windows COMn is
+// port n at every look, whatever else is plugged in.
 
 #include <ctime>
 #include <memory>
@@ -58,13 +60,17 @@ public:
         bool present = true;
         bool is_new = false;  // appeared after the first look
         std::time_t gone_at = 0;  // when a look first missed it, while it is gone
+        // The device gone longest whose number this new one was given, when
+        // 1 to 9 were all held; empty otherwise.
+        std::string given_again_from{};
     };
 
     // Takes the devices present now. Known devices keep their numbers (and
     // take their new device name), new ones are numbered, and those not
     // present any more are marked gone. Returns whether anything changed.
-    // `now` is the time of that look.
-    bool update(const std::vector<PortInfo>& present, std::time_t now = std::time(nullptr));
+    // `now` is the time of that look; `chosen`, the number chosen in the
+    // window, is never given to another device.
+    bool update(const std::vector<PortInfo>& present, std::time_t now = std::time(nullptr), int chosen = 0);
 
     // The entry numbered `number`; nullptr when none has it.
     const Entry* at(int number) const;
@@ -75,7 +81,9 @@ public:
     PortMap map() const;
 
 private:
-    int number_for(const PortInfo& port) const;
+    // The number for a new device; an entry it takes the number of is
+    // named in `from` and removed.
+    int number_for(const PortInfo& port, int chosen, std::string& from);
     // Whether `known` is `port` without doubt: the same name on Windows;
     // elsewhere the same identity in the same socket (or, with no socket
     // known, under the same name).

@@ -38,6 +38,40 @@ TEST(PortBook, ADeviceKeepsItsNumberThroughAReplugAndANewOneTakesTheLowestFree) 
     EXPECT_EQ(book.map().entry(2)->device, "/dev/ttyUSB1") << "a device that is gone keeps its last name";
 }
 
+// Board after board, each with a serial number of its own: once 1 to 9 are
+// held, the next board takes the number of the one gone longest, but never
+// a present one's, nor the one chosen in the window; a description that
+// changes is a change of the list.
+TEST(PortBook, TheTenthBoardTakesTheNumberOfTheBoardGoneLongest) {
+    auto board = [](int i) {
+        return PortInfo{"/dev/ttyACM" + std::to_string(i), "board", "usb 1234:5678 SN" + std::to_string(i)};
+    };
+    PortBook book(Platform::Linux);
+    std::time_t t = 1000;
+    for (int i = 0; i < 9; ++i) {
+        book.update({board(i)}, t += 10);  // plugged in, flashed, then unplugged at the next look
+        book.update({}, t += 10);
+    }
+    EXPECT_EQ(book.update({board(9)}, t += 10, 1), true);
+    const PortBook::Entry* tenth = book.at(2);
+    ASSERT_NE(tenth, nullptr) << "COM1 is chosen, so COM2, gone longest after it, is given again";
+    EXPECT_EQ(tenth->port.device, "/dev/ttyACM9");
+    EXPECT_EQ(tenth->given_again_from, "/dev/ttyACM1");
+    EXPECT_TRUE(tenth->present);
+
+    PortBook full(Platform::Linux);
+    std::vector<PortInfo> nine;
+    for (int i = 0; i < 9; ++i) nine.push_back(board(i));
+    full.update(nine, t);
+    nine.push_back(board(9));
+    full.update(nine, t + 10);
+    EXPECT_EQ(full.at(10)->port.device, "/dev/ttyACM9") << "nine present boards keep their numbers";
+    PortInfo renamed = board(0);
+    renamed.description = "board, bootloader mode";
+    nine.front() = renamed;
+    EXPECT_TRUE(full.update(nine, t + 20)) << "a new description is a change";
+}
+
 // Clone adapters share a serial number, and the channels of one adapter
 // share theirs: each present device keeps a number of its own.
 TEST(PortBook, DevicesThatShareAnIdentityNeverShareANumber) {
