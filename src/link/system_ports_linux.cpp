@@ -44,11 +44,19 @@ std::vector<PortInfo> SystemPortSource::present() {
         udev_enumerate_new(context.get()), &udev_enumerate_unref);
     udev_enumerate_add_match_subsystem(ttys.get(), "tty");
     udev_enumerate_scan_devices(ttys.get());
+    // Where udev runs, a device it is still setting up (just plugged in)
+    // has no serial number, no by-path link and root's node yet: it would
+    // be numbered as a new device. It is passed over; the next look finds it
+    // ready. Without udev (a container) nothing is ever set up.
+    const std::unique_ptr<udev_queue, udev_queue*(*)(udev_queue*)> queue(udev_queue_new(context.get()),
+                                                                          &udev_queue_unref);
+    const bool udev_runs = queue && udev_queue_get_udev_is_active(queue.get()) == 1;
     udev_list_entry* entry = nullptr;
     udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(ttys.get())) {
         const std::unique_ptr<udev_device, udev_device*(*)(udev_device*)> tty(
             udev_device_new_from_syspath(context.get(), udev_list_entry_get_name(entry)), &udev_device_unref);
         if (!tty || !udev_device_get_parent(tty.get()) || !udev_device_get_devnode(tty.get())) continue;  // virtual
+        if (udev_runs && udev_device_get_is_initialized(tty.get()) != 1) continue;
         const char* type = udev_device_get_sysattr_value(tty.get(), "type");
         if (type && std::string(type) == "0") continue;  // a serial port without a UART
         const std::string device = udev_device_get_devnode(tty.get());
