@@ -13,7 +13,7 @@ std::string port_identity(const std::string& usb_serial, const std::string& sock
 }
 
 int PortBook::number_for(const PortInfo& port, int chosen, std::string& from) {
-    if (platform_ == Platform::Windows) {
+    if (platform_ == Platform::Windows && !port.named) {
         const int n = port_number_of(port.device);
         return n > 0 && !at(n) ? n : 0;
     }
@@ -34,7 +34,7 @@ int PortBook::number_for(const PortInfo& port, int chosen, std::string& from) {
 }
 
 bool PortBook::same_place(const PortInfo& known, const PortInfo& port) const {
-    if (platform_ == Platform::Windows) return known.device == port.device;
+    if (platform_ == Platform::Windows || port.named) return known.device == port.device;
     return known.identity == port.identity && known.location == port.location &&
            (!port.location.empty() || known.device == port.device);
 }

@@ -35,6 +35,9 @@ struct PortInfo {
     // Named (in VELLQUIN_PORTS) but not there now: it keeps its number and
     // is marked gone.
     bool missing = false;
+    // From a list such as VELLQUIN_PORTS: numbered by its place in the list
+    // on every system, never by the digits of a COM name.
+    bool named = false;
 };
 
 // The identity of a device from what the system tells of it: the USB

@@ -75,7 +75,7 @@ std::vector<PortInfo> ListPortSource::present() {
         const PortEntry* e = named.entry(n);
         const bool there = device_present(e->device);
         ports.push_back({e->device, e->description, port_identity("", "", e->device), !there || permitted(e->device), {},
-                         !there});
+                         !there, true});
     }
     return ports;
 }

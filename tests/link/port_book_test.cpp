@@ -136,6 +136,14 @@ TEST(PortBook, OnWindowsComNIsPortN) {
     EXPECT_EQ(numbered(book), (std::vector<std::string>{"3 COM3", "12 COM12"}));
     EXPECT_EQ(book.map().entry(3)->device, "COM3");
     EXPECT_EQ(book.map().entry(1), nullptr);
+
+    // Named in VELLQUIN_PORTS, the first name is COM1, as on Linux.
+    PortBook named(Platform::Windows);
+    std::vector<PortInfo> list;
+    for (const char* device : {"COM7", "\\.\CNCA0", "\\.\COM12"})
+        list.push_back({device, "", port_identity("", "", device), true, {}, false, true});
+    named.update(list);
+    EXPECT_EQ(numbered(named), (std::vector<std::string>{"1 COM7", "2 \\.\CNCA0", "3 \\.\COM12"}));
 }
 
 TEST(PortIdentity, PrefersTheUsbSerialNumberThenTheSocketThenTheName) {
