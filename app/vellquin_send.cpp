@@ -16,6 +16,7 @@
 #include "cli/send_ports.h"
 #include "cli/written_files.h"
 #include "link/port_map.h"
+#include "link/port_sources.h"
 #include "protocol/image_file.h"
 #include "protocol/report.h"
 
@@ -62,7 +63,16 @@ int main(int argc, char** argv) {
             std::printf("%s\n", line.c_str());
         return exit_code::kFinished;
     }
-    const std::vector<cli::PortTarget> targets = cli::choose_ports(options.ports, options.all);
+    std::vector<std::string> ports = options.ports;
+    if (ports.empty() && !options.all) {
+        const cli::DefaultPort meant = cli::default_port(*vq::port_source_from_environment());
+        if (!meant.problem.empty()) {
+            cli::say("", meant.problem);
+            return exit_code::kUsage;
+        }
+        if (!meant.port.empty()) ports.push_back(meant.port);
+    }
+    const std::vector<cli::PortTarget> targets = cli::choose_ports(ports, options.all);
     cli::WrittenFiles written{options.file, options.trace, options.log_dir, {}};
     std::vector<std::string> names;
     for (const cli::PortTarget& target : targets) {

@@ -61,11 +61,12 @@ struct Parser {
 #ifdef _WIN32
                        "COM1..COM9, as in the window, or a device path (\\\\.\\COM12) for any port "
                        "number. Give it several times to send to several devices at once. Default: the "
-                       "first port the window lists.")
+                       "only port, or the only USB adapter; otherwise the candidates are named.")
 #else
                        "COM1..COM9, numbered as in the window, or a device path (/dev/ttyUSB0, "
                        "/dev/serial/by-id/..., any link to a tty). Give it several times to send to "
-                       "several devices at once. Default: the first port the window lists.")
+                       "several devices at once. Default: the only port, or the only USB adapter; "
+                       "otherwise the candidates are named (a built-in port is often a console).")
 #endif
             ->type_name("PORT")
             ->allow_extra_args(false);

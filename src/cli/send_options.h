@@ -13,7 +13,7 @@ struct SendOptions {
     bool help = false;
     bool version = false;
     bool list = false;
-    std::vector<std::string> ports;   // as given: COMn or device paths; none: the first port the window lists
+    std::vector<std::string> ports;   // as given: COMn or device paths; none: the only port, or only USB adapter
     bool all = false;                 // every port the window lists
     std::string trace;                // where to write the trace; empty for none
     std::optional<double> timeout;    // seconds, more than 0

@@ -104,6 +104,34 @@ std::vector<PortTarget> choose_ports(const std::vector<std::string>& ports, bool
     return targets;
 }
 
+DefaultPort default_port(PortSource& source, Platform platform) {
+    PortBook book(platform);
+    book.update(source.present());
+    std::vector<const PortBook::Entry*> present, usb;
+    for (const PortBook::Entry& e : book.entries()) {
+        if (!e.present) continue;
+        present.push_back(&e);
+        if (e.port.identity.rfind("usb ", 0) == 0) usb.push_back(&e);
+    }
+    const auto name = [](const PortBook::Entry& e) { return "COM" + std::to_string(e.number); };
+    if (present.empty()) return {};
+    if (present.size() == 1) return {name(*present.front()), {}};
+    if (usb.size() == 1) return {name(*usb.front()), {}};
+    // Windows lists COM names that lead nowhere (Wine, up to COM65): without
+    // a USB adapter among them, the first that opens is taken, as the
+    // window's list has it.
+    if (usb.empty() && platform == Platform::Windows) return {};
+    // Sending to the first of several may reach a built-in port, often a console.
+    const auto& candidates = usb.empty() ? present : usb;
+    std::string problem = "give --port: " + std::to_string(candidates.size()) + " ports could be meant:";
+    for (const PortBook::Entry* e : candidates) {
+        problem += " " + name(*e) + " (" + e->port.device +
+                   (e->port.description.empty() ? std::string() : ", " + e->port.description) + ")";
+        if (e != candidates.back()) problem += ",";
+    }
+    return {{}, problem};
+}
+
 std::vector<std::string> describe_ports(const PortMap& ports) {
     if (ports.size() == 0) return {"no serial ports found"};
     std::vector<std::string> lines;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cli/port_run.h"
+#include "link/port_book.h"
 #include "link/port_map.h"
 
 namespace vq::cli {
@@ -22,6 +23,18 @@ bool is_com_name(std::string_view port);
 // or, when it lists none, the first that exists but may not be opened, so
 // that sending to it says why.
 std::vector<PortTarget> choose_ports(const std::vector<std::string>& ports, bool all);
+
+// Without --port: the port meant when that is clear without opening any
+// ("COM2"): the only port, or the only USB adapter among built-in ports
+// (often a console). Else `problem` asks for --port and names the
+// candidates (the USB adapters, when there are several). Both empty when
+// no port is found at all, and on Windows when none is a USB adapter:
+// there the first port that opens is meant, as in the window.
+struct DefaultPort {
+    std::string port;
+    std::string problem;
+};
+DefaultPort default_port(PortSource& source, Platform platform = kThisPlatform);
 
 // For each port a line with its COM number, device, and whether it is
 // free, busy or not permitted; then, where the system knows them, a line

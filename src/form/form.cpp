@@ -302,7 +302,8 @@ void Form::show_choice() {
         const auto status = std::filesystem::status(path, ec);
         parts.push_back(file_name_of(file) + ": " +
                         (std::filesystem::is_regular_file(status)
-                             ? describe_size(static_cast<std::int64_t>(std::filesystem::file_size(path, ec)))
+                             ? describe_size(static_cast<std::int64_t>(std::filesystem::file_size(path, ec)),
+                                           block_size_of(protocol()))
                          : std::filesystem::exists(status) ? std::string("not a regular file")
                                                            : std::string("not found")));
     }

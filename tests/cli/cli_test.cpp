@@ -284,5 +284,40 @@ TEST(DescribePorts, NamesTheFirstNinePortsAsTheWindowDoesAndTheRestInBrackets) {
     EXPECT_EQ(lines[9].substr(0, 8), "(COM10) ");
 }
 
+// Without --port the sender never guesses among several ports: the first
+// is often a built-in UART that is the machine's console.
+TEST(DefaultPort, IsTheOnlyPortOrTheOnlyUsbAdapterAndOtherwiseAsksForPort) {
+    struct Ports final : PortSource {
+        std::vector<PortInfo> devices;
+        std::vector<PortInfo> present() override { return devices; }
+    };
+    const PortInfo console{"/dev/ttyS0", "", "device /dev/ttyS0"}, uart{"/dev/ttyS1", "16550A", "device /dev/ttyS1"};
+    const PortInfo adapter{"/dev/ttyUSB0", "FT232R", "usb 0403:6001 A1 if00"};
+    const struct {
+        std::vector<PortInfo> present;
+        std::string port, problem;
+    } rows[] = {
+        {{}, "", ""},
+        {{console}, "COM1", ""},
+        {{adapter, console, uart}, "COM1", ""},
+        {{adapter, {"/dev/ttyUSB1", "", "usb 0403:6001 B2 if00"}}, "",
+         "give --port: 2 ports could be meant: COM1 (/dev/ttyUSB0, FT232R), COM2 (/dev/ttyUSB1)"},
+        {{console, uart}, "", "give --port: 2 ports could be meant: COM1 (/dev/ttyS0), COM2 (/dev/ttyS1, 16550A)"},
+    };
+    for (const auto& r : rows) {
+        Ports ports;
+        ports.devices = r.present;
+        const DefaultPort meant = default_port(ports, Platform::Linux);
+        EXPECT_EQ(meant.port, r.port);
+        EXPECT_EQ(meant.problem, r.problem);
+    }
+    // Windows names COM ports that lead nowhere: without a USB adapter, the first that opens is meant.
+    Ports com;
+    com.devices = {{"COM1", "", "device COM1"}, {"COM2", "", "device COM2"}};
+    EXPECT_EQ(default_port(com, Platform::Windows).problem, "");
+    com.devices.push_back({"COM5", "USB Serial Device", "usb 0403:6001 A1"});
+    EXPECT_EQ(default_port(com, Platform::Windows).port, "COM5");
+}
+
 }  // namespace
 }  // namespace vq::cli

@@ -170,6 +170,9 @@ TEST_F(WindowTest, StatusLineNamesThePortItsDeviceAndTheFileBeforeAnUpload) {
     dialog.next = dir.write("fw.bin", std::vector<std::uint8_t>(2500));
     w.Command1_Click();
     EXPECT_EQ(w.StatusLine->text(), "COM2 is /dev/ttyUSB1 (busy: another program holds it) \u00B7 fw.bin: 2500 bytes, 3 blocks");
+    w.ProtocolChoice->setCurrentIndex(1);
+    EXPECT_TRUE(w.StatusLine->text().contains("fw.bin: 2500 bytes, 20 blocks \u00B7 XMODEM")) << "128-byte blocks";
+    w.ProtocolChoice->setCurrentIndex(0);
     w.Text1->setText("fw60k.bin");
     const QString note = "Sends fw.bin, the file chosen with Open file; the path box only has to be non-empty";
     EXPECT_TRUE(w.StatusLine->text().startsWith(note + " \u00B7 ")) << w.StatusLine->text().toStdString();
