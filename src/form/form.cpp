@@ -165,9 +165,6 @@ void Form::Command1_Click() {
 void Form::Command2_Click() {
     if (uploading_) return;  // one upload at a time
     uploading_ = true;
-    // A dialog that holds its caller would hold the upload's waits too.
-    const bool hold_open_file = services_.window.CommonDialog1.holds_the_caller();
-    if (hold_open_file) view_.enable_open_file(false);
     const UploadContext context{services_.window.MSComm1,
                                 services_.window.clock,
                                 services_.displays,
@@ -189,7 +186,6 @@ void Form::Command2_Click() {
     last_result_ = run_upload(context, view_.path_text(), services_.window.CommonDialog1.FileName());
     status_.upload_ended(*last_result_, port_cause_);
     uploading_ = false;
-    if (hold_open_file) view_.enable_open_file(true);
     if (close_when_done_) view_.close_window();
 }
 

@@ -28,8 +28,6 @@ public:
     virtual PortList& port_entries() = 0;
     virtual void set_port_labels(const std::vector<std::string>& labels) = 0;
     virtual void set_port_tip(const std::string& text) = 0;
-    // Command1, "Open file".
-    virtual void enable_open_file(bool enabled) = 0;
     // The line below the controls, with the same text as its tooltip.
     virtual std::string status_text() const = 0;
     virtual void set_status_text(const std::string& text) = 0;
@@ -57,9 +55,6 @@ public:
     virtual void ShowOpen(std::function<void()> closed) = 0;
     // The last file chosen, UTF-8; empty before the first choice.
     virtual std::string FileName() const = 0;
-    // Whether ShowOpen runs a loop of its own until the user has chosen,
-    // which would hold a running upload's waits for as long.
-    virtual bool holds_the_caller() const { return false; }
 };
 
 }  // namespace vq

@@ -63,6 +63,20 @@ TEST(Programs, AMissingFileIsReportedAndNotCreated) {
     EXPECT_FALSE(std::filesystem::exists(missing));
 }
 
+TEST(Programs, AReceiverThatNeverAsksEndsAfterTheStartWaitGivenNotTheDefault) {
+    vq::test::TempDir dir;
+    Device device({});  // a device of the device protocol asks only when woken
+    const std::string file = dir.write("fw.bin", pattern(100));
+    QElapsedTimer elapsed;
+    elapsed.start();
+    const Sent s = send({"--protocol", "xmodem", "--start-wait", "1", "--port", device.path, QString::fromStdString(file)});
+    EXPECT_EQ(s.exit_code, 14) << s.err.toStdString();
+    EXPECT_GE(elapsed.elapsed(), 1000);
+    EXPECT_LT(elapsed.elapsed(), 10000);
+    EXPECT_TRUE(s.err.contains("within 1 s")) << s.err.toStdString();
+    EXPECT_TRUE(s.err.contains("choose device")) << "nothing at all was heard";
+}
+
 TEST(Programs, AFileTooLargeToSendIsRefusedBeforeItIsHashed) {
     vq::test::TempDir dir;
     Device device({});

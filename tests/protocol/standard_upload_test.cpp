@@ -258,6 +258,16 @@ const Habit kHabits[] = {
          };
      },
      UploadEnd::Finished, 1, 1},
+    {"CAN, other bytes, CAN is line noise, not a cancel", Protocol::Xmodem1k,
+     [](StandardRig& s) {
+         s.receiver.ask(C);
+         s.receiver.script = [once = true](const Bytes& b) mutable -> std::optional<Bytes> {
+             if (!once || b[0] != wire::STX || b[1] != 3) return std::nullopt;
+             once = false;
+             return Bytes{wire::CAN, 'x', 'y', wire::CAN, wire::NAK};
+         };
+     },
+     UploadEnd::Finished, 1, 1},
     {"CAN CAN instead of a request", Protocol::Xmodem,
      [](StandardRig& s) { s.rig.clock.at(1, [&s] { s.rig.link.deliver({wire::CAN, wire::CAN}); }); },
      UploadEnd::Rejected, 0, 2},
@@ -362,6 +372,17 @@ TEST(StandardUpload, AnEmptyFileGoesAsYmodemsBlock0AndIsRefusedByXmodemSayingWhy
     EXPECT_EQ(exit_code_for(refused), exit_code::kFileEmpty);
     EXPECT_NE(describe_end(refused).find("XMODEM has no way to send a file of no bytes"), std::string::npos);
     EXPECT_TRUE(x.receiver.heard.empty());
+}
+
+TEST(StandardUpload, BlockNumbersWrapFrom255To0) {
+    StandardRig s(Protocol::Xmodem);
+    s.receiver.ask(C);
+    const Bytes image = test::random_image(300 * 128);
+    ASSERT_EQ(s.run(image).end, UploadEnd::Finished);
+    EXPECT_EQ(s.receiver.data, image) << "the receiver takes block 256 as number 0";
+    EXPECT_EQ(s.receiver.heard[254][1], 255);
+    EXPECT_EQ(s.receiver.heard[255][1], 0);
+    EXPECT_EQ(s.receiver.heard[255][2], 0xFF);
 }
 
 TEST(StandardFrame, CarriesTheCheckTheReceiverAskedFor) {

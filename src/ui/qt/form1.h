@@ -84,7 +84,6 @@ private:
     PortList& port_entries() override { return *port_list_; }
     void set_port_labels(const std::vector<std::string>& labels) override;
     void set_port_tip(const std::string& text) override { Combo1->setToolTip(QString::fromStdString(text)); }
-    void enable_open_file(bool enabled) override { Command1->setEnabled(enabled); }
     std::string status_text() const override { return StatusLine->text().toStdString(); }
     void set_status_text(const std::string& text) override;
     bool pacing_on() const override { return ReplyPacing->isChecked(); }

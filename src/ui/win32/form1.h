@@ -57,7 +57,6 @@ private:
     PortList& port_entries() override { return *port_list_; }
     void set_port_labels(const std::vector<std::string>& labels) override;
     void set_port_tip(const std::string& text) override { set_tip(Combo1, text); }
-    void enable_open_file(bool enabled) override { EnableWindow(Command1, enabled); }
     std::string status_text() const override { return window_text(StatusLine); }
     void set_status_text(const std::string& text) override;
     bool pacing_on() const override;

@@ -407,7 +407,7 @@ TEST(UploadWindow, ChooseAFileSendItAndSeeEveryPercentageAndSendingFinished) {
     });
     poll.start(20);
     QTimer::singleShot(300, [&] { window.Command1->click(); });
-    QTimer::singleShot(5000, [&] {  // ends the stall a blocking dialog would cause
+    QTimer::singleShot(10000, [&] {  // ends the stall a blocking dialog would cause
         if (auto* d = open_dialog()) d->reject();
     });
     QElapsedTimer elapsed;
@@ -415,7 +415,8 @@ TEST(UploadWindow, ChooseAFileSendItAndSeeEveryPercentageAndSendingFinished) {
     window.Command2->click();
     poll.stop();
 
-    EXPECT_LT(elapsed.elapsed(), 3000) << "the upload went on while the dialog was open";
+    // Under a second; the bound holds on a loaded two-core machine, and in a QEMU guest.
+    EXPECT_LT(elapsed.elapsed(), 8000) << "the upload went on while the dialog was open";
     ASSERT_NE(open_dialog(), nullptr) << "the dialog is still open after the upload";
     open_dialog()->reject();
     EXPECT_EQ(window.Text1->text().toStdString(), file) << "cancelled: the previous choice again";

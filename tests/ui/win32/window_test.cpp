@@ -30,7 +30,6 @@ public:
         closed();
     }
     std::string FileName() const override { return name; }
-    bool holds_the_caller() const override { return true; }
     std::string next, name;
 };
 
