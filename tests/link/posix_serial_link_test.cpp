@@ -225,6 +225,19 @@ TEST_F(PosixLinkTest, AFullOutputBufferMakesTheWriteWaitForRoom) {
     EXPECT_EQ(got, 100000u);
 }
 
+// A device still there that takes nothing: the write fails after its 2 s,
+// and the port stays open, so that the upload can still send its cancel.
+TEST_F(PosixLinkTest, AWriteThatFailsOnAPresentDeviceLeavesThePortOpen) {
+    ASSERT_EQ(open_configured(), kPortReady);
+    try {
+        link.Output(std::vector<std::uint8_t>(1 << 20, 0x55));  // more than the pty holds; nobody reads
+        ADD_FAILURE() << "a megabyte went into a pty nobody reads";
+    } catch (const Failure& f) {
+        EXPECT_EQ(f.number(), err::WriteFailed) << f.what();
+    }
+    EXPECT_TRUE(link.PortOpen());
+}
+
 // Settings refused after the opening leave the port open, and usable; only a
 // device that went away closes it.
 TEST_F(PosixLinkTest, SettingsRefusedOnAnOpenPortLeaveItOpen) {
