@@ -110,7 +110,7 @@ private:
             return s == Sent::RetryLimit ? clean_up(UploadEnd::NoEotAck) : unacknowledged(s);
         if (header) {
             end_batch();
-        } else if (listen_for_request(timing.restart_window).kind == Heard::Byte) {
+        } else if (asks_again_after_the_end()) {
             // A receiver that asks again after the end wants YMODEM's next
             // file: it took no XMODEM image (U-Boot's loady drops it).
             hint(Hint::ExpectsYmodem);
@@ -120,15 +120,29 @@ private:
         return clean_up(tell(UploadEnd::Finished, text::kFinished));
     }
 
+    // Once EOT is acknowledged the receiver may go away with its port (a
+    // USB bootloader that starts what it received): that is no failure.
+    bool asks_again_after_the_end() {
+        try {
+            return listen_for_request(timing.restart_window).kind == Heard::Byte;
+        } catch (const Failure&) {
+            return false;
+        }
+    }
+
     // Every byte of the file has arrived once its EOT was acknowledged
     // (block 0 gave its length): the empty block 0 only ends the batch, and
-    // an answer that never comes is said, not counted as a failure.
+    // an answer that never comes, or a port that goes away, is said, not
+    // counted as a failure.
     void end_batch() {
-        const Heard h = listen_for_request(timing.end_wait);
-        if (h.kind == Heard::Byte &&
-            send_frame(Transmission::Header, standard_frame({}, 128, 0, check_, 0), timing.batch_end_sends,
-                       timing.end_wait) == Sent::Acked)
-            return;
+        try {
+            const Heard h = listen_for_request(timing.end_wait);
+            if (h.kind == Heard::Byte &&
+                send_frame(Transmission::Header, standard_frame({}, 128, 0, check_, 0), timing.batch_end_sends,
+                           timing.end_wait) == Sent::Acked)
+                return;
+        } catch (const Failure&) {
+        }
         result_.batch_end_unanswered = true;
     }
 

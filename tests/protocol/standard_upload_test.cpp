@@ -217,6 +217,26 @@ const Habit kHabits[] = {
          };
      },
      UploadEnd::Finished, 1, 5, "; the receiver did not answer the end of the batch"},
+    {"the receiver's port goes away once EOT is acknowledged (a USB bootloader starts the image)", Protocol::Ymodem,
+     [](StandardRig& s) {
+         s.receiver.ask(C);
+         s.receiver.script = [&s](const Bytes& b) -> std::optional<Bytes> {
+             if (b[0] != wire::EOT) return std::nullopt;
+             s.rig.clock.after(0.002, [&s] { s.rig.link.vanish(); });
+             return Bytes{wire::ACK};
+         };
+     },
+     UploadEnd::Finished, 0, 3, "did not answer the end of the batch"},
+    {"XMODEM: the port goes away once EOT is acknowledged", Protocol::Xmodem1k,
+     [](StandardRig& s) {
+         s.receiver.ask(C);
+         s.receiver.script = [&s](const Bytes& b) -> std::optional<Bytes> {
+             if (b[0] != wire::EOT) return std::nullopt;
+             s.rig.clock.after(0.002, [&s] { s.rig.link.vanish(); });
+             return Bytes{wire::ACK};
+         };
+     },
+     UploadEnd::Finished, 0, 1},
     {"no request for the batch's end after EOT", Protocol::Ymodem,
      [](StandardRig& s) {
          s.receiver.ask(C);
