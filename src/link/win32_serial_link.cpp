@@ -246,7 +246,9 @@ void Win32SerialLink::Output(std::span<const std::uint8_t> bytes) {
     case Drain::Done: return;
     case Drain::Failed: fail(GetLastError(), Win32Call::Write, "drain failed");
     case Drain::TimedOut:
-        fail(WAIT_TIMEOUT, Win32Call::Write, "the device stopped taking data: bytes written 2 s ago have still not left");
+        fail(WAIT_TIMEOUT, Win32Call::Write,
+             "the device stopped taking data: bytes written " + std::to_string(kWriteBudgetMs / 1000) +
+                 " s ago have still not left");
     }
 }
 

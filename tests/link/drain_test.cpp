@@ -35,17 +35,14 @@ TEST(OutputQueued, IsNothingOnAPseudoTerminalAndAFailureOnAClosedHandle) {
 // What the output queue says decides, and a device that stopped taking data
 // ends the wait at its deadline, looked at a few times, not in a spin.
 TEST(DrainOutput, EndsWhenTheQueueEmptiesFailsWithTheSystemAndGivesUpAtTheDeadline) {
-    const auto soon = std::chrono::steady_clock::now() + 1s;
     long queued = 3000;
-    EXPECT_EQ(drain_output([&] { return queued = std::max(0L, queued - 1000); }, soon), Drain::Done);
-    EXPECT_EQ(drain_output([] { return -1L; }, soon), Drain::Failed);
-
+    EXPECT_EQ(drain_output([&] { return queued = std::max(0L, queued - 1000); }, std::chrono::steady_clock::now() + 1s),
+              Drain::Done);
+    EXPECT_EQ(drain_output([] { return -1L; }, std::chrono::steady_clock::now() + 1s), Drain::Failed);
     int looks = 0;
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(drain_output([&] { return ++looks, 11520L; }, start + 100ms), Drain::TimedOut);
-    const auto took = std::chrono::steady_clock::now() - start;
-    EXPECT_GE(took, 100ms);
-    EXPECT_LT(took, 1s);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 100ms);
     EXPECT_LE(looks, 7) << "a second's worth of bytes is looked at every 20 ms";
 }
 

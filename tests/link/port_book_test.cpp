@@ -48,28 +48,19 @@ TEST(PortBook, TheTenthBoardTakesTheNumberOfTheBoardGoneLongest) {
     };
     PortBook book(Platform::Linux);
     std::time_t t = 1000;
-    for (int i = 0; i < 9; ++i) {
-        book.update({board(i)}, t += 10);  // plugged in, flashed, then unplugged at the next look
-        book.update({}, t += 10);
-    }
-    EXPECT_EQ(book.update({board(9)}, t += 10, 1), true);
-    const PortBook::Entry* tenth = book.at(2);
-    ASSERT_NE(tenth, nullptr) << "COM1 is chosen, so COM2, gone longest after it, is given again";
-    EXPECT_EQ(tenth->port.device, "/dev/ttyACM9");
-    EXPECT_EQ(tenth->given_again_from, "/dev/ttyACM1");
-    EXPECT_TRUE(tenth->present);
+    for (int i = 0; i < 9; ++i) book.update({board(i)}, t += 10), book.update({}, t += 10);  // flashed, unplugged
+    EXPECT_TRUE(book.update({board(9)}, t += 10, 1));
+    ASSERT_NE(book.at(2), nullptr) << "COM1 is chosen, so COM2, gone longest after it, is given again";
+    EXPECT_EQ(book.at(2)->port.device, "/dev/ttyACM9");
+    EXPECT_EQ(book.at(2)->given_again_from, "/dev/ttyACM1");
 
+    std::vector<PortInfo> ten;
+    for (int i = 0; i < 10; ++i) ten.push_back(board(i));
     PortBook full(Platform::Linux);
-    std::vector<PortInfo> nine;
-    for (int i = 0; i < 9; ++i) nine.push_back(board(i));
-    full.update(nine, t);
-    nine.push_back(board(9));
-    full.update(nine, t + 10);
-    EXPECT_EQ(full.at(10)->port.device, "/dev/ttyACM9") << "nine present boards keep their numbers";
-    PortInfo renamed = board(0);
-    renamed.description = "board, bootloader mode";
-    nine.front() = renamed;
-    EXPECT_TRUE(full.update(nine, t + 20)) << "a new description is a change";
+    full.update(ten, t);
+    EXPECT_EQ(full.at(10)->port.device, "/dev/ttyACM9") << "never a present board's number";
+    ten.front().description = "board, bootloader mode";
+    EXPECT_TRUE(full.update(ten, t)) << "a new description is a change";
 }
 
 // Clone adapters share a serial number, and the channels of one adapter

@@ -299,16 +299,15 @@ TEST(Upload, AStopWhileWaitingForTheStartIsSeenBeforeACancelReadAtTheSamePoll) {
 
 // ---- what the other end gives away, without a change on the wire ------------
 
-TEST(Upload, AConsoleThatEchoesAndABootloaderThatAsksUnwokenAreNamedInTheEnding) {
-    struct Case {
+TEST(Upload, AConsoleThatEchoesAndABootloaderThatAsksUnwokenAreNamedFirstInTheEnding) {
+    const auto answer_nothing = [](const test::Sent&, int) { return std::optional(std::vector<std::uint8_t>{}); };
+    const struct {
         const char* name;
         sim::DeviceBehaviour behaviour;
         std::function<void(UploadRig&)> arrange;
         UploadEnd end;
         Hint hint;
-        const char* says;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"a console echoes every wake-up", {.never_start = true},
          [](UploadRig& rig) {
              rig.device.script = [](const test::Sent& sent, int) {
@@ -316,28 +315,26 @@ TEST(Upload, AConsoleThatEchoesAndABootloaderThatAsksUnwokenAreNamedInTheEnding)
              };
              rig.clock.at(40, [&rig] { rig.form.stop_request = 1; });
          },
-         UploadEnd::StoppedWaiting, Hint::Echoes, "it is a console, not a device waiting for an upload"},
+         UploadEnd::StoppedWaiting, Hint::Echoes},
         {"a 'C' waits before the first wake-up", {},
          [](UploadRig& rig) { rig.clock.at(0.2, [&rig] { rig.link.deliver({wire::START}); }); }, UploadEnd::Finished,
-         Hint::AskedUnwoken, "Sent 3000 bytes in 3 blocks"},
+         Hint::AskedUnwoken},
         {"a 'C' only in the polls, after 101 wake-ups that got no answer", {},
-         [](UploadRig& rig) {
-             rig.device.script = [](const test::Sent&, int) { return std::optional(std::vector<std::uint8_t>{}); };
-             rig.clock.at(31.5, [&rig] { rig.link.deliver({wire::START}); });
-             rig.clock.at(31.6, [&rig] { rig.device.script = nullptr; });
+         [&](UploadRig& rig) {
+             rig.device.script = answer_nothing;
+             rig.clock.at(31.5, [&rig] { rig.link.deliver({wire::START}), rig.device.script = nullptr; });
          },
-         UploadEnd::Finished, Hint::AskedUnwoken, "choose xmodem, xmodem-1k or ymodem"},
-        {"a device that asks when woken", {}, [](UploadRig&) {}, UploadEnd::Finished, Hint::None, ""},
+         UploadEnd::Finished, Hint::AskedUnwoken},
+        {"a device that asks when woken", {}, [](UploadRig&) {}, UploadEnd::Finished, Hint::None},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         UploadRig rig(c.behaviour);
         c.arrange(rig);
         const UploadResult r = rig.run(test::random_image(3000));
         EXPECT_EQ(r.end, c.end);
         EXPECT_EQ(r.hint, c.hint);
-        EXPECT_NE(describe_end(r).find(c.says), std::string::npos) << describe_end(r);
-        if (c.hint != Hint::None) EXPECT_NE(describe_end(r).find(hint_words(c.hint)), std::string::npos);
+        if (c.hint != Hint::None) EXPECT_EQ(describe_end(r).rfind(hint_words(c.hint), 0), 0u) << describe_end(r);
     }
 }
 
