@@ -16,6 +16,7 @@ inline constexpr int SubscriptOutOfRange = 9;   // an index outside an array
 inline constexpr int DeviceIo = 57;             // an open file could not be read
 inline constexpr int InputPastEnd = 62;         // an open file ended before its length
 inline constexpr int BadFileName = 52;          // a file name the protocol cannot carry
+inline constexpr int Unsupported = 73;          // the other end asked for what is not sent (YMODEM-g)
 inline constexpr int PermissionDenied = 70;     // the user may not open the port
 inline constexpr int PathFileAccess = 75;       // no file that can be opened behind a name
 inline constexpr int InvalidPropertyValue = 380;

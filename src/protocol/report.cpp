@@ -42,7 +42,8 @@ std::string failure_words(const UploadResult& r) {
                                               : "The file is empty: XMODEM has no way to send a file of no bytes "
                                                 "(YMODEM has: its block 0 gives the size)";
     if (r.error_number == err::Overflow) return "The file is too large: " + r.error_text;
-    if (r.error_number == err::DeviceIo || r.error_number == err::InputPastEnd) return r.error_text;
+    if (r.error_number == err::DeviceIo || r.error_number == err::InputPastEnd || r.error_number == err::Unsupported)
+        return r.error_text;
     if (r.error_number == err::BadFileName)
         return "Send it under a shorter name (--name on the command line): " + r.error_text;
     const std::string where = r.block_index >= 0 ? "during " + block_words(r) : "before the first block";

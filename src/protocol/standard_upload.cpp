@@ -1,6 +1,7 @@
 #include "protocol/standard_upload.h"
 
 #include <algorithm>
+#include <cctype>
 #include <deque>
 #include <optional>
 
@@ -18,6 +19,7 @@ namespace vq {
 namespace {
 
 constexpr const StandardTiming& timing = kStandardTiming;
+constexpr std::uint8_t kStreaming = 'G';  // YMODEM-g's request
 
 class StandardUpload final : public UploadBase {
 public:
@@ -58,7 +60,7 @@ private:
 
         keep_only_requests();
         phase(Phase::WaitingForStart, 0);
-        const Heard request = listen_for_request(c_.start_wait);
+        const Heard request = listen_for_request(c_.start_wait, kStreaming);
         switch (request.kind) {
         case Heard::Silence:
             if (!heard_anything_) hint(Hint::SilentReceiver);
@@ -68,6 +70,13 @@ private:
         case Heard::Byte: break;
         }
         asked_ = true;
+        // YMODEM-g sends every block without waiting for its answer: fast on
+        // a clean link, a lost file on a noisy one. It is not sent here; the
+        // receiver is told at once, and the user what to start instead.
+        if (request.byte == kStreaming)
+            throw Failure(err::Unsupported,
+                          "Start the receiver for YMODEM with an answer to each block (rb without -g), then send again: "
+                          "it asked for YMODEM-g, which is not sent here");
         check_ = request.byte == wire::START ? Check::Crc16 : Check::Sum8;
         if (c_.protocol == Protocol::Xmodem1k && check_ == Check::Sum8) {
             // 1024-byte blocks go only with CRC-16: a receiver that asks for
@@ -233,13 +242,20 @@ private:
     // Waits for the receiver to ask for a block, 'C' or NAK. What had
     // already arrived with the request is read too, and the last request
     // counts: a receiver that gave up on CRC asks with NAK from then on.
-    Heard listen_for_request(double seconds) {
-        Heard h = listen(seconds, {wire::START, wire::NAK});
+    // `also` is another request to take (YMODEM-g's 'G'), or 0 for none.
+    Heard listen_for_request(double seconds, std::uint8_t also = 0) {
+        Heard h = also ? listen(seconds, {wire::START, wire::NAK, also}) : listen(seconds, {wire::START, wire::NAK});
         while (h.kind == Heard::Byte && arrived()) {
             const std::uint8_t b = take();
-            if (b == wire::START || b == wire::NAK) h.byte = b;
+            if (b == wire::START || b == wire::NAK || (also && b == also && standing_alone(b))) h.byte = b;
         }
         return h;
+    }
+
+    // A 'G' among letters is a banner's text ("GD32 bootloader"), not YMODEM-g's request.
+    bool standing_alone(std::uint8_t b) {
+        const auto letter = [](std::uint8_t x) { return std::isalnum(x) != 0; };
+        return b != kStreaming || (!letter(previous_) && !(arrived() && letter(pending_.front())));
     }
 
     // Waits up to `seconds` for one of `wanted`, passing over other bytes.
@@ -267,7 +283,7 @@ private:
                 continue;
             }
             last_cancel.reset();
-            if (std::find(wanted.begin(), wanted.end(), b) != wanted.end()) return {Heard::Byte, b};
+            if (std::find(wanted.begin(), wanted.end(), b) != wanted.end() && standing_alone(b)) return {Heard::Byte, b};
         }
     }
 
@@ -281,8 +297,10 @@ private:
     }
 
     std::uint8_t take() {
+        previous_ = last_taken_;
         const std::uint8_t b = pending_.front();
         pending_.pop_front();
+        last_taken_ = b;
         heard_anything_ = true;
         last_heard_ = c_.clock.now();
         if (c_.observer) c_.observer->on_reply(Reply{classify_reply(b), b}, last_heard_);
@@ -292,6 +310,7 @@ private:
     std::string name_;
     bool asked_ = false;           // the receiver asked for the first block
     bool heard_anything_ = false;  // any byte since the opening
+    std::uint8_t last_taken_ = 0, previous_ = 0;  // the last byte taken, and the one before it
     Check check_ = Check::Crc16;
     std::deque<std::uint8_t> pending_;  // received, not yet looked at
     double last_heard_ = 0;             // when the last byte was taken

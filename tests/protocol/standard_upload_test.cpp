@@ -160,12 +160,15 @@ const Habit kHabits[] = {
          s.rig.clock.at(0.9, [&s] { s.rig.link.deliver({C, C, C, wire::NAK}); });
      },
      UploadEnd::Finished, 0, 2},
-    {"text before the request is passed over", Protocol::Ymodem,
+    {"text before the request is passed over, a G in it too", Protocol::Ymodem,
      [](StandardRig& s) {
-         s.rig.clock.at(0.2, [&s] { s.rig.link.deliver({'#', '#', ' ', 'R', 'e', 'a', 'd', 'y', '\r', '\n'}); });
+         const std::string banner = "# GD32 Ready\r\n";
+         s.rig.clock.at(0.2, [&s, banner] { s.rig.link.deliver(Bytes(banner.begin(), banner.end())); });
          s.receiver.ask(C);
      },
      UploadEnd::Finished, 0, 1},
+    {"YMODEM-g's request is refused at once, naming it", Protocol::Ymodem, [](StandardRig& s) { s.receiver.ask('G'); },
+     UploadEnd::Failed, 0, 1, "it asked for YMODEM-g, which is not sent here"},
     {"a lost ACK: the duplicate is ACKed", Protocol::Xmodem1k,
      [](StandardRig& s) {
          s.receiver.ask(C);
