@@ -116,6 +116,8 @@ std::string ending_words(const UploadResult& r, const std::string& port_cause) {
     }
     case UploadEnd::StoppedCancelSent: return stopped_words(r, "the transfer was cancelled");
     case UploadEnd::Restarted:
+        if (r.protocol == Protocol::Device)
+            return "The other end acknowledged the end, then asked for a new start: it did not keep the image";
         return "The receiver asked for a new start after block " + std::to_string(r.blocks_acknowledged) +
                ", the last (the transfer was cancelled)";
     case UploadEnd::Failed: return failure_words(r);

@@ -50,7 +50,7 @@ const char* to_string(UploadEnd end) {
     case UploadEnd::RetryLimit: return "retry limit, cancel sent";
     case UploadEnd::NoStart: return "the receiver never started";
     case UploadEnd::StoppedCancelSent: return "stopped, cancel sent";
-    case UploadEnd::Restarted: return "the receiver asked for a new start, cancel sent";
+    case UploadEnd::Restarted: return "the other end asked for a new start after the end";
     case UploadEnd::Failed: return "failed";
     }
     return "?";
@@ -316,7 +316,29 @@ private:
         if (!acknowledged(wire::EOT, Transmission::EndOfTransmission, Phase::Ending, timing::kEotTries,
                           timing::kAfterEot))
             return clean_up(UploadEnd::NoEotAck);
+        if (result_.hint == Hint::AskedUnwoken && asks_again_after_the_end())
+            return clean_up(UploadEnd::Restarted);
         return clean_up(tell(UploadEnd::Finished, text::kFinished));
+    }
+
+    // The other end asked unwoken, as XMODEM and YMODEM receivers do. Such a
+    // receiver took our frames for its own and acknowledged the end, but a
+    // YMODEM one then asks for the next file, every 2 s or so (U-Boot's loady,
+    // which has no image): that is no finished upload. Nothing is sent. A
+    // request that came with the ACK was discarded with the rest of its
+    // read, so the wait covers the next one.
+    bool asks_again_after_the_end() {
+        constexpr double kWindow = 4.0;
+        const double until = c_.clock.now() + kWindow;
+        for (double left = kWindow; left > 0; left = until - c_.clock.now()) {
+            wait_for_a_byte(static_cast<float>(left));
+            if (c_.link.InBufferCount() == 0) continue;
+            for (const std::uint8_t b : c_.link.Input()) {
+                if (c_.observer) c_.observer->on_reply(Reply{classify_reply(b), b}, c_.clock.now());
+                if (b == wire::START) return true;
+            }
+        }
+        return false;
     }
 
     // ---- transmissions and replies -----------------------------------------

@@ -319,6 +319,16 @@ TEST(Upload, AConsoleThatEchoesAndABootloaderThatAsksUnwokenAreNamedFirstInTheEn
         {"a 'C' waits before the first wake-up", {},
          [](UploadRig& rig) { rig.clock.at(0.2, [&rig] { rig.link.deliver({wire::START}); }); }, UploadEnd::Finished,
          Hint::AskedUnwoken},
+        {"U-Boot's loady: asked unwoken, then ACK to EOT and a request for the next file", {},
+         [](UploadRig& rig) {
+             rig.clock.at(0.2, [&rig] { rig.link.deliver({wire::START}); });
+             rig.device.script = [&rig](const test::Sent& sent, int) -> std::optional<std::vector<std::uint8_t>> {
+                 if (sent.kind() != wire::EOT) return std::nullopt;
+                 rig.clock.after(2.0, [&rig] { rig.link.deliver({wire::START}); });
+                 return std::vector<std::uint8_t>{wire::ACK, wire::START};  // this C goes with the ACK's read
+             };
+         },
+         UploadEnd::Restarted, Hint::AskedUnwoken},
         {"a 'C' only in the polls, after 101 wake-ups that got no answer", {},
          [&](UploadRig& rig) {
              rig.device.script = answer_nothing;
