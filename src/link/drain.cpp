@@ -1,7 +1,6 @@
 #include "link/drain.h"
 
 #include <algorithm>
-#include <thread>
 
 namespace vq {
 
@@ -15,11 +14,9 @@ Drain drain_output(const std::function<long()>& queued_now, std::chrono::steady_
         if (queued == 0) return Drain::Done;
         const auto now = std::chrono::steady_clock::now();
         if (now >= deadline) return Drain::TimedOut;
-        const auto line_time = std::chrono::duration<double>(static_cast<double>(queued) / kBytesPerSecond);
-        const auto nap = std::clamp(std::chrono::duration_cast<std::chrono::steady_clock::duration>(line_time),
-                                    std::chrono::steady_clock::duration(std::chrono::milliseconds(1)),
-                                    std::chrono::steady_clock::duration(std::chrono::milliseconds(20)));
-        std::this_thread::sleep_for(std::min(nap, deadline - now));
+        const long line_ms = static_cast<long>(static_cast<double>(queued) * 1000.0 / kBytesPerSecond);
+        const long left_ms = static_cast<long>(std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count());
+        sleep_ms(std::clamp(std::min(line_ms, left_ms), 1L, 20L));
     }
 }
 

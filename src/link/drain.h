@@ -24,4 +24,8 @@ Drain drain_output(const std::function<long()>& queued, std::chrono::steady_cloc
 // system reports a failure.
 long output_queued(std::intptr_t handle);
 
+// Sleeps `ms` milliseconds with the system's own call (std::this_thread's
+// returns at once under MinGW and Wine).
+void sleep_ms(long ms);
+
 }  // namespace vq

@@ -11,4 +11,6 @@ long output_queued(std::intptr_t handle) {
     return static_cast<long>(status.cbOutQue);
 }
 
+void sleep_ms(long ms) { Sleep(static_cast<DWORD>(ms)); }
+
 }  // namespace vq
