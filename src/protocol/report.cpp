@@ -96,6 +96,8 @@ std::string ending_words(const UploadResult& r, const std::string& port_cause) {
                (r.seconds > 0 ? " at " + kilobytes_per_second(static_cast<double>(r.image_length) / r.seconds) : "") +
                (r.batch_end_unanswered ? "; the receiver did not answer the end of the batch" : "");
     case UploadEnd::NoEotAck:
+        if (r.protocol != Protocol::Device && r.error_number == err::PortGone)
+            return "Every block was acknowledged; the port went away before the receiver acknowledged the end (EOT)";
         if (r.protocol != Protocol::Device)
             return "Every block was acknowledged; the receiver did not acknowledge the end (EOT, " +
                    std::to_string(kStandardTiming.eot_sends) + " sends)";

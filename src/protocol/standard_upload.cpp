@@ -113,9 +113,7 @@ private:
         }
         note_transfer_time();
 
-        static constexpr std::uint8_t eot[] = {wire::EOT};
-        if (const Sent s = send_frame(Transmission::EndOfTransmission, eot, timing.eot_sends, timing.end_wait);
-            s != Sent::Acked)
+        if (const Sent s = end_of_transmission(); s != Sent::Acked)
             return s == Sent::RetryLimit ? clean_up(UploadEnd::NoEotAck) : unacknowledged(s);
         if (header) {
             end_batch();
@@ -127,6 +125,21 @@ private:
             return clean_up(UploadEnd::Restarted);
         }
         return clean_up(tell(UploadEnd::Finished, text::kFinished));
+    }
+
+    // Every block was acknowledged: a port that goes away now (a receiver
+    // that exits as it answers the EOT, taking its pty along) leaves only
+    // the end unanswered, and is said so, not as a disconnection mid-transfer.
+    Sent end_of_transmission() {
+        static constexpr std::uint8_t eot[] = {wire::EOT};
+        try {
+            return send_frame(Transmission::EndOfTransmission, eot, timing.eot_sends, timing.end_wait);
+        } catch (const Failure& f) {
+            if (f.number() != err::PortGone) throw;
+            result_.error_number = f.number();
+            result_.error_text = f.what();
+            return Sent::RetryLimit;
+        }
     }
 
     // Once EOT is acknowledged the receiver may go away with its port (a

@@ -228,6 +228,15 @@ const Habit kHabits[] = {
      3, "did not answer the end of the batch"},
     {"XMODEM: the port goes away once EOT is acknowledged", Protocol::Xmodem1k, vanish_after_eot, UploadEnd::Finished,
      0, 1},
+    {"XMODEM: the port goes away as EOT is sent, its answer lost", Protocol::Xmodem1k,
+     [](StandardRig& s) {
+         s.receiver.ask(C);
+         s.receiver.script = [&s](const Bytes& b) -> std::optional<Bytes> {
+             if (b[0] == wire::EOT) s.rig.link.vanish();
+             return std::nullopt;
+         };
+     },
+     UploadEnd::NoEotAck, 0, 1, "Every block was acknowledged; the port went away before the receiver acknowledged"},
     {"no request for the batch's end after EOT", Protocol::Ymodem,
      [](StandardRig& s) {
          s.receiver.ask(C);
