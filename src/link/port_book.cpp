@@ -83,6 +83,7 @@ bool PortBook::update(const std::vector<PortInfo>& present, std::time_t now, int
         was = p;
     }
     // New devices last: one may take the number of an entry gone longest.
+    bool added = false;
     for (std::size_t i = 0; i < present.size(); ++i) {
         if (entry_of[i] != none) continue;
         const PortInfo& p = present[i];
@@ -90,9 +91,10 @@ bool PortBook::update(const std::vector<PortInfo>& present, std::time_t now, int
         const int n = number_for(p, chosen, from);
         if (n == 0) continue;
         entries_.push_back({n, p, !p.missing, looked_, p.missing ? now : 0, from});
-        std::sort(entries_.begin(), entries_.end(), [](const Entry& a, const Entry& b) { return a.number < b.number; });
-        changed = true;
+        changed = added = true;
     }
+    if (added)
+        std::sort(entries_.begin(), entries_.end(), [](const Entry& a, const Entry& b) { return a.number < b.number; });
     looked_ = true;
     return changed;
 }

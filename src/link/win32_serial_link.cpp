@@ -240,7 +240,8 @@ void Win32SerialLink::Output(std::span<const std::uint8_t> bytes) {
         }
         sent += static_cast<std::size_t>(n);
     }
-    const auto left = std::chrono::milliseconds(deadline > GetTickCount64() ? deadline - GetTickCount64() : 0);
+    const ULONGLONG now = GetTickCount64();
+    const auto left = std::chrono::milliseconds(deadline > now ? deadline - now : 0);
     const auto handle = reinterpret_cast<std::intptr_t>(p.file);
     switch (drain_output([handle] { return output_queued(handle); }, std::chrono::steady_clock::now() + left)) {
     case Drain::Done: return;

@@ -222,9 +222,10 @@ private:
                     if (!build_block()) return Blocks::Ended;
                     sends = 0;
                 }
-                // A byte waiting before the send arrived after the read it
-                // answered: the device answers later than the wait.
-                if (c_.link.InBufferCount() > 0) late_of_block_ = kNakLimitEvidence;
+                // A byte waiting before a send of a refused block arrived
+                // after the read it answered: the device answers later than
+                // the wait. Looked at only then, not before every frame.
+                if (refusals_of_block_ > 0 && c_.link.InBufferCount() > 0) late_of_block_ = kNakLimitEvidence;
                 transmit(Transmission::Data);
                 const std::int16_t code = wait_and_read(timing::kAfterFrame, {kAck, kNak, kCancel});
                 refusals_in_a_row_ = code == kNak ? refusals_in_a_row_ + 1 : 0;
