@@ -22,6 +22,7 @@
 #include <QThread>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 
 #include "support/temp_file.h"
@@ -55,14 +56,24 @@ struct Device {
         process.terminate();
         process.waitForFinished(3000);
     }
+    // Waits, at most 10 s, until the device has logged `text`.
+    void wait_for(const QString& text) {
+        QElapsedTimer waited;
+        waited.start();
+        while (!logged.contains(text) && waited.elapsed() < 10000) {
+            process.waitForReadyRead(100);
+            logged += QString::fromLocal8Bit(process.readAllStandardError());
+        }
+    }
     // Stops the device and returns what it logged.
     QString log() {
         process.terminate();
         process.waitForFinished(3000);
-        return QString::fromLocal8Bit(process.readAllStandardError());
+        return logged + QString::fromLocal8Bit(process.readAllStandardError());
     }
     QProcess process;
     QString path;
+    QString logged;
 };
 
 // How a program is run, beyond its arguments.
@@ -70,6 +81,7 @@ struct How {
     QString program = QStringLiteral("vellquin-send");  // in the build's programs, or a path
     QStringList env{};                             // NAME=value; NAME= removes it
     std::vector<std::pair<int, int>> signals_at{};  // (milliseconds after the start, signal)
+    std::function<void()> start_signal_clock{};      // waits for the moment signals_at counts from
     bool stdout_reader_gone = false;               // stdout is a pipe whose reader has gone
     bool as_nobody = false;                        // when this is root
 };
@@ -118,6 +130,7 @@ inline Sent send(const QStringList& args, const How& how = {}) {
     });
     p.start(how.program.startsWith('/') ? how.program : bin_for(how) + "/" + how.program, args);
     p.waitForStarted();
+    if (how.start_signal_clock) how.start_signal_clock();
     QElapsedTimer clock;
     clock.start();
     for (auto [ms, signo] : how.signals_at) {

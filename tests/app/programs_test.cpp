@@ -153,17 +153,17 @@ TEST(Programs, EveryWayOfStoppingCancelsReleasesThePortAndEndsWithItsStatus) {
     struct Case {
         const char* name;
         QStringList options;
-        std::vector<std::pair<int, int>> signals_at;  // ms after the start, signal
+        std::vector<std::pair<int, int>> signals_at;  // ms after the device's first block, signal
         bool stdout_reader_gone;
         int exit_code;
         QString said, not_said;  // on stderr
     };
     const Case cases[] = {
-        {"Ctrl-C", {}, {{1500, SIGINT}}, false, 11, "press Ctrl-C again", ""},
-        {"SIGTERM", {}, {{1500, SIGTERM}}, false, 11, "terminated; stopping", "Ctrl-C"},
+        {"Ctrl-C", {}, {{300, SIGINT}}, false, 11, "press Ctrl-C again", ""},
+        {"SIGTERM", {}, {{300, SIGTERM}}, false, 11, "terminated; stopping", "Ctrl-C"},
         {"--timeout", {"--timeout", "1.5"}, {}, false, 12, "timed out after 1.5 s", ""},
-        {"Ctrl-C, the stdout reader gone", {}, {{1500, SIGINT}}, true, 11, "stopping", ""},
-        {"Ctrl-C twice", {}, {{1500, SIGINT}, {1530, SIGINT}}, false, 11,
+        {"Ctrl-C, the stdout reader gone", {}, {{300, SIGINT}}, true, 11, "stopping", ""},
+        {"Ctrl-C twice", {}, {{300, SIGINT}, {330, SIGINT}}, false, 11,
          "interrupted during block 1; the port was closed\n", "disconnected"},
     };
     vq::test::TempDir dir;
@@ -173,7 +173,9 @@ TEST(Programs, EveryWayOfStoppingCancelsReleasesThePortAndEndsWithItsStatus) {
         Device device({"--silent"});
         ::chmod(device.path.toLocal8Bit().constData(), 0666);
         const Sent got = send(QStringList{"--port", device.path} + c.options + QStringList{file},
-                              {.signals_at = c.signals_at, .stdout_reader_gone = c.stdout_reader_gone, .as_nobody = true});
+                              {.signals_at = c.signals_at,
+                               .start_signal_clock = [&] { device.wait_for("block 1"); },
+                               .stdout_reader_gone = c.stdout_reader_gone, .as_nobody = true});
         EXPECT_FALSE(got.crashed);
         EXPECT_EQ(got.exit_code, c.exit_code) << got.err.toStdString();
         EXPECT_TRUE(got.err.contains(c.said)) << got.err.toStdString();

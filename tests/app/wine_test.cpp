@@ -89,9 +89,13 @@ protected:
         ASSERT_TRUE(prefix_->safe());
     }
     static void plug(int n, const QString& device) { prefix_->plug(n, device); }
-    static Sent send_exe(QStringList args, std::vector<std::pair<int, int>> signals_at = {}) {
+    static Sent send_exe(QStringList args, std::vector<std::pair<int, int>> signals_at = {},
+                         std::function<void()> start_signal_clock = {}) {
         Sent sent = send(WinePrefix::program("vellquin-send.exe", args),
-                         {.program = kRoot + "/scripts/wine-run", .env = prefix_->env(), .signals_at = std::move(signals_at)});
+                         {.program = kRoot + "/scripts/wine-run",
+                          .env = prefix_->env(),
+                          .signals_at = std::move(signals_at),
+                          .start_signal_clock = std::move(start_signal_clock)});
         for (QString& line : sent.out) line.remove('\r');  // Windows ends its lines with CR LF
         sent.err.remove('\r');
         return sent;
@@ -151,15 +155,12 @@ TEST_F(WineSender, AHeldPortIsRefusedAndCtrlCStopsTheHolderWithCansAndReleasesIt
     Device device({"--silent"});
     plug(2, device.path);
     Sent second{};
-    QThread* other = QThread::create([&] {
-        QThread::msleep(2500);  // the first has the port by then
+    // Once the first sends, a second tries the port; then Ctrl-C, which Wine
+    // hands to a console program as such.
+    const Sent first = send_exe({"--port", "COM2", file}, {{0, SIGINT}}, [&] {
+        device.wait_for("block 1");
         second = send_exe({"--port", "COM2", file});
     });
-    other->start();
-    // Wine hands SIGINT to a console program as its Ctrl-C.
-    const Sent first = send_exe({"--port", "COM2", file}, {{6000, SIGINT}});
-    other->wait();
-    delete other;
     EXPECT_EQ(second.exit_code, 4) << second.err.toStdString();
     EXPECT_EQ(second.out, QStringList{"Serial port is using!"});
     EXPECT_EQ(first.exit_code, 11) << first.err.toStdString();
