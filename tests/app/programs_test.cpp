@@ -19,7 +19,7 @@ TEST(Programs, A20KBImageArrivesByteForByteAndTheExitStatusIs0) {
     EXPECT_EQ(s.out.front(), "5%") << "one NN% line per block when stdout is no terminal";
     EXPECT_EQ(s.out[19], "100%");
     EXPECT_EQ(s.out.back(), "Sending Finished!");
-    QThread::msleep(100);
+    device.wait_for("written to");
     const auto got = read_file(dir.file("got.bin"));
     ASSERT_EQ(got.size(), 20u * 1024);
     EXPECT_TRUE(std::equal(image.begin(), image.end(), got.begin()));
@@ -330,7 +330,13 @@ TEST(Programs, RepeatFlashesEachDevicePluggedIntoTheJigUntilTheCount) {
     QProcess sender;
     sender.start(kBin + "/vellquin-send",
                  {"--repeat", "--count", "2", "--port", jig, "--pace", "reply", "--json", "--log", logs, file});
-    QThread::msleep(300);
+    QString err;  // the devices come once it waits for them
+    QElapsedTimer waited;
+    waited.start();
+    while (!err.contains("waiting for a device") && waited.elapsed() < 5000) {
+        sender.waitForReadyRead(100);
+        err += QString::fromUtf8(sender.readAllStandardError());
+    }
     QProcess first, second;
     first.start(kBin + "/vellquin-device", {"-q", "--link", jig, "--unplug-after", "1.5"});
     ASSERT_TRUE(first.waitForFinished(5000));  // plugged in, flashed, pulled out
@@ -343,7 +349,7 @@ TEST(Programs, RepeatFlashesEachDevicePluggedIntoTheJigUntilTheCount) {
     EXPECT_EQ(sender.exitCode(), 0);
 
     // Each wait is said once, on stderr and as a JSON event.
-    const QString err = QString::fromUtf8(sender.readAllStandardError());
+    err += QString::fromUtf8(sender.readAllStandardError());
     const QString device_wait = "waiting for a device on " + jig;
     EXPECT_GE(err.count(device_wait), 1) << err.toStdString();
     EXPECT_EQ(lines.filter("\"for\":\"device\",\"text\":\"" + device_wait + "\"").size(), err.count(device_wait));

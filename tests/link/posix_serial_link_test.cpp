@@ -96,7 +96,8 @@ TEST_F(PosixLinkTest, EveryFrameOfEveryByteValueArrivesWhole200TimesInARow) {
 TEST_F(PosixLinkTest, InputReturnsAByteWaitingInTheSystemWithoutAnEvent) {
     ASSERT_EQ(open_configured(), kPortReady);
     ASSERT_EQ(write(pty.master, "\x06\x15", 2), 2);
-    usleep(20000);
+    pollfd p{static_cast<int>(link.handle()), POLLIN, 0};
+    ASSERT_EQ(::poll(&p, 1, 2000), 1);
     EXPECT_EQ(link.Input(), std::vector<std::uint8_t>{0x06}) << "one byte per Input";
     link.setInBufferCount(0);
     EXPECT_TRUE(link.Input().empty()) << "the rest was discarded";
