@@ -97,6 +97,7 @@ int main(int argc, char** argv) {
     vq::Form1 window({link, clock, files, dialog, nullptr, &ports, source.get(),
                       [&link](const vq::PortMap& numbers) { link.setPorts(numbers); }});
     dialog.set_window(&window);
+    link.set_drain_pause(vq::pause_heeding(clock, window.form().stop_request));
     window.Form_Load();
     window.show();
     return QApplication::exec();

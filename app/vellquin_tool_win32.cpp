@@ -25,6 +25,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show) {
     vq::Win32Form1 window({link, clock, files, dialog, nullptr, &ports, source.get(),
                            [&](const vq::PortMap&) { link.setPorts(vq::openable_ports(ports, *source)); }});
     dialog.set_owner(window.window());
+    link.set_drain_pause(vq::pause_heeding(clock, window.form().form().stop_request));
     clock.set_window(window.window());
     window.on_closed = [] { PostQuitMessage(0); };
     window.form().Form_Load();

@@ -274,6 +274,7 @@ void PortWorker::upload_once() {
     observers.add(&forward);
     if (trace) observers.add(trace.get());
     if (log) observers.add(log.get());
+    link.set_drain_pause(pause_heeding(clock, form.stop_request));
     link_ = &link;
     form_ = &form;
     aborted_ = false;

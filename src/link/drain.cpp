@@ -4,7 +4,8 @@
 
 namespace vq {
 
-Drain drain_output(const std::function<long()>& queued_now, std::chrono::steady_clock::time_point deadline) {
+Drain drain_output(const std::function<long()>& queued_now, std::chrono::steady_clock::time_point deadline,
+                   const DrainPause& pause) {
     // 115200 baud with 8N1 moves 11520 bytes a second; a slower line is
     // looked at a little more often than it needs.
     constexpr double kBytesPerSecond = 11520;
@@ -16,7 +17,9 @@ Drain drain_output(const std::function<long()>& queued_now, std::chrono::steady_
         if (now >= deadline) return Drain::TimedOut;
         const long line_ms = static_cast<long>(static_cast<double>(queued) * 1000.0 / kBytesPerSecond);
         const long left_ms = static_cast<long>(std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count());
-        sleep_ms(std::clamp(std::min(line_ms, left_ms), 1L, 20L));
+        const long ms = std::clamp(std::min(line_ms, left_ms), 1L, 20L);
+        if (!pause) sleep_ms(ms);
+        else if (pause(ms)) return Drain::Stopped;
     }
 }
 

@@ -219,8 +219,9 @@ void PosixSerialLink::Output(std::span<const std::uint8_t> bytes) {
         if (::poll(&p, 1, static_cast<int>(left.count())) > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL)))
             fail(err::WriteFailed, "the port failed while sending");
     }
-    switch (drain_output([this] { return output_queued(fd_); }, deadline)) {
-    case Drain::Done: return;
+    switch (drain_output([this] { return output_queued(fd_); }, deadline, drain_pause())) {
+    case Drain::Done:
+    case Drain::Stopped: return;
     case Drain::Failed: fail(err::WriteFailed, "drain failed: " + system_words(errno));
     case Drain::TimedOut:
         fail(err::WriteFailed, "the device stopped taking data: bytes written " + std::to_string(kWriteBudgetMs / 1000) +

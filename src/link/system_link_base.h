@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "link/drain.h"
 #include "link/line_settings.h"
 #include "link/port_map.h"
 #include "protocol/failure.h"
@@ -33,6 +34,11 @@ public:
     void setInputMode(std::int32_t mode) override;
     // Output returns once the system has sent everything: nothing waits.
     void setOutBufferCount(std::int16_t count) override;
+    // While Output waits for its bytes to leave (at most 2 s, for a device
+    // that stopped taking data), it passes the time with `pause`, which may
+    // process events and says when the user has stopped: Output then returns
+    // at once, its bytes still on their way. Without one it sleeps.
+    void set_drain_pause(DrainPause pause) { drain_pause_ = std::move(pause); }
 
 protected:
     explicit SystemLinkBase(PortMap ports) : ports_(std::move(ports)) {}
@@ -54,9 +60,11 @@ protected:
     // once, and it stays failed.
     [[noreturn]] void break_with(const Failure& failure);
     std::int16_t input_len() const { return input_len_; }
+    const DrainPause& drain_pause() const { return drain_pause_; }
 
 private:
     PortMap ports_;
+    DrainPause drain_pause_;
     std::int16_t comm_port_ = 1;
     std::int16_t input_len_ = 0;
     LineSettings settings_;

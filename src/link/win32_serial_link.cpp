@@ -243,8 +243,10 @@ void Win32SerialLink::Output(std::span<const std::uint8_t> bytes) {
     const ULONGLONG now = GetTickCount64();
     const auto left = std::chrono::milliseconds(deadline > now ? deadline - now : 0);
     const auto handle = reinterpret_cast<std::intptr_t>(p.file);
-    switch (drain_output([handle] { return output_queued(handle); }, std::chrono::steady_clock::now() + left)) {
-    case Drain::Done: return;
+    switch (drain_output([handle] { return output_queued(handle); }, std::chrono::steady_clock::now() + left,
+                         drain_pause())) {
+    case Drain::Done:
+    case Drain::Stopped: return;
     case Drain::Failed: fail(GetLastError(), Win32Call::Write, "drain failed");
     case Drain::TimedOut:
         fail(WAIT_TIMEOUT, Win32Call::Write,

@@ -15,4 +15,11 @@ void wait_seconds(float seconds, Clock& clock, const std::function<bool()>& unti
     }
 }
 
+std::function<bool(long ms)> pause_heeding(Clock& clock, const std::int16_t& stop_request) {
+    return [&clock, &stop_request](long ms) {
+        if (stop_request == 0) clock.process_events_for(static_cast<double>(ms) / 1000.0, {});
+        return stop_request != 0;
+    };
+}
+
 }  // namespace vq

@@ -2,6 +2,7 @@
 // Time for the upload: a monotonic clock together with the event pump that
 // keeps the window alive while the upload waits.
 
+#include <cstdint>
 #include <functional>
 
 namespace vq {
@@ -23,5 +24,11 @@ public:
 // Should the clock ever step backwards, the wait counts again from that
 // point, so it always ends.
 void wait_seconds(float seconds, Clock& clock, const std::function<bool()>& until = {});
+
+// A pause for a wait outside the upload's own (the link's, while written
+// bytes leave): processes events for about `ms` and says whether the user
+// has asked to stop by then (`stop_request` set). The request stays for
+// the upload to take.
+std::function<bool(long ms)> pause_heeding(Clock& clock, const std::int16_t& stop_request);
 
 }  // namespace vq

@@ -44,6 +44,11 @@ TEST(DrainOutput, EndsWhenTheQueueEmptiesFailsWithTheSystemAndGivesUpAtTheDeadli
     EXPECT_EQ(drain_output([&] { return ++looks, 11520L; }, start + 100ms), Drain::TimedOut);
     EXPECT_GE(std::chrono::steady_clock::now() - start, 100ms);
     EXPECT_LE(looks, 7) << "a second's worth of bytes is looked at every 20 ms";
+    int pauses = 0;
+    EXPECT_EQ(drain_output([] { return 11520L; }, std::chrono::steady_clock::now() + 10s,
+                           [&](long ms) { return ms == 20 && ++pauses == 3; }),
+              Drain::Stopped)
+        << "the pause in place of the sleep, and a stop heard in it ends the wait";
 }
 
 }  // namespace

@@ -344,7 +344,9 @@ TEST(Upload, AConsoleThatEchoesAndABootloaderThatAsksUnwokenAreNamedFirstInTheEn
         const UploadResult r = rig.run(test::random_image(3000));
         EXPECT_EQ(r.end, c.end);
         EXPECT_EQ(r.hint, c.hint);
-        if (c.hint != Hint::None) EXPECT_EQ(describe_end(r).rfind(hint_words(c.hint), 0), 0u) << describe_end(r);
+        if (c.hint != Hint::None) {
+            EXPECT_EQ(describe_end(r).rfind(hint_words(c.hint), 0), 0u) << describe_end(r);
+        }
     }
 }
 

@@ -28,6 +28,21 @@ TEST(WaitSeconds, RunsWhatFallsDueDuringTheWait) {
     EXPECT_DOUBLE_EQ(clicked_at, 0.05);
 }
 
+// A click on Stop during the pause is heard at its end; once heard, the
+// pause takes no time and the request stays for the upload.
+TEST(PauseHeeding, ProcessesEventsUntilTheUserStops) {
+    test::VirtualClock clock;
+    std::int16_t stop_request = 0;
+    clock.at(0.03, [&] { stop_request = 1; });
+    const auto pause = pause_heeding(clock, stop_request);
+    EXPECT_FALSE(pause(20));
+    EXPECT_TRUE(pause(20));
+    EXPECT_NEAR(clock.now(), 0.04, 1e-6);
+    EXPECT_TRUE(pause(20));
+    EXPECT_NEAR(clock.now(), 0.04, 1e-6);
+    EXPECT_EQ(stop_request, 1);
+}
+
 // A clock that steps backwards (or a time of day that restarts at midnight)
 // must not leave the wait hanging.
 class SteppingClock final : public Clock {
