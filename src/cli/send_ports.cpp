@@ -140,7 +140,11 @@ std::vector<std::string> describe_ports(const PortMap& ports) {
     for (int n = 1; n <= ports.size(); ++n) {
         const PortEntry* e = ports.entry(n);
         if (!e) continue;
+        // Above COM9 Windows ports are not opened: Wine puts this machine's
+        // own ports there, a console among them. Shown only when a driver
+        // describes them, not the dozens Wine names that lead nowhere.
         const bool unprobed = kThisPlatform == Platform::Windows && n > 9;
+        if (unprobed && e->description.empty()) continue;
         std::string state = unprobed ? "not probed: give --port to use it" : "free";
         try {
             if (!unprobed) {
