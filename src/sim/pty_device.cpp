@@ -109,9 +109,12 @@ void PtyDevice::serve_once(int timeout_ms) {
 void PtyDevice::speak_when_quiet() {
     // Longer than the sender's pause between wake-ups, shorter than its wait for a start.
     constexpr auto kQuiet = std::chrono::milliseconds(350);
+    // No sender stops for a second in the middle of a frame.
+    constexpr auto kFrameTimeout = std::chrono::seconds(1);
     const auto now = std::chrono::steady_clock::now();
     if (now - last_heard_or_said_ < kQuiet) return;
     std::lock_guard lock(mutex_);
+    if (now - last_heard_or_said_ >= kFrameTimeout) receiver_.drop_partial_frame();
     const std::vector<std::uint8_t> said = receiver_.idle();
     if (said.empty() || master_ < 0) return;
     last_heard_or_said_ = now;

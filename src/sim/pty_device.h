@@ -49,7 +49,8 @@ public:
 
 private:
     void serve_once(int timeout_ms);
-    // Says what the receiver says unasked, once the line has been quiet a while.
+    // Once the line has been quiet a while: drops a frame cut short, and
+    // says what the receiver says unasked.
     void speak_when_quiet();
 
     int master_ = -1;

@@ -47,6 +47,12 @@ std::vector<std::uint8_t> Receiver::feed(std::span<const std::uint8_t> bytes) {
     return out;
 }
 
+void Receiver::drop_partial_frame() {
+    if (pending_.empty()) return;
+    note(Event::Unknown, "a frame cut short after " + std::to_string(pending_.size()) + " bytes, dropped");
+    pending_.clear();
+}
+
 std::vector<std::uint8_t> Receiver::idle() const {
     if (behaviour_.reject_wakeups && wakeups_ > 0) return {wire::CAN};
     return {};

@@ -42,6 +42,10 @@ public:
     // the upload answers the polls after the wake-ups with CAN, so that a
     // sender that has stopped waking it hears the refusal too.
     std::vector<std::uint8_t> idle() const;
+    // Forgets a frame begun and never finished, as a device's receive
+    // timeout does: the sender went away in the middle of it (an unplugged
+    // adapter), and what comes next starts a frame of its own.
+    void drop_partial_frame();
 
     // Every image taken to the end (an acknowledged end of transmission),
     // with the 0xFF fill of its last block.
