@@ -52,21 +52,6 @@ speed_t speed_of(int baud) {
     return B0;
 }
 
-// Asks a USB adapter to pass each received byte on at once instead of
-// collecting them for a while (an FTDI adapter's latency timer goes to 1 ms).
-// Returns the flags it found, when it changed them; ports that do not know
-// the request refuse it.
-std::optional<int> ask_for_low_latency(int fd, const std::string& tty) {
-    const std::string name = std::filesystem::path(tty).filename().string();
-    if (name.rfind("ttyUSB", 0) != 0 && name.rfind("ttyACM", 0) != 0) return std::nullopt;
-    serial_struct serial{};
-    if (::ioctl(fd, TIOCGSERIAL, &serial) != 0 || (serial.flags & ASYNC_LOW_LATENCY)) return std::nullopt;
-    const int found = serial.flags;
-    serial.flags |= ASYNC_LOW_LATENCY;
-    if (::ioctl(fd, TIOCSSERIAL, &serial) != 0) return std::nullopt;
-    return found;
-}
-
 }  // namespace
 
 std::string uucp_lock_path(const std::string& folder, const std::string& tty) {
@@ -89,8 +74,24 @@ std::string PosixSerialLink::uucp_lock_folder() {
     return {};
 }
 
-PosixSerialLink::PosixSerialLink(PortMap ports, std::string lock_folder)
-    : SystemLinkBase(std::move(ports)), lock_folder_(std::move(lock_folder)) {}
+SerialFlags SerialFlags::of_the_system() {
+    return {[](int fd, const std::string& tty) -> std::optional<int> {
+                const std::string name = std::filesystem::path(tty).filename().string();
+                if (name.rfind("ttyUSB", 0) != 0 && name.rfind("ttyACM", 0) != 0) return std::nullopt;
+                serial_struct serial{};
+                if (::ioctl(fd, TIOCGSERIAL, &serial) != 0) return std::nullopt;
+                return serial.flags;
+            },
+            [](int fd, int flags) {
+                serial_struct serial{};
+                if (::ioctl(fd, TIOCGSERIAL, &serial) != 0) return false;
+                serial.flags = flags;
+                return ::ioctl(fd, TIOCSSERIAL, &serial) == 0;
+            }};
+}
+
+PosixSerialLink::PosixSerialLink(PortMap ports, std::string lock_folder, SerialFlags serial_flags)
+    : SystemLinkBase(std::move(ports)), lock_folder_(std::move(lock_folder)), serial_flags_(std::move(serial_flags)) {}
 
 PosixSerialLink::~PosixSerialLink() { close_port(); }
 
@@ -147,20 +148,21 @@ void PosixSerialLink::open_port(const std::string& device) {
     tty_ = tty;
 }
 
+// Asks a USB adapter to pass each received byte on at once instead of
+// collecting them for a while (an FTDI adapter's latency timer goes to 1 ms).
+// The flags found are kept to give back, when they were changed; a port
+// that does not know the request goes on as it is.
 void PosixSerialLink::tune_for_transfer() {
-    if (!found_serial_flags_) found_serial_flags_ = ask_for_low_latency(fd_, tty_);
+    if (found_serial_flags_) return;
+    const std::optional<int> found = serial_flags_.read(fd_, tty_);
+    if (found && !(*found & ASYNC_LOW_LATENCY) && serial_flags_.write(fd_, *found | ASYNC_LOW_LATENCY))
+        found_serial_flags_ = found;
 }
 
 void PosixSerialLink::close_port() {
     if (fd_ < 0) return;
-    if (found_serial_flags_) {
-        serial_struct serial{};
-        if (::ioctl(fd_, TIOCGSERIAL, &serial) == 0) {
-            serial.flags = *found_serial_flags_;
-            (void)::ioctl(fd_, TIOCSSERIAL, &serial);
-        }
-        found_serial_flags_.reset();
-    }
+    if (found_serial_flags_) (void)serial_flags_.write(fd_, *found_serial_flags_);
+    found_serial_flags_.reset();
     (void)::ioctl(fd_, TIOCNXCL);  // the flag outlives the descriptor while a pty's master is open
     ::close(fd_);
     fd_ = -1;

@@ -13,6 +13,7 @@
 // err::PortGone, which closes the port at once; every later operation fails
 // with that error until the port is opened again.
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -20,10 +21,21 @@
 
 namespace vq {
 
+// The kernel's serial flags of an open port (TIOCGSERIAL, TIOCSSERIAL),
+// where the low-latency flag lives. `read` gives nullopt for a port that is
+// no USB adapter or does not know the request; `write` says whether the
+// port took the flags.
+struct SerialFlags {
+    std::function<std::optional<int>(int fd, const std::string& tty)> read;
+    std::function<bool(int fd, int flags)> write;
+    static SerialFlags of_the_system();
+};
+
 class PosixSerialLink final : public SystemLinkBase {
 public:
     // `lock_folder`: where UUCP lock files live; empty for none.
-    explicit PosixSerialLink(PortMap ports = {}, std::string lock_folder = uucp_lock_folder());
+    explicit PosixSerialLink(PortMap ports = {}, std::string lock_folder = uucp_lock_folder(),
+                             SerialFlags serial_flags = SerialFlags::of_the_system());
     ~PosixSerialLink() override;
     PosixSerialLink(const PosixSerialLink&) = delete;
     PosixSerialLink& operator=(const PosixSerialLink&) = delete;
@@ -49,6 +61,7 @@ private:
     [[noreturn]] void fail(int number, const std::string& what);
 
     std::string lock_folder_;
+    SerialFlags serial_flags_;
     int fd_ = -1;
     std::string tty_;        // what the open port's device leads to
     std::string lock_file_;  // ours, removed on closing

@@ -1,6 +1,7 @@
 #include "link/posix_serial_link.h"
 
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
@@ -306,6 +307,32 @@ TEST_F(PosixLinkTest, TheFirstErrorAfterTheDeviceVanishesClosesThePortWithoutSpi
     }
     EXPECT_NO_THROW(link.setPortOpen(false));
     EXPECT_LT(test::process_cpu_seconds() - cpu, 0.2);
+}
+
+// An adapter asked for low latency gets its flags back as they were found
+// when the port closes; one that has it already, or refuses, is left alone.
+TEST(LowLatency, IsAskedForAnUploadAndGivenBackAtTheClose) {
+    const struct {
+        std::optional<int> found;
+        bool takes;
+        std::vector<int> writes;
+    } rows[] = {
+        {0x40, true, {0x40 | ASYNC_LOW_LATENCY, 0x40}},
+        {0x40 | ASYNC_LOW_LATENCY, true, {}},
+        {0x40, false, {0x40 | ASYNC_LOW_LATENCY}},
+        {std::nullopt, true, {}},  // no USB adapter
+    };
+    for (const auto& r : rows) {
+        Pty pty;
+        std::vector<int> writes;
+        PosixSerialLink link(PortMap(std::vector<PortEntry>{{pty.path, ""}}), "",
+                             {[&](int, const std::string&) { return r.found; },
+                              [&](int, int flags) { return writes.push_back(flags), r.takes; }});
+        link.setPortOpen(true);
+        link.setSettings("115200,N,8,1");
+        link.setPortOpen(false);
+        EXPECT_EQ(writes, r.writes) << std::hex << r.found.value_or(-1);
+    }
 }
 
 TEST(LineSettings, ParsesTheSettingsText) {
