@@ -1,8 +1,8 @@
 #pragma once
 // The main thread's loop: it sleeps until a port's thread has news for the
-// outputs, what it watches is readable (the interrupts' pipe), or the
-// next tenth of a second when something is to be done then, without
-// spinning.
+// outputs (taken at most every 20 ms), what it watches is readable (the
+// interrupts' pipe), or the next tenth of a second when something is to be
+// done then, without spinning.
 
 #include <functional>
 #include <optional>

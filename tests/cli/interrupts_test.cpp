@@ -83,5 +83,21 @@ TEST(MainLoop, AWakeIsTakenAndTheLoopThenSleeps) {
 }
 #endif
 
+// A port's thread wakes it at every block; it takes the news about every
+// 20 ms, not at every wake.
+TEST(MainLoop, TakesNewsAtMostFiftyTimesASecond) {
+    MainLoop loop;
+    std::atomic<bool> over = false;
+    std::thread port([&] {
+        while (!over) loop.wake(), std::this_thread::sleep_for(std::chrono::microseconds(500));
+    });
+    int taken = 0;
+    loop.run([] { return false; }, {.on_wake = [&] { ++taken; }}, 0.3);
+    over = true;
+    port.join();
+    EXPECT_GE(taken, 5);
+    EXPECT_LE(taken, 20) << "0.3 s at one wake a 0.5 ms";
+}
+
 }  // namespace
 }  // namespace vq::cli
