@@ -243,15 +243,22 @@ int PosixSerialLink::InBufferCount() {
 }
 
 std::vector<std::uint8_t> PosixSerialLink::Input() {
-    const int waiting = InBufferCount();
-    const int wanted = input_len() == 0 ? waiting : std::min<int>(waiting, input_len());
-    std::vector<std::uint8_t> got(static_cast<std::size_t>(wanted));
-    if (wanted == 0) return got;
-    const ssize_t n = ::read(fd_, got.data(), got.size());
-    if (n < 0 && errno != EAGAIN && errno != EINTR) fail(err::ReadFailed, system_words(errno));
-    if (n == 0) fail(err::ReadFailed, "the port hung up");
-    got.resize(n < 0 ? 0 : static_cast<std::size_t>(n));
-    return got;
+    require_open();
+    // Read at once, without asking first how much waits: one call a reply.
+    std::vector<std::uint8_t> got;
+    for (;;) {
+        std::uint8_t buffer[4096];
+        const std::size_t room = input_len() == 0 ? sizeof buffer : static_cast<std::size_t>(input_len()) - got.size();
+        const ssize_t n = ::read(fd_, buffer, std::min(room, sizeof buffer));
+        if (n < 0 && errno != EAGAIN && errno != EINTR) fail(err::ReadFailed, system_words(errno));
+        if (n <= 0) {
+            // Raw with VMIN 0, nothing waiting reads as 0, as a hang-up does.
+            if (got.empty()) (void)InBufferCount();
+            return got;
+        }
+        got.insert(got.end(), buffer, buffer + n);
+        if (input_len() != 0 && got.size() >= static_cast<std::size_t>(input_len())) return got;
+    }
 }
 
 bool PosixSerialLink::device_went_away() const { return device_gone(device()); }

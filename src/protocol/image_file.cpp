@@ -5,7 +5,11 @@
 #include <cstring>
 #include <filesystem>
 #include <system_error>
+#include <sys/stat.h>
 #include <sys/types.h>
+#ifdef _WIN32
+#include <io.h>
+#endif
 
 #include "protocol/failure.h"
 
@@ -20,13 +24,15 @@ std::string system_text(int error) {
     return text;
 }
 
-// 64-bit positions, so that files past 2 GiB report their true length.
+// The length of an open file in one call, 64 bits wide, so that files past
+// 2 GiB report their true length; -1 with errno set when the system fails.
 #ifdef _WIN32
-int seek_end(std::FILE* f) { return _fseeki64(f, 0, SEEK_END); }
-std::int64_t tell(std::FILE* f) { return _ftelli64(f); }
+std::int64_t length_of(std::FILE* f) { return _filelengthi64(_fileno(f)); }
 #else
-int seek_end(std::FILE* f) { return fseeko(f, 0, SEEK_END); }
-std::int64_t tell(std::FILE* f) { return ftello(f); }
+std::int64_t length_of(std::FILE* f) {
+    struct stat s {};
+    return ::fstat(fileno(f), &s) == 0 ? static_cast<std::int64_t>(s.st_size) : -1;
+}
 #endif
 
 class LocalImageFile final : public ImageFile {
@@ -39,8 +45,7 @@ public:
     std::int64_t length() override {
         // The length of the open file itself, not of whatever the name
         // points at now.
-        if (seek_end(file_) != 0) throw unreadable(errno);
-        const std::int64_t end = tell(file_);
+        const std::int64_t end = length_of(file_);
         if (end < 0) throw unreadable(errno);
         return end;
     }
