@@ -65,4 +65,11 @@ std::string usb_ids_words(const UsbIds& ids) {
     return ids.vid + ":" + ids.pid + (ids.serial.empty() ? "" : ", serial " + ids.serial);
 }
 
+std::optional<UsbIds> usb_ids_of_port(const std::string& instance_id, const std::string& parent_instance_id) {
+    std::optional<UsbIds> ids = usb_ids_of_instance(instance_id);
+    if (ids && ids->serial.empty())
+        if (const auto up = usb_ids_of_instance(parent_instance_id); up && up->vid == ids->vid) ids->serial = up->serial;
+    return ids;
+}
+
 }  // namespace vq

@@ -26,6 +26,12 @@ struct UsbIds {
 };
 std::optional<UsbIds> usb_ids_of_instance(const std::string& instance_id);
 
+// The identity of a port from its own instance id and its parent's: an
+// interface of a composite device (MI_xx) has no serial number of its own
+// and takes its parent's, when the parent is the same vendor's device, while
+// keeping its own interface.
+std::optional<UsbIds> usb_ids_of_port(const std::string& instance_id, const std::string& parent_instance_id);
+
 // "10C4:EA60, serial 0001": the identity as --list and the logs show it.
 std::string usb_ids_words(const UsbIds& ids);
 

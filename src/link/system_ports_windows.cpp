@@ -69,13 +69,10 @@ std::map<std::string, Known> setupapi_ports() {
         if (SetupDiGetDeviceRegistryPropertyW(set, &device, SPDRP_FRIENDLYNAME, nullptr, reinterpret_cast<BYTE*>(friendly),
                                               sizeof friendly - sizeof(wchar_t), nullptr))
             known.friendly = utf8(friendly);
-        // A composite device's interface (USB\VID_..&MI_00) has the serial
-        // number in its parent's id, and keeps its own interface.
-        known.usb = usb_ids_of_instance(instance_id(device.DevInst));
         DEVINST parent = 0;
-        if (known.usb && known.usb->serial.empty() && CM_Get_Parent(&parent, device.DevInst, 0) == CR_SUCCESS)
-            if (const auto up = usb_ids_of_instance(instance_id(parent)); up && up->vid == known.usb->vid)
-                known.usb->serial = up->serial;
+        known.usb = usb_ids_of_port(instance_id(device.DevInst), CM_Get_Parent(&parent, device.DevInst, 0) == CR_SUCCESS
+                                                                      ? instance_id(parent)
+                                                                      : std::string());
         ports[utf8(port_name)] = known;
     }
     SetupDiDestroyDeviceInfoList(set);

@@ -47,5 +47,23 @@ TEST(DeviceIds, AnInstanceIdNamesTheAdaptersVendorProductAndSerialWhereWindowsDi
     }
 }
 
+TEST(DeviceIds, ACompositeDevicesPortTakesItsParentsSerialAndKeepsItsOwnInterface) {
+    const struct {
+        const char *id, *parent, *words, *usb_interface;
+    } rows[] = {
+        {"USB\\VID_2341&PID_0043&MI_02\\6&2E3A1B&0&0002", "USB\\VID_2341&PID_0043\\85736323", "2341:0043, serial 85736323",
+         "MI_02"},
+        {"USB\\VID_2341&PID_0043&MI_02\\6&2E3A1B&0&0002", "USB\\VID_05E3&PID_0610\\HUB1", "2341:0043", "MI_02"},  // a hub
+        {"USB\\VID_2341&PID_0043&MI_02\\6&2E3A1B&0&0002", "", "2341:0043", "MI_02"},
+        {"USB\\VID_10C4&PID_EA60\\0001", "USB\\VID_10C4&PID_EA60\\OTHER", "10C4:EA60, serial 0001", ""},  // its own
+    };
+    for (const auto& r : rows) {
+        const auto ids = usb_ids_of_port(r.id, r.parent);
+        ASSERT_TRUE(ids) << r.id;
+        EXPECT_EQ(usb_ids_words(*ids), r.words) << r.parent;
+        EXPECT_EQ(ids->usb_interface, r.usb_interface) << r.parent;
+    }
+}
+
 }  // namespace
 }  // namespace vq
