@@ -185,7 +185,12 @@ TEST(Win32Window, EveryControlAndThePortListsEntriesTakeTheirPlaceAtTheWindowsDp
             const RECT expected{px(p.left), px(p.top), px(p.left) + px(p.width), px(p.top) + px(p.height)};
             EXPECT_TRUE(EqualRect(&r, &expected)) << dpi << " dpi, control at twips " << p.left << "," << p.top;
         }
-        EXPECT_EQ(SendMessageW(rig.window.Combo1, CB_GETITEMHEIGHT, 0, 0), MulDiv(24, static_cast<int>(dpi), 96)) << dpi;
+        const int entry = MulDiv(24, static_cast<int>(dpi), 96);
+        EXPECT_EQ(SendMessageW(rig.window.Combo1, CB_GETITEMHEIGHT, 0, 0), entry) << dpi;
+        // The selection field as high as an entry (Wine counts 2 pixels of border in it).
+        const LRESULT field = SendMessageW(rig.window.Combo1, CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0);
+        EXPECT_GE(field, entry) << dpi << " dpi";
+        EXPECT_LE(field, entry + 2) << dpi << " dpi";
     }
 }
 
@@ -232,7 +237,7 @@ TEST(Win32Link, ComNAndItsDevicePathAreOnePortAndTheArmedByteComesFirst) {
     const std::vector<std::uint8_t> block(1024, 0x5A);
     frames.build(block, 1024, 0, 1);
     link.Output(frames.frame());  // answered with ACK
-    Sleep(200);
+    for (int i = 0; i < 200 && link.InBufferCount() < 2; ++i) Sleep(10);
     EXPECT_EQ(link.Input(), std::vector<std::uint8_t>{'C'});
     EXPECT_EQ(link.Input(), std::vector<std::uint8_t>{wire::ACK});
     EXPECT_TRUE(link.Input().empty());
@@ -258,6 +263,21 @@ TEST(Win32Link, ComNAndItsDevicePathAreOnePortAndTheArmedByteComesFirst) {
     EXPECT_GE(clock.now() - start, 0.3);
     EXPECT_LT(cpu() - cpu_before, 0.1) << "the unread byte made the wait spin";
     link.setPortOpen(false);
+}
+
+// A user's choice in the list is announced before the box shows it: the
+// port acted on is the one the box shows once the notice has been handled.
+TEST(Win32Window, APortChosenFromTheListIsActedOnWithTheTextTheBoxThenShows) {
+    WindowRig rig;
+    const HWND box = rig.window.Combo1;
+    SetWindowTextW(box, L"COM7");
+    SendMessageW(rig.window.window(), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(box), CBN_EDITCHANGE), reinterpret_cast<LPARAM>(box));
+    ASSERT_NE(window_text(rig.window.StatusLine), "COM2");
+    SendMessageW(rig.window.window(), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(box), CBN_SELCHANGE), reinterpret_cast<LPARAM>(box));
+    SetWindowTextW(box, L"COM2");  // as the box does after its notice
+    MSG message{};
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+    EXPECT_EQ(window_text(rig.window.StatusLine), "COM2");
 }
 
 // A WM_QUIT that an upload's wait takes is posted again, for the program's
