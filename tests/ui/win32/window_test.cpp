@@ -6,6 +6,7 @@
 #include "ui/win32/form1.h"
 
 #include <commctrl.h>
+#include <dlgs.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -19,6 +20,7 @@
 #include "protocol/wait.h"
 #include "support/recording_host.h"
 #include "ui/win32/message_clock.h"
+#include "ui/win32/win32_controls.h"
 
 namespace vq {
 namespace {
@@ -278,6 +280,50 @@ TEST(Win32Window, APortChosenFromTheListIsActedOnWithTheTextTheBoxThenShows) {
     MSG message{};
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
     EXPECT_EQ(window_text(rig.window.StatusLine), "COM2");
+}
+
+// Handles the window's messages until `done` holds, 20 s at most.
+bool pump_until(const std::function<bool()>& done) {
+    for (int i = 0; i < 1000 && !done(); ++i) {
+        MSG message{};
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+        Sleep(20);
+    }
+    return done();
+}
+
+// The system's own Open dialog on its thread: a second request while it is
+// open is ignored at once, and a cancel keeps the file chosen before.
+TEST(Win32FileDialog, ASecondRequestWhileOpenIsIgnoredAndACancelKeepsTheFileChosenBefore) {
+    WindowRig rig;  // the owner, which runs what the dialog's thread hands back
+    const auto path = std::filesystem::temp_directory_path() / "vq-dialog-test.bin";
+    std::ofstream(path) << "image";
+    Win32FileDialog dialog;
+    dialog.set_owner(rig.window.window());
+    int closed = 0;
+    HWND box = nullptr, file_name = nullptr;
+    const auto dialog_shown = [&] {  // with its file name box (cmb13 on Windows, edt1 in Wine)
+        box = FindWindowW(L"#32770", nullptr);
+        if (!box || GetWindow(box, GW_OWNER) != rig.window.window()) return false;
+        file_name = GetDlgItem(box, cmb13) ? GetDlgItem(box, cmb13) : GetDlgItem(box, edt1);
+        return file_name != nullptr && IsWindowVisible(box);
+    };
+    dialog.ShowOpen([&] { ++closed; });
+    dialog.ShowOpen([&] { closed += 10; });
+    ASSERT_TRUE(pump_until(dialog_shown));
+    const std::wstring name = path.wstring();
+    SetWindowTextW(file_name, name.c_str());
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    ASSERT_TRUE(pump_until([&] { return closed > 0; }));
+    EXPECT_EQ(closed, 1) << "the second request was ignored";
+    EXPECT_TRUE(dialog.FileName().ends_with("vq-dialog-test.bin")) << dialog.FileName();
+
+    const std::string chosen = dialog.FileName();
+    dialog.ShowOpen([&] { ++closed; });
+    ASSERT_TRUE(pump_until(dialog_shown));
+    PostMessageW(box, WM_COMMAND, IDCANCEL, 0);
+    ASSERT_TRUE(pump_until([&] { return closed > 1; }));
+    EXPECT_EQ(dialog.FileName(), chosen);
 }
 
 // A WM_QUIT that an upload's wait takes is posted again, for the program's
