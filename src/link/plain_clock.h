@@ -47,7 +47,6 @@ private:
     std::vector<std::function<void()>> posted_;
     std::atomic<bool> posted_any_{false};
     std::function<WaitHandle()> wake_fd_;
-    ReadyWatch watch_;
     std::optional<double> alarm_at_;
     std::function<void()> alarm_;
 };

@@ -26,9 +26,9 @@ void PlainClock::process_events_for(double seconds, const std::function<bool()>&
     double left = std::max(0.0, end - now());
     if (left > 0.002) left -= 0.001;
     pollfd fds[2] = {{posted_pipe_.handle(), POLLIN, 0}, {until && wake_fd_ ? wake_fd_() : -1, POLLIN, 0}};
-    const ReadyWatch::Then then = watch_.begin(fds[1].fd >= 0 && ::poll(&fds[1], 1, 0) > 0);
-    if (then == ReadyWatch::Then::ReturnNow) return;
-    if (then == ReadyWatch::Then::SleepUnwatched) fds[1].fd = -1;
+    const WatchThen then = watch_then(fds[1].fd >= 0 && ::poll(&fds[1], 1, 0) > 0, until);
+    if (then == WatchThen::ReturnNow) return;
+    if (then == WatchThen::SleepUnwatched) fds[1].fd = -1;
     const timespec timeout{static_cast<time_t>(left), static_cast<long>(std::fmod(left, 1.0) * 1e9)};
     if (::ppoll(fds, 2, &timeout, nullptr) > 0 && fds[0].revents) posted_pipe_.drain();
     run_posted();

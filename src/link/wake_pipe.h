@@ -4,6 +4,8 @@
 // is a pipe (a full pipe wakes the sleeper all the same), on Windows an
 // event. What the wake is for is kept elsewhere.
 
+#include <functional>
+
 namespace vq {
 
 #ifdef _WIN32
@@ -36,26 +38,17 @@ private:
 #endif
 };
 
-// What a wait does with a handle that turns ready once a byte waits, when
-// the wait may end on a byte. Ready already as the wait begins, the byte
-// most likely came just after the wait's condition was asked: the wait
-// returns at once, so that it is asked again. Ready still at the next wait,
-// what is there is not what the wait waits for, and watching it would spin:
-// that wait sleeps without watching it.
-class ReadyWatch {
-public:
-    enum class Then { ReturnNow, Watch, SleepUnwatched };
-    Then begin(bool ready) {
-        if (ready && !ready_before_) {
-            ready_before_ = true;
-            return Then::ReturnNow;
-        }
-        ready_before_ = false;
-        return ready ? Then::SleepUnwatched : Then::Watch;
-    }
-
-private:
-    bool ready_before_ = false;
-};
+// What a wait that `until` may end does with a handle that turns ready once
+// a byte waits. Not ready: it watches the handle. Ready, and `until` holds:
+// the byte came just after the condition was last asked, and the wait
+// returns at once. Ready, and `until` does not hold: what waits is not what
+// the wait is for, and watching it would spin, so the wait sleeps without
+// it. (Asked anew each time: a console's bytes come one by one, and a byte
+// that came between two waits is no stale one.)
+enum class WatchThen { ReturnNow, Watch, SleepUnwatched };
+inline WatchThen watch_then(bool ready, const std::function<bool()>& until) {
+    if (!ready) return WatchThen::Watch;
+    return until && until() ? WatchThen::ReturnNow : WatchThen::SleepUnwatched;
+}
 
 }  // namespace vq

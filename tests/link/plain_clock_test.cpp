@@ -62,13 +62,16 @@ TEST(PlainClock, AByteOnTheWatchedDescriptorOrAPostFromAnotherThreadEndsAWaitTha
     EXPECT_TRUE(posted);
     other.join();
 
-    // A byte that comes just after `until` said no is seen at once.
-    char byte = 0;
-    (void)!::read(fds[0], &byte, 1);
-    bool asked = false;
-    start = clock.now();
-    wait_seconds(1.0f, clock, [&] { return std::exchange(asked, true) ? has_byte() : ::write(fds[1], "y", 1) < 0; });
-    EXPECT_LT(clock.now() - start, 0.05);
+    // A byte that comes just after `until` said no is seen at once, and so
+    // is the next one, as a console's bytes come.
+    for (int round = 0; round < 2; ++round) {
+        char byte = 0;
+        (void)!::read(fds[0], &byte, 1);
+        bool asked = false;
+        start = clock.now();
+        wait_seconds(1.0f, clock, [&] { return std::exchange(asked, true) ? has_byte() : ::write(fds[1], "y", 1) < 0; });
+        EXPECT_LT(clock.now() - start, 0.05) << "byte " << round + 1;
+    }
     ::close(fds[0]);
     ::close(fds[1]);
 }

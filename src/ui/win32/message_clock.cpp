@@ -33,9 +33,9 @@ void MessageClock::process_events_for(double seconds, const std::function<bool()
     const bool quitting = !dispatch_waiting();
     if (until && until()) return;
     HANDLE arrival = until && wake_ ? wake_() : nullptr;
-    const ReadyWatch::Then then = watch_.begin(arrival && WaitForSingleObject(arrival, 0) == WAIT_OBJECT_0);
-    if (then == ReadyWatch::Then::ReturnNow) return;
-    if (then == ReadyWatch::Then::SleepUnwatched) arrival = nullptr;
+    const WatchThen then = watch_then(arrival && WaitForSingleObject(arrival, 0) == WAIT_OBJECT_0, until);
+    if (then == WatchThen::ReturnNow) return;
+    if (then == WatchThen::SleepUnwatched) arrival = nullptr;
     const double left = std::max(0.0, end - now());
     const auto ms = static_cast<DWORD>(std::ceil(left * 1000.0));
     // Once the application quits, messages are not waited for: they would

@@ -33,7 +33,6 @@ private:
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
     std::function<WaitHandle()> wake_;
     HWND window_ = nullptr;
-    ReadyWatch watch_;
 };
 
 // Dispatches `message`, as a dialog's when it is for `window`'s keys.
