@@ -243,6 +243,9 @@ void JsonEvents::ended(const UploadOutcome& o) {
     if (r.protocol != Protocol::Device) line.add("protocol", protocol_word(r.protocol)).add("retries", r.retries);
     if (r.hint != Hint::None) line.add("hint", hint_word(r.hint)).add("hint_text", hint_words(r.hint));
     if (r.batch_end_unanswered) line.add("batch_end_answered", false);
+    if (!r.receiver_protocol.empty()) line.add("receiver_protocol", r.receiver_protocol);
+    if (!r.load_address.empty()) line.add("load_address", r.load_address);
+    if (r.reported_size) line.add("reported_size", *r.reported_size);
     print_json(line, true, out_);
 }
 

@@ -35,6 +35,9 @@ struct RunSettings {
     // JSON and the logs record them; reading the file twice is for them only.
     bool record = false;
     std::string send_name;  // ymodem: the name block 0 gives; empty for the file's own
+    std::string command;    // typed at the receiver's console first; empty for none
+    std::string prompt;     // the console's prompt, a regular expression
+    bool protocol_from_receiver = false;
 };
 
 struct UploadStart {

@@ -309,7 +309,10 @@ void PortWorker::upload_once() {
                                     return init_serial_port(target_.choice, link, messages, &port_cause,
                                                             Waiting::Keep);
                                 },
-                                settings_.send_name};
+                                settings_.send_name,
+                                settings_.command,
+                                settings_.prompt.empty() ? std::string(kDefaultPrompt) : settings_.prompt,
+                                settings_.protocol_from_receiver};
     UploadOutcome outcome;
     outcome.result = run_upload(context, settings_.file, settings_.file);
     clock.clear_alarm();

@@ -1,5 +1,7 @@
 #include "cli/send_options.h"
 
+#include <regex>
+
 #include <CLI/CLI.hpp>
 
 #include "cli/help_format.h"
@@ -39,7 +41,8 @@ const char* kDescription =
 #endif
     "13 (xmodem, xmodem-1k, ymodem) a block not taken after 10 retries, 14 the receiver never asked\n"
     "for the first block within --start-wait, 15 the receiver asked for a new start after the end (it\n"
-    "expects YMODEM).\n"
+    "expects YMODEM), 16 (--command) no prompt within --start-wait, 17 (--command) no receiver of the\n"
+    "protocol started, nothing sent, 18 (--command) the receiver reports another size than the file's.\n"
     "\n"
 #ifdef _WIN32
     "COM1..COM9 are the window's ports; a port numbered 10 or above is given as \\\\.\\COM12.\n"
@@ -91,7 +94,17 @@ struct Parser {
                        "xmodem-1k or ymodem (the file's name and size first): for bootloaders such as U-Boot's "
                        "loadx and loady, and for rx and rb. The receiver's first request chooses CRC-16 ('C') or "
                        "the 8-bit sum (NAK); a short last block is padded with 0x1A.")
-            ->type_name("device|xmodem|xmodem-1k|ymodem");
+            ->type_name("device|xmodem|xmodem-1k|ymodem|auto");
+        command_option = app.add_option("--command", command,
+                                        "Type TEXT at the receiver's console first (U-Boot's loady, loadx): a "
+                                        "carriage return brings its prompt, TEXT starts the receiver, whose words "
+                                        "name the protocol (--protocol auto, the default here) and are checked "
+                                        "against one chosen; afterwards the size it reports must be the file's.")
+                             ->type_name("TEXT");
+        prompt_option = app.add_option("--prompt", prompt,
+                                       "With --command: the console's prompt, a regular expression matched at the "
+                                       "end of what it shows. Default: U-Boot's \"=> \", or \"# \", \"$ \", \"> \".")
+                            ->type_name("REGEX");
         start_wait_option = app.add_option("--start-wait", start_wait,
                                            "xmodem, xmodem-1k, ymodem: how long the receiver may take to ask for the "
                                            "first block (default 60); the exit status is then 14.")
@@ -118,7 +131,9 @@ struct Parser {
     bool help = false, version = false, all = false, list = false, json = false, repeat = false;
     std::vector<std::string> ports, files;
     std::string file;  // one; any more are counted from the extras
-    std::string trace, timeout, pace = "fixed", log, count, protocol = "device", start_wait, name;
+    std::string trace, timeout, pace = "fixed", log, count, protocol, start_wait, name, command, prompt = kDefaultPrompt;
+    CLI::Option* command_option = nullptr;
+    CLI::Option* prompt_option = nullptr;
     CLI::Option* timeout_option = nullptr;
     CLI::Option* name_option = nullptr;
     CLI::Option* start_wait_option = nullptr;
@@ -207,10 +222,30 @@ ParsedSendOptions parse_send_options(const std::vector<std::string>& arguments) 
         else
             parsed.error = "--timeout needs a number of seconds above 0";
     }
-    if (const auto protocol = protocol_from_word(p.protocol))
+    const bool console = p.command_option->count() > 0;
+    if (console) {
+        o.command = p.command;
+        o.prompt = p.prompt;
+        try {
+            (void)std::regex(p.prompt);
+        } catch (const std::regex_error&) {
+            parsed.error = "--prompt \"" + p.prompt + "\" is no regular expression";
+        }
+        if (p.command.empty() || p.command.find_first_of("\r\n") != std::string::npos)
+            parsed.error = "--command needs one line of text";
+    } else if (p.prompt_option->count() > 0) {
+        parsed.error = "--prompt is for --command";
+    }
+    if (console && (p.protocol.empty() || p.protocol == "auto")) {
+        o.protocol = Protocol::Ymodem;  // until the receiver names its own
+        o.protocol_from_receiver = true;
+    } else if (const auto protocol = protocol_from_word(p.protocol.empty() ? "device" : p.protocol)) {
         o.protocol = *protocol;
-    else
-        parsed.error = "--protocol is device, xmodem, xmodem-1k or ymodem";
+        if (console && o.protocol == Protocol::Device) parsed.error = "--command is for xmodem, xmodem-1k or ymodem";
+    } else {
+        parsed.error = p.protocol == "auto" ? "--protocol auto is for --command"
+                                            : "--protocol is device, xmodem, xmodem-1k, ymodem or (with --command) auto";
+    }
     if (p.start_wait_option->count() > 0) {
         if (const auto seconds = seconds_in(p.start_wait))
             o.start_wait = *seconds;
@@ -220,7 +255,7 @@ ParsedSendOptions parse_send_options(const std::vector<std::string>& arguments) 
     }
     if (p.name_option->count() > 0) {
         o.send_name = p.name;
-        if (o.protocol != Protocol::Ymodem) parsed.error = "--name is for --protocol ymodem";
+        if (o.protocol != Protocol::Ymodem || o.protocol_from_receiver) parsed.error = "--name is for --protocol ymodem";
         else if (p.name.empty() || p.name.find_first_of(std::string_view("/\\\0", 3)) != std::string::npos)
             parsed.error = "--name needs a file name, without a folder";
     }

@@ -21,6 +21,9 @@ struct SendOptions {
     Protocol protocol = Protocol::Device;
     double start_wait = kDefaultStartWait;  // seconds, more than 0
     std::string send_name;            // ymodem: the name block 0 gives; empty for the file's own
+    std::string command;              // typed at the receiver's console first; empty for none
+    std::string prompt;               // the console's prompt, a regular expression
+    bool protocol_from_receiver = false;  // the receiver's words name the protocol
     bool json = false;                // JSON Lines on stdout
     std::string log_dir;              // a log per upload and summary.csv
     bool repeat = false;              // a jig: upload each time a device is plugged in

@@ -57,6 +57,11 @@ void TraceWriter::on_check(Check check, std::size_t block_size) {
 
 void TraceWriter::on_hint(Hint hint) { std::fprintf(file_, "# %s\n", hint_words(hint).c_str()); }
 
+void TraceWriter::on_console(bool typed, const std::string& text, double time) {
+    flush_text();
+    line(time, (typed ? "type \"" : "console \"") + text + "\"");
+}
+
 void TraceWriter::on_reply(const Reply& r, double time) {
     // A 'C' is read as a request, never as text: it is one to the upload.
     const bool printable = r.byte && r.code == kNoAnswer && ((*r.byte >= 0x20 && *r.byte < 0x7F) || *r.byte == '\t');

@@ -36,6 +36,7 @@ public:
     void on_pacing(Pace pace, const std::string& why) override;
     void on_check(Check check, std::size_t block_size) override;
     void on_hint(Hint hint) override;
+    void on_console(bool typed, const std::string& text, double time) override;
     // Times are counted from `time`, the upload's start (the port's
     // opening), so that a long wait for the first byte shows. Without it
     // they count from the first line.

@@ -74,6 +74,17 @@ std::string hint_words(Hint hint) {
 
 namespace {
 
+std::string seconds_words(double seconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g s", seconds);
+    return text;
+}
+
+// ": it said \"Unknown command 'lody'\"", or nothing.
+std::string quoted(const std::string& words) {
+    return words.empty() ? std::string() : ": it showed \"" + words + "\"";
+}
+
 std::string ending_words(const UploadResult& r, const std::string& port_cause) {
     switch (r.end) {
     case UploadEnd::NoFileChosen: return "No file chosen";
@@ -109,19 +120,29 @@ std::string ending_words(const UploadResult& r, const std::string& port_cause) {
         return "Gave up: the receiver did not take " +
                (r.block_index >= 0 ? block_words(r) : std::string("block 0 (the file's name and size)")) + " in " +
                std::to_string(kStandardTiming.retries + 1) + " sends (NAKs or silence); the transfer was cancelled";
-    case UploadEnd::NoStart: {
-        char seconds[32];
-        std::snprintf(seconds, sizeof seconds, "%g s", r.start_wait);
-        return std::string("Start the receive command (loadx, loady, rx, rb), then send again: the receiver did not "
-                           "ask for the first block within ") +
-               seconds;
-    }
+    case UploadEnd::NoStart:
+        return "Start the receive command (loadx, loady, rx, rb), then send again: the receiver did not ask for the "
+               "first block within " +
+               seconds_words(r.start_wait);
     case UploadEnd::StoppedCancelSent: return stopped_words(r, "the transfer was cancelled");
     case UploadEnd::Restarted:
         if (r.protocol == Protocol::Device)
             return "The other end acknowledged the end, then asked for a new start: it did not keep the image";
         return "The receiver asked for a new start after block " + std::to_string(r.blocks_acknowledged) +
                ", the last (the transfer was cancelled)";
+    case UploadEnd::NoPrompt:
+        return "The console showed no prompt within " + seconds_words(r.start_wait) + "; nothing was sent" +
+               quoted(r.console_words);
+    case UploadEnd::ReceiverRefused:
+        if (!r.receiver_protocol.empty())
+            return "The receiver speaks " + r.receiver_protocol + ", not " + protocol_word(r.protocol) +
+                   "; nothing was sent, and it was cancelled";
+        return "The command started no receiver that names its protocol; nothing was sent" + quoted(r.console_words);
+    case UploadEnd::SizeDiffers:
+        if (!r.reported_size)
+            return "Every block was acknowledged, but the receiver reported no size" + quoted(r.console_words);
+        return "The receiver reports " + plural(*r.reported_size, "byte", "bytes") + "; the file has " +
+               std::to_string(r.image_length);
     case UploadEnd::Failed: return failure_words(r);
     }
     return "Ended";
@@ -215,6 +236,9 @@ int exit_code_for(const UploadResult& r) {
     case UploadEnd::RetryLimit: return kRetryLimit;
     case UploadEnd::NoStart: return kNoStart;
     case UploadEnd::Restarted: return kRestarted;
+    case UploadEnd::NoPrompt: return kNoPrompt;
+    case UploadEnd::ReceiverRefused: return kReceiverRefused;
+    case UploadEnd::SizeDiffers: return kSizeDiffers;
     case UploadEnd::Failed:
         if (r.error_number == err::BadFileName) return kUsage;  // the name was refused before anything was sent
         return r.file_empty ? kFileEmpty : kFailed;

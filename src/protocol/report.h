@@ -47,6 +47,9 @@ inline constexpr int kTimedOut = 12;       // --timeout ran out
 inline constexpr int kRetryLimit = 13;     // standard protocols: a frame not taken after ten retries
 inline constexpr int kNoStart = 14;        // standard protocols: the receiver never asked for the first block
 inline constexpr int kRestarted = 15;      // standard protocols: the receiver asked for a new start after the end
+inline constexpr int kNoPrompt = 16;       // --command: the console showed no prompt
+inline constexpr int kReceiverRefused = 17;  // --command: no receiver of the protocol started; nothing sent
+inline constexpr int kSizeDiffers = 18;    // --command: the receiver reports another size than the file's
 }  // namespace exit_code
 
 int exit_code_for(const UploadResult& result);

@@ -9,6 +9,7 @@
 #include "protocol/frame.h"
 #include "protocol/host.h"
 #include "protocol/image_file.h"
+#include "protocol/receiver_console.h"
 #include "protocol/reply.h"
 #include "protocol/serial_link.h"
 #include "protocol/standard_frame.h"
@@ -49,8 +50,11 @@ private:
 
     UploadEnd transfer() override {
         result_.start_wait = c_.start_wait;
+        std::string after_command;  // what the receiver sent after its words: its first requests
+        if (!c_.command.empty())
+            if (const auto end = start_receiver(after_command)) return *end;
         std::optional<std::vector<std::uint8_t>> header;
-        if (c_.protocol == Protocol::Ymodem) {
+        if (result_.protocol == Protocol::Ymodem) {
             const std::int64_t len = length();
             header = ymodem_header_data(name_, len);
             if (!header)
@@ -58,7 +62,7 @@ private:
                                                     std::to_string(ymodem_name_room(len)) + " bytes at most for this file)");
         }
 
-        keep_only_requests();
+        keep_only_requests(after_command);
         phase(Phase::WaitingForStart, 0);
         const Heard request = listen_for_request(c_.start_wait, kStreaming);
         switch (request.kind) {
@@ -78,7 +82,7 @@ private:
                           "Start the receiver for YMODEM with an answer to each block (rb without -g), then send again: "
                           "it asked for YMODEM-g, which is not sent here");
         check_ = request.byte == wire::START ? Check::Crc16 : Check::Sum8;
-        if (c_.protocol == Protocol::Xmodem1k && check_ == Check::Sum8) {
+        if (result_.protocol == Protocol::Xmodem1k && check_ == Check::Sum8) {
             // 1024-byte blocks go only with CRC-16: a receiver that asks for
             // the sum takes XMODEM's 128-byte blocks.
             result_.protocol = Protocol::Xmodem;
@@ -115,6 +119,7 @@ private:
 
         if (const Sent s = end_of_transmission(); s != Sent::Acked)
             return s == Sent::RetryLimit ? clean_up(UploadEnd::NoEotAck) : unacknowledged(s);
+        if (!c_.command.empty()) after_end_.emplace();  // the receiver's report may come with its last answers
         if (header) {
             end_batch();
         } else if (asks_again_after_the_end()) {
@@ -124,7 +129,98 @@ private:
             cancel(Phase::GivingUp);
             return clean_up(UploadEnd::Restarted);
         }
+        if (!c_.command.empty() && !receiver_reports_the_size()) return clean_up(UploadEnd::SizeDiffers);
         return clean_up(tell(UploadEnd::Finished, text::kFinished));
+    }
+
+    // ---- a receiver at a console --------------------------------------------
+    // A carriage return brings the prompt (within the start wait: a board
+    // may still be starting); the command typed there starts the receiver,
+    // whose words name its protocol. Nothing is sent to a receiver of
+    // another protocol: it is cancelled, back to its prompt.
+    std::optional<UploadEnd> start_receiver(std::string& after_words) {
+        phase(Phase::WaitingForStart, 0);
+        Console console(c_.link, c_.clock, c_.form, c_.observer);
+        const std::regex prompt = prompt_pattern();
+        c_.link.setInBufferCount(0);  // an earlier prompt is no answer to this carriage return
+        console.type("");
+        constexpr double kPromptAtOnce = 1.0;
+        Console::Read r = console.read_until({prompt}, std::min(kPromptAtOnce, c_.start_wait));
+        if (r.kind == Console::Read::TimedOut && c_.start_wait > kPromptAtOnce) {
+            // A receiver left waiting by an earlier run takes the carriage
+            // return for a frame: cancelled, it goes back to its prompt.
+            cancel(Phase::WaitingForStart);
+            console.type("");
+            r = console.read_until({prompt}, c_.start_wait - kPromptAtOnce, nullptr, r.text);
+        }
+        if (r.kind == Console::Read::Stopped) return stopped_before_blocks();
+        if (r.kind == Console::Read::TimedOut) {
+            result_.console_words = last_words(r.text);
+            return clean_up(UploadEnd::NoPrompt);
+        }
+        console.type(c_.command);
+        static const std::regex ready(R"(Ready for binary \([^)]*\)[^\n]*\n)");
+        std::size_t which = 0;
+        r = console.read_until({ready, prompt}, timing.console_wait, &which);
+        if (r.kind == Console::Read::Stopped) return stopped_before_blocks();
+        const auto words = r.kind == Console::Read::Found && which == 0 ? receiver_ready(r.text) : std::nullopt;
+        if (!words) {
+            // No words of a receiver, and no prompt either: one that asks
+            // without saying anything (lrzsz's rx in a shell), for a
+            // protocol that was chosen.
+            if (r.kind == Console::Read::TimedOut && !c_.protocol_from_receiver) {
+                after_words = r.text.substr(std::min(r.text.size(), r.text.find_last_of('\n') + 1));
+                return std::nullopt;
+            }
+            // Its words are the line before the prompt that came back.
+            const std::size_t prompt_length = r.kind == Console::Read::Found ? r.groups.front().size() : 0;
+            result_.console_words = last_words(r.text.substr(0, r.text.size() - prompt_length));
+            return clean_up(UploadEnd::ReceiverRefused);
+        }
+        result_.receiver_protocol = words->protocol;
+        result_.load_address = words->address;
+        const auto chosen = c_.protocol_from_receiver ? std::nullopt : std::optional<Protocol>(c_.protocol);
+        const auto protocol = protocol_for_receiver(words->protocol, chosen);
+        if (!protocol) {
+            result_.console_words = last_words(r.text);
+            cancel(Phase::GivingUp);
+            return clean_up(UploadEnd::ReceiverRefused);
+        }
+        result_.protocol = *protocol;
+        count_blocks();
+        after_words.assign(r.after.begin(), r.after.end());
+        return std::nullopt;
+    }
+
+    // After the end, the receiver says how many bytes it got, then shows
+    // its prompt again.
+    bool receiver_reports_the_size() {
+        Console console(c_.link, c_.clock, c_.form, c_.observer);
+        const std::string already = after_end_.value_or("") + std::string(pending_.begin(), pending_.end());
+        pending_.clear();
+        const Console::Read r = console.read_until({prompt_pattern()}, timing.console_wait, nullptr, already);
+        result_.reported_size = reported_size(r.text);
+        if (result_.reported_size &&
+            size_agrees(result_.protocol, result_.image_length, *result_.reported_size, block_size()))
+            return true;
+        result_.console_words = last_words(r.text);
+        return false;
+    }
+
+    std::regex prompt_pattern() const {
+        try {
+            return std::regex(c_.prompt);
+        } catch (const std::regex_error&) {
+            throw Failure(err::InvalidPropertyValue, "the prompt \"" + c_.prompt + "\" is no regular expression");
+        }
+    }
+
+    // The console's last line with text, for an ending that quotes it.
+    static std::string last_words(const std::string& text) {
+        std::size_t end = text.find_last_not_of("\r\n ");
+        if (end == std::string::npos) return {};
+        const std::size_t start = text.find_last_of("\r\n", end);
+        return text.substr(start == std::string::npos ? 0 : start + 1, end + 1 - (start == std::string::npos ? 0 : start + 1));
     }
 
     // Every block was acknowledged: a port that goes away now (a receiver
@@ -171,8 +267,13 @@ private:
     // What waited when the port was opened: a receiver's request is kept,
     // unless a cancel came after it (that receiver has given up); a cancel
     // or text left from an earlier transfer is no answer to this one.
-    void keep_only_requests() {
+    void keep_only_requests(const std::string& before = {}) {
         int request = -1;  // none
+        for (const char ch : before) {
+            const auto b = static_cast<std::uint8_t>(ch);
+            if (b == wire::START || b == wire::NAK) request = b;
+            if (b == wire::CAN) request = -1;
+        }
         // What waited then, not what a chatty console keeps sending.
         for (int left = c_.link.InBufferCount(); left > 0;) {
             const std::vector<std::uint8_t> got = c_.link.Input();
@@ -217,7 +318,7 @@ private:
         case Sent::Cancelled:
             // An XMODEM sender's first block is refused at once by a YMODEM
             // receiver (rb), which wants block 0.
-            if (c_.protocol != Protocol::Ymodem && result_.blocks_acknowledged == 0) hint(Hint::ExpectsYmodem);
+            if (result_.protocol != Protocol::Ymodem && result_.blocks_acknowledged == 0) hint(Hint::ExpectsYmodem);
             return clean_up(tell(UploadEnd::CancelledByDevice, text::kCancelled));
         case Sent::Stopped:
             cancel(Phase::Stopping);
@@ -314,6 +415,7 @@ private:
         const std::uint8_t b = pending_.front();
         pending_.pop_front();
         last_taken_ = b;
+        if (after_end_) after_end_->push_back(static_cast<char>(b));
         heard_anything_ = true;
         last_heard_ = c_.clock.now();
         if (c_.observer) c_.observer->on_reply(Reply{classify_reply(b), b}, last_heard_);
@@ -327,6 +429,7 @@ private:
     Check check_ = Check::Crc16;
     std::deque<std::uint8_t> pending_;  // received, not yet looked at
     double last_heard_ = 0;             // when the last byte was taken
+    std::optional<std::string> after_end_;  // with a console: what was taken after the end was acknowledged
 };
 
 }  // namespace

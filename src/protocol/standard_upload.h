@@ -40,6 +40,9 @@ struct StandardTiming {
     int batch_end_sends;
     // CANs of our cancel: lrzsz needs two in a row, U-Boot three.
     int cancel_bytes;
+    // A console: how long the receiver's words may take after its command,
+    // and its report (U-Boot's "## Total Size") after the end.
+    double console_wait;
 };
 inline constexpr StandardTiming kStandardTiming{
     .answer_wait = 10.0,
@@ -50,7 +53,8 @@ inline constexpr StandardTiming kStandardTiming{
                                              .retries = 10,
                                              .eot_sends = 4,
                                              .batch_end_sends = 2,
-                                             .cancel_bytes = 8};
+                                             .cancel_bytes = 8,
+                                             .console_wait = 5.0};
 
 UploadResult run_standard_upload(const UploadContext& context, const std::string& path_text,
                                  const std::string& file_name);

@@ -76,6 +76,9 @@ void ObserverList::on_pacing(Pace p, const std::string& why) {
 void ObserverList::on_hint(Hint h) {
     for (auto* o : observers_) o->on_hint(h);
 }
+void ObserverList::on_console(bool typed, const std::string& text, double time) {
+    for (auto* o : observers_) o->on_console(typed, text, time);
+}
 void ObserverList::on_check(Check c, std::size_t block_size) {
     for (auto* o : observers_) o->on_check(c, block_size);
 }

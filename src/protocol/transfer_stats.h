@@ -83,6 +83,7 @@ public:
     void on_pacing(Pace p, const std::string& why) override;
     void on_check(Check c, std::size_t block_size) override;
     void on_hint(Hint h) override;
+    void on_console(bool typed, const std::string& text, double time) override;
     void on_ending(const UploadResult& r) override;
 
 private:

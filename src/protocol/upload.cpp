@@ -51,6 +51,9 @@ const char* to_string(UploadEnd end) {
     case UploadEnd::NoStart: return "the receiver never started";
     case UploadEnd::StoppedCancelSent: return "stopped, cancel sent";
     case UploadEnd::Restarted: return "the other end asked for a new start after the end";
+    case UploadEnd::NoPrompt: return "no prompt";
+    case UploadEnd::ReceiverRefused: return "no receiver of this protocol";
+    case UploadEnd::SizeDiffers: return "the receiver reports another size";
     case UploadEnd::Failed: return "failed";
     }
     return "?";
@@ -75,6 +78,9 @@ const char* outcome_word(UploadEnd end) {
     case UploadEnd::NoStart: return "no_start";
     case UploadEnd::StoppedCancelSent: return "stopped_cancel_sent";
     case UploadEnd::Restarted: return "restarted";
+    case UploadEnd::NoPrompt: return "no_prompt";
+    case UploadEnd::ReceiverRefused: return "receiver_refused";
+    case UploadEnd::SizeDiffers: return "size_differs";
     case UploadEnd::Failed: return "failed";
     }
     return "failed";

@@ -75,6 +75,9 @@ enum class UploadEnd {
     NoStart,             // standard protocols: the receiver never asked for the first block
     StoppedCancelSent,   // standard protocols: Stop during the blocks; cancel sent (receivers never answer it)
     Restarted,           // standard protocols: the receiver asked for a new start after the end; cancel sent
+    NoPrompt,            // console: its prompt never showed; nothing sent
+    ReceiverRefused,     // console: the command started no receiver of this protocol; nothing sent
+    SizeDiffers,         // console: the receiver reports another size than the file's, or none
     Failed,              // any other failure; clean-up, no message
 };
 
@@ -157,6 +160,11 @@ struct UploadResult {
     // YMODEM: every byte arrived (EOT was acknowledged), but the receiver
     // did not answer the empty block 0 that ends the batch.
     bool batch_end_unanswered = false;
+    // A receiver started at a console: the protocol and load address it
+    // named, the size it reported, and its last words where it failed.
+    std::string receiver_protocol, load_address;
+    std::optional<std::int64_t> reported_size;
+    std::string console_words;
 };
 
 enum class Phase { Starting, WakingUp, WaitingForStart, Sending, GivingUp, Stopping, Ending };
@@ -195,11 +203,19 @@ public:
     // The other end gave away what it is (an echo, a request for another
     // protocol); the ending carries the latest such hint as well.
     virtual void on_hint(Hint) {}
+    // A console's text: a command typed, or a line it showed.
+    virtual void on_console(bool typed, const std::string& text, double time) {
+        (void)typed, (void)text, (void)time;
+    }
     // How the upload ends, just before a message box says so: the result is
     // final but for the clean-up that follows the box. Endings without a box
     // are known when run_upload returns.
     virtual void on_ending(const UploadResult&) {}
 };
+
+// U-Boot's prompts ("=> ", "U-Boot> ") and a shell's ("# ", "$ ", "> "),
+// with nothing after them.
+inline constexpr const char* kDefaultPrompt = "(=>|#|\\$|>) $";
 
 struct UploadContext {
     SerialLink& link;
@@ -224,6 +240,13 @@ struct UploadContext {
     std::function<std::int16_t()> open_keeping_received{};
     // YMODEM: the name block 0 gives the file; empty for the file's own.
     std::string send_name{};
+    // Standard protocols: a receiver started at a console. `command` is
+    // typed at its prompt (`prompt`, a regular expression that matches the
+    // end of what the console shows); empty: none. With
+    // `protocol_from_receiver` the protocol is the one the receiver names.
+    std::string command{};
+    std::string prompt{kDefaultPrompt};
+    bool protocol_from_receiver = false;
 };
 
 // Runs one whole upload. `path_text` is what the path box shows (it only

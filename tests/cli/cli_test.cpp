@@ -60,7 +60,13 @@ TEST(SendOptions, TheStandardProtocolsTakeAStartWaitAndNoPacing) {
         std::vector<std::string> args;
         std::string error;
     } rows[] = {
-        {{"--protocol", "zmodem", "fw.bin"}, "--protocol is device, xmodem, xmodem-1k or ymodem"},
+        {{"--protocol", "zmodem", "fw.bin"}, "--protocol is device, xmodem, xmodem-1k, ymodem or (with --command) auto"},
+        {{"--protocol", "auto", "fw.bin"}, "--protocol auto is for --command"},
+        {{"--command", "loady", "--protocol", "device", "fw.bin"}, "--command is for xmodem, xmodem-1k or ymodem"},
+        {{"--command", "loady", "--prompt", "=> (", "fw.bin"}, "--prompt \"=> (\" is no regular expression"},
+        {{"--prompt", "=> ", "fw.bin"}, "--prompt is for --command"},
+        {{"--command", "loady", "--name", "a.bin", "fw.bin"}, "--name is for --protocol ymodem"},
+        {{"--command", "loadx", "--protocol", "xmodem", "--start-wait", "3", "fw.bin"}, ""},
         {{"--start-wait", "5", "fw.bin"}, "--start-wait is for --protocol xmodem, xmodem-1k or ymodem"},
         {{"--protocol", "ymodem", "--start-wait", "0", "fw.bin"}, "--start-wait needs a number of seconds above 0"},
         {{"--protocol", "xmodem", "--pace", "reply", "fw.bin"},

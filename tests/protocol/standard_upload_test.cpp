@@ -32,7 +32,10 @@ struct StandardRig {
                                         rig.link.deliver(waiting_at_opening);
                                         return opened;
                                     },
-                                    send_name};
+                                    send_name,
+                                    command,
+                                    kDefaultPrompt,
+                                    protocol_from_receiver};
         return run_upload(context, name, name);
     }
 
@@ -47,6 +50,8 @@ struct StandardRig {
     double start_wait = 20;
     Bytes waiting_at_opening;  // received before the port was opened
     std::string send_name;     // YMODEM: the name block 0 gives
+    std::string command;       // typed at a console first
+    bool protocol_from_receiver = false;
     StandardReceiver receiver;
 };
 
@@ -401,6 +406,90 @@ TEST(StandardFrame, CarriesTheCheckTheReceiverAskedFor) {
     EXPECT_EQ(sum[0], wire::STX);
     EXPECT_EQ(sum[2], 0x00);
     EXPECT_EQ(sum.back(), static_cast<std::uint8_t>(std::accumulate(data.begin(), data.end(), 0u) + 1015u * 0x1A));
+}
+
+// ---- a receiver started at a console ----------------------------------------
+
+// U-Boot at its prompt: a carriage return shows "=> ", loadx or loady starts
+// its receiver after its words, which asks at once, and the end brings its
+// report of the size, then the prompt.
+struct BootConsole {
+    explicit BootConsole(StandardRig& rig) : s(rig) {
+        s.receiver.script = [this](const Bytes& heard) -> std::optional<Bytes> {
+            const std::string text(heard.begin(), heard.end());
+            if (text == "\r") return prompt ? as_bytes("\r\n=> ") : Bytes{};
+            if (text.ends_with('\r')) {  // a command
+                const std::string command = text.substr(0, text.size() - 1);
+                if (command != "loadx" && command != "loady")
+                    return as_bytes(text + "\nUnknown command '" + command + "' - try 'help'\r\n=> ");
+                ymodem = command == "loady";
+                this->s.receiver.ask('C', this->s.rig.clock.now() + 0.01);
+                return as_bytes(text + "\n## Ready for binary (" + command.substr(4) + "modem) download to 0x02000000 at "
+                                       "115200 bps...\r\n");
+            }
+            const bool ended = ymodem ? heard.size() > 3 && heard[1] == 0 && heard[3] == 0 : heard.front() == wire::EOT;
+            if (ended && report)
+                this->s.rig.clock.after(0.01, [this] {
+                    this->s.rig.link.deliver(as_bytes("## Total Size      = 0x0 = " + std::to_string(*report) +
+                                                      " Bytes\r\n## Start Addr      = 0x02000000\r\n=> "));
+                });
+            return std::nullopt;
+        };
+    }
+    static Bytes as_bytes(const std::string& text) { return {text.begin(), text.end()}; }
+    StandardRig& s;
+    bool ymodem = false;  // loady started
+    bool prompt = true;
+    std::optional<std::int64_t> report;
+};
+
+TEST(ReceiverAtAConsole, TheCommandIsTypedItsWordsChooseTheProtocolAndItsReportMustBeTheFilesSize) {
+    const Bytes image = test::random_image(3000);
+    const struct {
+        const char* name;
+        std::string command;
+        std::optional<Protocol> chosen;  // nullopt: the receiver's
+        std::optional<std::int64_t> report;
+        bool prompt;
+        UploadEnd end;
+        Protocol sent;
+    } rows[] = {
+        {"loady", "loady", std::nullopt, 3000, true, UploadEnd::Finished, Protocol::Ymodem},
+        {"loadx, padded", "loadx", std::nullopt, 3072, true, UploadEnd::Finished, Protocol::Xmodem1k},
+        {"loadx, xmodem chosen", "loadx", Protocol::Xmodem, 3000, true, UploadEnd::Finished, Protocol::Xmodem},
+        {"a size short", "loady", std::nullopt, 2999, true, UploadEnd::SizeDiffers, Protocol::Ymodem},
+        {"no report", "loady", std::nullopt, std::nullopt, true, UploadEnd::SizeDiffers, Protocol::Ymodem},
+        {"loadx for ymodem", "loadx", Protocol::Ymodem, 3000, true, UploadEnd::ReceiverRefused, Protocol::Ymodem},
+        {"a typo", "lody", std::nullopt, 3000, true, UploadEnd::ReceiverRefused, Protocol::Ymodem},
+        {"no prompt", "loady", std::nullopt, 3000, false, UploadEnd::NoPrompt, Protocol::Ymodem},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        StandardRig s(r.command == "loadx" ? Protocol::Xmodem1k : Protocol::Ymodem);  // the receiver's
+        s.protocol = r.chosen.value_or(Protocol::Ymodem);
+        BootConsole console(s);
+        console.report = r.report;
+        console.prompt = r.prompt;
+        s.command = r.command;
+        s.protocol_from_receiver = !r.chosen;
+        s.start_wait = 5;
+        const UploadResult result = s.run(image);
+        EXPECT_EQ(result.end, r.end) << describe_end(result);
+        if (r.command == "lody") {
+            EXPECT_EQ(result.console_words, "Unknown command 'lody' - try 'help'");
+        }
+        EXPECT_EQ(result.protocol, r.sent);
+        EXPECT_FALSE(s.rig.link.open());
+        if (r.end == UploadEnd::Finished) {
+            EXPECT_EQ(s.receiver.data, StandardRig::padded(image, block_size_of(r.sent)));
+            EXPECT_EQ(result.load_address, "0x02000000");
+        } else if (r.end != UploadEnd::SizeDiffers) {
+            EXPECT_TRUE(s.receiver.data.empty() && !s.receiver.heard.empty() &&
+                        std::none_of(s.receiver.heard.begin(), s.receiver.heard.end(),
+                                     [](const Bytes& b) { return b.size() > 8; }))
+                << "only typing and cancels went out";
+        }
+    }
 }
 
 }  // namespace
