@@ -105,7 +105,8 @@ int main(int argc, char** argv) {
     const cli::RunSettings settings{options.file,    options.pace,   options.protocol, options.start_wait,
                                     options.timeout, options.trace,  options.log_dir,  options.repeat,
                                     options.count,   options.json || !options.log_dir.empty(), options.send_name,
-                                    options.command, options.prompt, options.protocol_from_receiver};
+                                    options.command, options.prompt, options.protocol_from_receiver,
+                                    options.verify_crc32};
     return cli::run_ports(targets, settings,
                           options.json ? cli::Output::Json : cli::Output::Plain);
 }

@@ -11,13 +11,29 @@
 
 namespace vq::cli {
 
-FileHash sha256_of(const std::string& file, const std::function<bool()>& go_on) {
+namespace {
+
+void start_gcrypt() {
     static const bool ready = [] {
         gcry_check_version(nullptr);
         gcry_control(GCRYCTL_INITIALIZATION_FINISHED, 0);
         return true;
     }();
     (void)ready;
+}
+
+}  // namespace
+
+std::uint32_t crc32_of(std::span<const std::uint8_t> bytes) {
+    start_gcrypt();
+    unsigned char digest[4];
+    gcry_md_hash_buffer(GCRY_MD_CRC32, digest, bytes.data(), bytes.size());
+    return static_cast<std::uint32_t>(digest[0]) << 24 | static_cast<std::uint32_t>(digest[1]) << 16 |
+           static_cast<std::uint32_t>(digest[2]) << 8 | digest[3];
+}
+
+FileHash sha256_of(const std::string& file, const std::function<bool()>& go_on) {
+    start_gcrypt();
     FileHash hash;
     // A pipe or a device would block the read, and is never sent anyway.
     std::error_code ec;

@@ -3,7 +3,9 @@
 // the processor's SHA instructions where there are any, about ten times
 // as fast as a portable implementation.
 
+#include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 
 namespace vq::cli {
@@ -15,5 +17,8 @@ struct FileHash {
 
 // Reads `file` a megabyte at a time and asks `go_on` before each read.
 FileHash sha256_of(const std::string& file, const std::function<bool()>& go_on);
+
+// The CRC-32 of ISO 3309 (zlib's, and U-Boot's crc32 command's) of `bytes`.
+std::uint32_t crc32_of(std::span<const std::uint8_t> bytes);
 
 }  // namespace vq::cli

@@ -1,5 +1,6 @@
 #include "cli/outputs.h"
 
+#include <cstdio>
 #include <chrono>
 #include <ctime>
 #include <filesystem>
@@ -12,6 +13,13 @@
 
 namespace vq::cli {
 namespace {
+
+// "1c291ca3", as U-Boot's crc32 shows it.
+std::string hex32(std::uint32_t value) {
+    char text[12];
+    std::snprintf(text, sizeof text, "%08x", value);
+    return text;
+}
 
 const char* phase_word(Phase p) {
     switch (p) {
@@ -246,6 +254,8 @@ void JsonEvents::ended(const UploadOutcome& o) {
     if (!r.receiver_protocol.empty()) line.add("receiver_protocol", r.receiver_protocol);
     if (!r.load_address.empty()) line.add("load_address", r.load_address);
     if (r.reported_size) line.add("reported_size", *r.reported_size);
+    if (r.reported_crc32) line.add("reported_crc32", hex32(*r.reported_crc32));
+    if (r.file_crc32) line.add("file_crc32", hex32(*r.file_crc32));
     print_json(line, true, out_);
 }
 

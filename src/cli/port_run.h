@@ -38,6 +38,7 @@ struct RunSettings {
     std::string command;    // typed at the receiver's console first; empty for none
     std::string prompt;     // the console's prompt, a regular expression
     bool protocol_from_receiver = false;
+    bool verify_crc32 = false;
 };
 
 struct UploadStart {

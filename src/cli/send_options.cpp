@@ -42,7 +42,8 @@ const char* kDescription =
     "13 (xmodem, xmodem-1k, ymodem) a block not taken after 10 retries, 14 the receiver never asked\n"
     "for the first block within --start-wait, 15 the receiver asked for a new start after the end (it\n"
     "expects YMODEM), 16 (--command) no prompt within --start-wait, 17 (--command) no receiver of the\n"
-    "protocol started, nothing sent, 18 (--command) the receiver reports another size than the file's.\n"
+    "protocol started, nothing sent, 18 (--command) the receiver reports another size than the file's,\n"
+    "19 (--verify crc32) the receiver's CRC-32 is not the file's.\n"
     "\n"
 #ifdef _WIN32
     "COM1..COM9 are the window's ports; a port numbered 10 or above is given as \\\\.\\COM12.\n"
@@ -105,6 +106,11 @@ struct Parser {
                                        "With --command: the console's prompt, a regular expression matched at the "
                                        "end of what it shows. Default: U-Boot's \"=> \", or \"# \", \"$ \", \"> \".")
                             ->type_name("REGEX");
+        verify_option = app.add_option("--verify", verify,
+                                       "With --command: crc32 types \"crc32 ADDRESS SIZE\" afterwards (U-Boot's "
+                                       "command) and fails unless its answer is the file's CRC-32; the exit status "
+                                       "is then 19.")
+                            ->type_name("crc32");
         start_wait_option = app.add_option("--start-wait", start_wait,
                                            "xmodem, xmodem-1k, ymodem: how long the receiver may take to ask for the "
                                            "first block (default 60); the exit status is then 14.")
@@ -132,6 +138,8 @@ struct Parser {
     std::vector<std::string> ports, files;
     std::string file;  // one; any more are counted from the extras
     std::string trace, timeout, pace = "fixed", log, count, protocol, start_wait, name, command, prompt = kDefaultPrompt;
+    std::string verify;
+    CLI::Option* verify_option = nullptr;
     CLI::Option* command_option = nullptr;
     CLI::Option* prompt_option = nullptr;
     CLI::Option* timeout_option = nullptr;
@@ -235,6 +243,11 @@ ParsedSendOptions parse_send_options(const std::vector<std::string>& arguments) 
             parsed.error = "--command needs one line of text";
     } else if (p.prompt_option->count() > 0) {
         parsed.error = "--prompt is for --command";
+    }
+    if (p.verify_option->count() > 0) {
+        o.verify_crc32 = true;
+        if (p.verify != "crc32") parsed.error = "--verify is crc32";
+        else if (!console) parsed.error = "--verify crc32 is for --command: the receiver's console answers it";
     }
     if (console && (p.protocol.empty() || p.protocol == "auto")) {
         o.protocol = Protocol::Ymodem;  // until the receiver names its own

@@ -24,6 +24,7 @@ struct SendOptions {
     std::string command;              // typed at the receiver's console first; empty for none
     std::string prompt;               // the console's prompt, a regular expression
     bool protocol_from_receiver = false;  // the receiver's words name the protocol
+    bool verify_crc32 = false;        // the receiver's crc32 of what it got must be the file's
     bool json = false;                // JSON Lines on stdout
     std::string log_dir;              // a log per upload and summary.csv
     bool repeat = false;              // a jig: upload each time a device is plugged in

@@ -143,6 +143,13 @@ std::string ending_words(const UploadResult& r, const std::string& port_cause) {
             return "Every block was acknowledged, but the receiver reported no size" + quoted(r.console_words);
         return "The receiver reports " + plural(*r.reported_size, "byte", "bytes") + "; the file has " +
                std::to_string(r.image_length);
+    case UploadEnd::Crc32Differs: {
+        if (!r.reported_crc32) return "The size is the file's, but the receiver gave no crc32" + quoted(r.console_words);
+        char words[96];
+        std::snprintf(words, sizeof words, "The receiver's crc32 of what it got is %08x; the file's is %08x",
+                      *r.reported_crc32, r.file_crc32.value_or(0));
+        return words;
+    }
     case UploadEnd::Failed: return failure_words(r);
     }
     return "Ended";
@@ -239,6 +246,7 @@ int exit_code_for(const UploadResult& r) {
     case UploadEnd::NoPrompt: return kNoPrompt;
     case UploadEnd::ReceiverRefused: return kReceiverRefused;
     case UploadEnd::SizeDiffers: return kSizeDiffers;
+    case UploadEnd::Crc32Differs: return kCrc32Differs;
     case UploadEnd::Failed:
         if (r.error_number == err::BadFileName) return kUsage;  // the name was refused before anything was sent
         return r.file_empty ? kFileEmpty : kFailed;

@@ -50,6 +50,7 @@ inline constexpr int kRestarted = 15;      // standard protocols: the receiver a
 inline constexpr int kNoPrompt = 16;       // --command: the console showed no prompt
 inline constexpr int kReceiverRefused = 17;  // --command: no receiver of the protocol started; nothing sent
 inline constexpr int kSizeDiffers = 18;    // --command: the receiver reports another size than the file's
+inline constexpr int kCrc32Differs = 19;   // --verify crc32: the receiver's crc32 is not the file's
 }  // namespace exit_code
 
 int exit_code_for(const UploadResult& result);

@@ -130,6 +130,7 @@ private:
             return clean_up(UploadEnd::Restarted);
         }
         if (!c_.command.empty() && !receiver_reports_the_size()) return clean_up(UploadEnd::SizeDiffers);
+        if (c_.crc32 && !receivers_crc32_is_the_files()) return clean_up(UploadEnd::Crc32Differs);
         return clean_up(tell(UploadEnd::Finished, text::kFinished));
     }
 
@@ -186,6 +187,11 @@ private:
             cancel(Phase::GivingUp);
             return clean_up(UploadEnd::ReceiverRefused);
         }
+        if (c_.crc32 && words->address.empty()) {
+            result_.console_words = last_words(r.text);
+            cancel(Phase::GivingUp);
+            return clean_up(UploadEnd::ReceiverRefused);  // no address to ask its crc32 of
+        }
         result_.protocol = *protocol;
         count_blocks();
         after_words.assign(r.after.begin(), r.after.end());
@@ -205,6 +211,26 @@ private:
             return true;
         result_.console_words = last_words(r.text);
         return false;
+    }
+
+    // The receiver's crc32 of what it got (U-Boot's "crc32 for 02000000 ...
+    // 02000400 ==> 1c291ca3"), of the size it reported: XMODEM's padding
+    // counts when it reported the padded size.
+    bool receivers_crc32_is_the_files() {
+        Console console(c_.link, c_.clock, c_.form, c_.observer);
+        char command[80];
+        std::snprintf(command, sizeof command, "crc32 %s %llx", result_.load_address.c_str(),
+                      static_cast<unsigned long long>(*result_.reported_size));
+        console.type(command);
+        const Console::Read r = console.read_until({prompt_pattern()}, timing.console_wait);
+        static const std::regex answer(R"(==> ([0-9A-Fa-f]{8}))");
+        std::smatch m;
+        std::vector<std::uint8_t> got(image().begin(), image().end());
+        got.resize(static_cast<std::size_t>(*result_.reported_size), wire::CPMEOF);
+        result_.file_crc32 = c_.crc32(got);
+        if (std::regex_search(r.text, m, answer)) result_.reported_crc32 = std::stoul(m[1].str(), nullptr, 16);
+        else result_.console_words = last_words(r.text);
+        return result_.reported_crc32 == result_.file_crc32;
     }
 
     std::regex prompt_pattern() const {

@@ -54,6 +54,7 @@ const char* to_string(UploadEnd end) {
     case UploadEnd::NoPrompt: return "no prompt";
     case UploadEnd::ReceiverRefused: return "no receiver of this protocol";
     case UploadEnd::SizeDiffers: return "the receiver reports another size";
+    case UploadEnd::Crc32Differs: return "the receiver reports another crc32";
     case UploadEnd::Failed: return "failed";
     }
     return "?";
@@ -81,6 +82,7 @@ const char* outcome_word(UploadEnd end) {
     case UploadEnd::NoPrompt: return "no_prompt";
     case UploadEnd::ReceiverRefused: return "receiver_refused";
     case UploadEnd::SizeDiffers: return "size_differs";
+    case UploadEnd::Crc32Differs: return "crc32_differs";
     case UploadEnd::Failed: return "failed";
     }
     return "failed";

@@ -78,6 +78,7 @@ enum class UploadEnd {
     NoPrompt,            // console: its prompt never showed; nothing sent
     ReceiverRefused,     // console: the command started no receiver of this protocol; nothing sent
     SizeDiffers,         // console: the receiver reports another size than the file's, or none
+    Crc32Differs,        // console: the receiver's crc32 of what it got is not the file's, or it gave none
     Failed,              // any other failure; clean-up, no message
 };
 
@@ -164,6 +165,7 @@ struct UploadResult {
     // named, the size it reported, and its last words where it failed.
     std::string receiver_protocol, load_address;
     std::optional<std::int64_t> reported_size;
+    std::optional<std::uint32_t> reported_crc32, file_crc32;  // with a crc32 check
     std::string console_words;
 };
 
@@ -247,6 +249,10 @@ struct UploadContext {
     std::string command{};
     std::string prompt{kDefaultPrompt};
     bool protocol_from_receiver = false;
+    // With a command: the CRC-32 of bytes (ISO 3309's); when given, the
+    // receiver is asked for the crc32 of what it got, which must be the
+    // file's (U-Boot's crc32 command).
+    std::function<std::uint32_t(std::span<const std::uint8_t>)> crc32{};
 };
 
 // Runs one whole upload. `path_text` is what the path box shows (it only

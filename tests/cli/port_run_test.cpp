@@ -116,5 +116,10 @@ TEST(FileHash, IsTheSha256OfTheWholeFileUnlessStopped) {
     EXPECT_EQ(sha256_of(dir.file("missing"), go_on).hex, "");
 }
 
+TEST(FileHash, TheCrc32IsIso3309s) {
+    const std::string check = "123456789";
+    EXPECT_EQ(crc32_of({reinterpret_cast<const std::uint8_t*>(check.data()), check.size()}), 0xCBF43926u);
+}
+
 }  // namespace
 }  // namespace vq::cli

@@ -35,7 +35,8 @@ struct StandardRig {
                                     send_name,
                                     command,
                                     kDefaultPrompt,
-                                    protocol_from_receiver};
+                                    protocol_from_receiver,
+                                    crc32};
         return run_upload(context, name, name);
     }
 
@@ -52,6 +53,7 @@ struct StandardRig {
     std::string send_name;     // YMODEM: the name block 0 gives
     std::string command;       // typed at a console first
     bool protocol_from_receiver = false;
+    std::function<std::uint32_t(std::span<const std::uint8_t>)> crc32;  // asks the receiver's crc32 too
     StandardReceiver receiver;
 };
 
@@ -420,6 +422,13 @@ struct BootConsole {
             if (text == "\r") return prompt ? as_bytes("\r\n=> ") : Bytes{};
             if (text.ends_with('\r')) {  // a command
                 const std::string command = text.substr(0, text.size() - 1);
+                if (command.starts_with("crc32 0x02000000 ")) {  // of the data received, of the size asked
+                    Bytes got = this->s.receiver.data;
+                    got.resize(std::stoul(command.substr(17), nullptr, 16));
+                    char answer[64];
+                    std::snprintf(answer, sizeof answer, "==> %08x\r\n=> ", checksum(got) ^ (wrong_crc ? 1u : 0u));
+                    return as_bytes(text + "\ncrc32 for 02000000 ... " + answer);
+                }
                 if (command != "loadx" && command != "loady")
                     return as_bytes(text + "\nUnknown command '" + command + "' - try 'help'\r\n=> ");
                 ymodem = command == "loady";
@@ -437,6 +446,13 @@ struct BootConsole {
         };
     }
     static Bytes as_bytes(const std::string& text) { return {text.begin(), text.end()}; }
+    // Stands for the CRC-32: any function of the bytes shows which bytes the upload checks.
+    static std::uint32_t checksum(std::span<const std::uint8_t> bytes) {
+        std::uint32_t sum = static_cast<std::uint32_t>(bytes.size());
+        for (const std::uint8_t b : bytes) sum = sum * 31 + b;
+        return sum;
+    }
+    bool wrong_crc = false;
     StandardRig& s;
     bool ymodem = false;  // loady started
     bool prompt = true;
@@ -453,7 +469,11 @@ TEST(ReceiverAtAConsole, TheCommandIsTypedItsWordsChooseTheProtocolAndItsReportM
         bool prompt;
         UploadEnd end;
         Protocol sent;
+        int crc = 0;  // asked for: 1 and right, 2 and wrong
     } rows[] = {
+        {"loady, crc32", "loady", std::nullopt, 3000, true, UploadEnd::Finished, Protocol::Ymodem, 1},
+        {"loadx padded, crc32", "loadx", std::nullopt, 3072, true, UploadEnd::Finished, Protocol::Xmodem1k, 1},
+        {"a crc32 not the file's", "loady", std::nullopt, 3000, true, UploadEnd::Crc32Differs, Protocol::Ymodem, 2},
         {"loady", "loady", std::nullopt, 3000, true, UploadEnd::Finished, Protocol::Ymodem},
         {"loadx, padded", "loadx", std::nullopt, 3072, true, UploadEnd::Finished, Protocol::Xmodem1k},
         {"loadx, xmodem chosen", "loadx", Protocol::Xmodem, 3000, true, UploadEnd::Finished, Protocol::Xmodem},
@@ -470,6 +490,8 @@ TEST(ReceiverAtAConsole, TheCommandIsTypedItsWordsChooseTheProtocolAndItsReportM
         BootConsole console(s);
         console.report = r.report;
         console.prompt = r.prompt;
+        console.wrong_crc = r.crc == 2;
+        if (r.crc) s.crc32 = BootConsole::checksum;
         s.command = r.command;
         s.protocol_from_receiver = !r.chosen;
         s.start_wait = 5;
@@ -483,7 +505,7 @@ TEST(ReceiverAtAConsole, TheCommandIsTypedItsWordsChooseTheProtocolAndItsReportM
         if (r.end == UploadEnd::Finished) {
             EXPECT_EQ(s.receiver.data, StandardRig::padded(image, block_size_of(r.sent)));
             EXPECT_EQ(result.load_address, "0x02000000");
-        } else if (r.end != UploadEnd::SizeDiffers) {
+        } else if (r.end == UploadEnd::NoPrompt || r.end == UploadEnd::ReceiverRefused) {
             EXPECT_TRUE(s.receiver.data.empty() && !s.receiver.heard.empty() &&
                         std::none_of(s.receiver.heard.begin(), s.receiver.heard.end(),
                                      [](const Bytes& b) { return b.size() > 8; }))
