@@ -39,6 +39,8 @@ struct RunSettings {
     std::string prompt;     // the console's prompt, a regular expression
     bool protocol_from_receiver = false;
     bool verify_crc32 = false;
+    std::vector<std::string> then;  // typed after a checked transfer, in order
+    std::string fail_on;            // what a failed command shows
 };
 
 struct UploadStart {

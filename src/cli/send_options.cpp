@@ -43,7 +43,8 @@ const char* kDescription =
     "for the first block within --start-wait, 15 the receiver asked for a new start after the end (it\n"
     "expects YMODEM), 16 (--command) no prompt within --start-wait, 17 (--command) no receiver of the\n"
     "protocol started, nothing sent, 18 (--command) the receiver reports another size than the file's,\n"
-    "19 (--verify crc32) the receiver's CRC-32 is not the file's.\n"
+    "19 (--verify crc32) the receiver's CRC-32 is not the file's, 20 (--then) a command after the\n"
+    "transfer failed.\n"
     "\n"
 #ifdef _WIN32
     "COM1..COM9 are the window's ports; a port numbered 10 or above is given as \\\\.\\COM12.\n"
@@ -111,6 +112,17 @@ struct Parser {
                                        "command) and fails unless its answer is the file's CRC-32; the exit status "
                                        "is then 19.")
                             ->type_name("crc32");
+        then_option = app.add_option("--then", then,
+                                     "With --command: type TEXT once the transfer is checked (bootm, or sf update "
+                                     "${loadaddr} 0 ${filesize}); give it again for more, in order. Each waits for "
+                                     "the prompt the one before gave back; the last may start the image. The exit "
+                                     "status is 20 when one fails.")
+                          ->type_name("TEXT")
+                          ->allow_extra_args(false);
+        fail_on_option = app.add_option("--fail-on", fail_on,
+                                        "With --then: a regular expression that, found in what a command shows, "
+                                        "fails it. Default: Error, error, failed, Unknown command.")
+                             ->type_name("REGEX");
         start_wait_option = app.add_option("--start-wait", start_wait,
                                            "xmodem, xmodem-1k, ymodem: how long the receiver may take to ask for the "
                                            "first block (default 60); the exit status is then 14.")
@@ -138,8 +150,11 @@ struct Parser {
     std::vector<std::string> ports, files;
     std::string file;  // one; any more are counted from the extras
     std::string trace, timeout, pace = "fixed", log, count, protocol, start_wait, name, command, prompt = kDefaultPrompt;
-    std::string verify;
+    std::string verify, fail_on = kDefaultFailOn;
+    std::vector<std::string> then;
     CLI::Option* verify_option = nullptr;
+    CLI::Option* then_option = nullptr;
+    CLI::Option* fail_on_option = nullptr;
     CLI::Option* command_option = nullptr;
     CLI::Option* prompt_option = nullptr;
     CLI::Option* timeout_option = nullptr;
@@ -244,6 +259,17 @@ ParsedSendOptions parse_send_options(const std::vector<std::string>& arguments) 
     } else if (p.prompt_option->count() > 0) {
         parsed.error = "--prompt is for --command";
     }
+    o.then = p.then;
+    o.fail_on = p.fail_on;
+    try {
+        (void)std::regex(p.fail_on);
+    } catch (const std::regex_error&) {
+        parsed.error = "--fail-on \"" + p.fail_on + "\" is no regular expression";
+    }
+    if (p.then_option->count() > 0 && !console) parsed.error = "--then is for --command";
+    else if (p.fail_on_option->count() > 0 && p.then.empty()) parsed.error = "--fail-on is for --then";
+    for (const std::string& line : p.then)
+        if (line.empty() || line.find_first_of("\r\n") != std::string::npos) parsed.error = "--then needs one line of text";
     if (p.verify_option->count() > 0) {
         o.verify_crc32 = true;
         if (p.verify != "crc32") parsed.error = "--verify is crc32";

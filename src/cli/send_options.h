@@ -25,6 +25,8 @@ struct SendOptions {
     std::string prompt;               // the console's prompt, a regular expression
     bool protocol_from_receiver = false;  // the receiver's words name the protocol
     bool verify_crc32 = false;        // the receiver's crc32 of what it got must be the file's
+    std::vector<std::string> then;    // typed after a checked transfer, in order
+    std::string fail_on;              // what a failed command shows, a regular expression
     bool json = false;                // JSON Lines on stdout
     std::string log_dir;              // a log per upload and summary.csv
     bool repeat = false;              // a jig: upload each time a device is plugged in

@@ -150,6 +150,7 @@ std::string ending_words(const UploadResult& r, const std::string& port_cause) {
                       *r.reported_crc32, r.file_crc32.value_or(0));
         return words;
     }
+    case UploadEnd::CommandFailed: return "The image arrived, but " + r.console_words;
     case UploadEnd::Failed: return failure_words(r);
     }
     return "Ended";
@@ -247,6 +248,7 @@ int exit_code_for(const UploadResult& r) {
     case UploadEnd::ReceiverRefused: return kReceiverRefused;
     case UploadEnd::SizeDiffers: return kSizeDiffers;
     case UploadEnd::Crc32Differs: return kCrc32Differs;
+    case UploadEnd::CommandFailed: return kCommandFailed;
     case UploadEnd::Failed:
         if (r.error_number == err::BadFileName) return kUsage;  // the name was refused before anything was sent
         return r.file_empty ? kFileEmpty : kFailed;

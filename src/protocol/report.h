@@ -51,6 +51,7 @@ inline constexpr int kNoPrompt = 16;       // --command: the console showed no p
 inline constexpr int kReceiverRefused = 17;  // --command: no receiver of the protocol started; nothing sent
 inline constexpr int kSizeDiffers = 18;    // --command: the receiver reports another size than the file's
 inline constexpr int kCrc32Differs = 19;   // --verify crc32: the receiver's crc32 is not the file's
+inline constexpr int kCommandFailed = 20;  // --then: a command after the transfer failed
 }  // namespace exit_code
 
 int exit_code_for(const UploadResult& result);

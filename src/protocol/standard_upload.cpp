@@ -131,6 +131,7 @@ private:
         }
         if (!c_.command.empty() && !receiver_reports_the_size()) return clean_up(UploadEnd::SizeDiffers);
         if (c_.crc32 && !receivers_crc32_is_the_files()) return clean_up(UploadEnd::Crc32Differs);
+        if (!c_.command.empty() && !commands_after_succeed()) return clean_up(UploadEnd::CommandFailed);
         return clean_up(tell(UploadEnd::Finished, text::kFinished));
     }
 
@@ -233,12 +234,51 @@ private:
         return result_.reported_crc32 == result_.file_crc32;
     }
 
-    std::regex prompt_pattern() const {
-        try {
-            return std::regex(c_.prompt);
-        } catch (const std::regex_error&) {
-            throw Failure(err::InvalidPropertyValue, "the prompt \"" + c_.prompt + "\" is no regular expression");
+    // The commands typed after a checked transfer, each at the prompt the
+    // one before gave back (within the start wait: writing flash takes a
+    // while). The console's words say why one failed.
+    bool commands_after_succeed() {
+        Console console(c_.link, c_.clock, c_.form, c_.observer);
+        const std::regex prompt = prompt_pattern(), fail_on = pattern(c_.fail_on, "--fail-on");
+        for (std::size_t i = 0; i < c_.then.size(); ++i) {
+            const bool last = i + 1 == c_.then.size();
+            console.type(c_.then[i]);
+            const Console::Read r = console.read_until({prompt}, last ? timing.console_wait : c_.start_wait);
+            // What the command showed: its own line (the echo) and the prompt left out.
+            const std::size_t echo = r.text.find('\n');
+            const std::size_t prompt_length = r.groups.empty() ? 0 : r.groups[0].size();
+            const std::string shown = echo == std::string::npos
+                                          ? std::string()
+                                          : r.text.substr(echo + 1, r.text.size() - echo - 1 - prompt_length);
+            std::smatch m;
+            if (std::regex_search(shown, m, fail_on)) {
+                result_.console_words = "\"" + c_.then[i] + "\" failed: it showed \"" +
+                                        line_at(shown, static_cast<std::size_t>(m.position(0))) + "\"";
+                return false;
+            }
+            if (r.kind != Console::Read::Found && !last) {
+                result_.console_words = "\"" + c_.then[i] + "\" did not give the prompt back";
+                return false;
+            }
         }
+        return true;
+    }
+
+    std::regex prompt_pattern() const { return pattern(c_.prompt, "the prompt"); }
+
+    static std::regex pattern(const std::string& text, const char* what) {
+        try {
+            return std::regex(text);
+        } catch (const std::regex_error&) {
+            throw Failure(err::InvalidPropertyValue, std::string(what) + " \"" + text + "\" is no regular expression");
+        }
+    }
+
+    // The line of `text` that holds position `at`.
+    static std::string line_at(const std::string& text, std::size_t at) {
+        const std::size_t before = text.find_last_of("\r\n", at);
+        const std::size_t begin = before == std::string::npos ? 0 : before + 1;
+        return text.substr(begin, text.find_first_of("\r\n", at) - begin);
     }
 
     // The console's last line with text, for an ending that quotes it.

@@ -55,6 +55,7 @@ const char* to_string(UploadEnd end) {
     case UploadEnd::ReceiverRefused: return "no receiver of this protocol";
     case UploadEnd::SizeDiffers: return "the receiver reports another size";
     case UploadEnd::Crc32Differs: return "the receiver reports another crc32";
+    case UploadEnd::CommandFailed: return "a command after the transfer failed";
     case UploadEnd::Failed: return "failed";
     }
     return "?";
@@ -83,6 +84,7 @@ const char* outcome_word(UploadEnd end) {
     case UploadEnd::ReceiverRefused: return "receiver_refused";
     case UploadEnd::SizeDiffers: return "size_differs";
     case UploadEnd::Crc32Differs: return "crc32_differs";
+    case UploadEnd::CommandFailed: return "command_failed";
     case UploadEnd::Failed: return "failed";
     }
     return "failed";

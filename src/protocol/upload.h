@@ -79,6 +79,7 @@ enum class UploadEnd {
     ReceiverRefused,     // console: the command started no receiver of this protocol; nothing sent
     SizeDiffers,         // console: the receiver reports another size than the file's, or none
     Crc32Differs,        // console: the receiver's crc32 of what it got is not the file's, or it gave none
+    CommandFailed,       // console: a command typed after the transfer failed, or never gave the prompt back
     Failed,              // any other failure; clean-up, no message
 };
 
@@ -219,6 +220,9 @@ public:
 // with nothing after them.
 inline constexpr const char* kDefaultPrompt = "(=>|#|\\$|>) $";
 
+// What a bootloader's command shows when it fails.
+inline constexpr const char* kDefaultFailOn = "Error|error|failed|Unknown command";
+
 struct UploadContext {
     SerialLink& link;
     Clock& clock;
@@ -253,6 +257,12 @@ struct UploadContext {
     // receiver is asked for the crc32 of what it got, which must be the
     // file's (U-Boot's crc32 command).
     std::function<std::uint32_t(std::span<const std::uint8_t>)> crc32{};
+    // With a command: typed in order once the transfer is checked, each at
+    // the prompt the one before gave back; what one shows must not match
+    // `fail_on`. The last may start what was loaded, and need not give the
+    // prompt back.
+    std::vector<std::string> then{};
+    std::string fail_on{kDefaultFailOn};
 };
 
 // Runs one whole upload. `path_text` is what the path box shows (it only

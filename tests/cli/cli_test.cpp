@@ -66,6 +66,8 @@ TEST(SendOptions, TheStandardProtocolsTakeAStartWaitAndNoPacing) {
         {{"--command", "loady", "--prompt", "=> (", "fw.bin"}, "--prompt \"=> (\" is no regular expression"},
         {{"--prompt", "=> ", "fw.bin"}, "--prompt is for --command"},
         {{"--command", "loady", "--verify", "md5", "fw.bin"}, "--verify is crc32"},
+        {{"--then", "bootm", "fw.bin"}, "--then is for --command"},
+        {{"--command", "loady", "--then", "bootm", "--fail-on", "[", "fw.bin"}, "--fail-on \"[\" is no regular expression"},
         {{"--protocol", "ymodem", "--verify", "crc32", "fw.bin"},
          "--verify crc32 is for --command: the receiver's console answers it"},
         {{"--command", "loady", "--name", "a.bin", "fw.bin"}, "--name is for --protocol ymodem"},

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <numeric>
 
 #include "protocol/crc16.h"
@@ -36,7 +37,8 @@ struct StandardRig {
                                     command,
                                     kDefaultPrompt,
                                     protocol_from_receiver,
-                                    crc32};
+                                    crc32,
+                                    then};
         return run_upload(context, name, name);
     }
 
@@ -54,6 +56,7 @@ struct StandardRig {
     std::string command;       // typed at a console first
     bool protocol_from_receiver = false;
     std::function<std::uint32_t(std::span<const std::uint8_t>)> crc32;  // asks the receiver's crc32 too
+    std::vector<std::string> then;  // typed after the transfer
     StandardReceiver receiver;
 };
 
@@ -429,6 +432,7 @@ struct BootConsole {
                     std::snprintf(answer, sizeof answer, "==> %08x\r\n=> ", checksum(got) ^ (wrong_crc ? 1u : 0u));
                     return as_bytes(text + "\ncrc32 for 02000000 ... " + answer);
                 }
+                if (const auto a = answers.find(command); a != answers.end()) return as_bytes(text + "\n" + a->second);
                 if (command != "loadx" && command != "loady")
                     return as_bytes(text + "\nUnknown command '" + command + "' - try 'help'\r\n=> ");
                 ymodem = command == "loady";
@@ -453,6 +457,7 @@ struct BootConsole {
         return sum;
     }
     bool wrong_crc = false;
+    std::map<std::string, std::string> answers;  // what other commands show after their echo
     StandardRig& s;
     bool ymodem = false;  // loady started
     bool prompt = true;
@@ -511,6 +516,40 @@ TEST(ReceiverAtAConsole, TheCommandIsTypedItsWordsChooseTheProtocolAndItsReportM
                                      [](const Bytes& b) { return b.size() > 8; }))
                 << "only typing and cancels went out";
         }
+    }
+}
+
+TEST(ReceiverAtAConsole, CommandsAfterTheTransferRunInOrderUntilOneFails) {
+    const struct {
+        std::vector<std::string> then;
+        UploadEnd end;
+        std::string words;
+        std::size_t typed;  // of the commands after the transfer
+    } rows[] = {
+        {{"md.b 0x02000000 4", "bootm"}, UploadEnd::Finished, "", 2},
+        {{"sf probe", "md.b 0x02000000 4"}, UploadEnd::CommandFailed, "\"sf probe\" failed: it showed \"Error: no SPI flash\"", 1},
+        {{"hang", "bootm"}, UploadEnd::CommandFailed, "\"hang\" did not give the prompt back", 1},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.then.front());
+        StandardRig s(Protocol::Ymodem);
+        BootConsole console(s);
+        console.report = 100;
+        console.answers = {{"md.b 0x02000000 4", "02000000: 25 eb 8c 48\r\n=> "},
+                           {"sf probe", "Error: no SPI flash\r\n=> "},
+                           {"hang", ""},
+                           {"bootm", "## Booting kernel from Legacy Image at 02000000 ...\r\n"}};
+        s.command = "loady";
+        s.protocol_from_receiver = true;
+        s.start_wait = 5;
+        s.then = r.then;
+        const UploadResult result = s.run(test::random_image(100));
+        EXPECT_EQ(result.end, r.end) << describe_end(result);
+        EXPECT_EQ(result.console_words, r.words);
+        const auto typed = std::count_if(s.receiver.heard.begin(), s.receiver.heard.end(), [&](const Bytes& b) {
+            return std::any_of(r.then.begin(), r.then.end(), [&](const std::string& t) { return Bytes(b) == BootConsole::as_bytes(t + "\r"); });
+        });
+        EXPECT_EQ(static_cast<std::size_t>(typed), r.typed);
     }
 }
 
