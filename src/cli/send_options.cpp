@@ -1,5 +1,6 @@
 #include "cli/send_options.h"
 
+#include <algorithm>
 #include <regex>
 
 #include <CLI/CLI.hpp>
@@ -245,31 +246,29 @@ ParsedSendOptions parse_send_options(const std::vector<std::string>& arguments) 
         else
             parsed.error = "--timeout needs a number of seconds above 0";
     }
-    const bool console = p.command_option->count() > 0;
-    if (console) {
-        o.command = p.command;
-        o.prompt = p.prompt;
+    // What the console options are given: a line to type, a pattern to find.
+    const auto one_line = [](const std::string& text) {
+        return !text.empty() && text.find_first_of("\r\n") == std::string::npos;
+    };
+    const auto check_pattern = [&](const char* option, const std::string& text) {
         try {
-            (void)std::regex(p.prompt);
+            (void)std::regex(text);
         } catch (const std::regex_error&) {
-            parsed.error = "--prompt \"" + p.prompt + "\" is no regular expression";
+            parsed.error = std::string(option) + " \"" + text + "\" is no regular expression";
         }
-        if (p.command.empty() || p.command.find_first_of("\r\n") != std::string::npos)
-            parsed.error = "--command needs one line of text";
-    } else if (p.prompt_option->count() > 0) {
-        parsed.error = "--prompt is for --command";
-    }
+    };
+    const bool console = p.command_option->count() > 0;
+    o.command = p.command;
+    o.prompt = p.prompt;
     o.then = p.then;
     o.fail_on = p.fail_on;
-    try {
-        (void)std::regex(p.fail_on);
-    } catch (const std::regex_error&) {
-        parsed.error = "--fail-on \"" + p.fail_on + "\" is no regular expression";
-    }
+    check_pattern("--prompt", p.prompt);
+    check_pattern("--fail-on", p.fail_on);
+    if (console && !one_line(p.command)) parsed.error = "--command needs one line of text";
+    if (!console && p.prompt_option->count() > 0) parsed.error = "--prompt is for --command";
     if (p.then_option->count() > 0 && !console) parsed.error = "--then is for --command";
     else if (p.fail_on_option->count() > 0 && p.then.empty()) parsed.error = "--fail-on is for --then";
-    for (const std::string& line : p.then)
-        if (line.empty() || line.find_first_of("\r\n") != std::string::npos) parsed.error = "--then needs one line of text";
+    if (!std::all_of(p.then.begin(), p.then.end(), one_line)) parsed.error = "--then needs one line of text";
     if (p.verify_option->count() > 0) {
         o.verify_crc32 = true;
         if (p.verify != "crc32") parsed.error = "--verify is crc32";

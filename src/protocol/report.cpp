@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "protocol/failure.h"
+#include "protocol/receiver_console.h"
 #include "protocol/standard_upload.h"
 #include "protocol/transfer_stats.h"
 
@@ -134,9 +135,14 @@ std::string ending_words(const UploadResult& r, const std::string& port_cause) {
         return "The console showed no prompt within " + seconds_words(r.start_wait) + "; nothing was sent" +
                quoted(r.console_words);
     case UploadEnd::ReceiverRefused:
-        if (!r.receiver_protocol.empty())
+        if (protocol_for_receiver(r.receiver_protocol, r.protocol))
+            return "The receiver names no load address to ask its crc32 of; nothing was sent, and it was cancelled";
+        if (r.receiver_protocol == "xmodem" || r.receiver_protocol == "ymodem")
             return "The receiver speaks " + r.receiver_protocol + ", not " + protocol_word(r.protocol) +
                    "; nothing was sent, and it was cancelled";
+        if (!r.receiver_protocol.empty())
+            return "The receiver speaks " + r.receiver_protocol +
+                   ", which is not sent here (xmodem and ymodem are); nothing was sent, and it was cancelled";
         return "The command started no receiver that names its protocol; nothing was sent" + quoted(r.console_words);
     case UploadEnd::SizeDiffers:
         if (!r.reported_size)

@@ -188,12 +188,11 @@ private:
             cancel(Phase::GivingUp);
             return clean_up(UploadEnd::ReceiverRefused);
         }
+        result_.protocol = *protocol;
         if (c_.crc32 && words->address.empty()) {
-            result_.console_words = last_words(r.text);
             cancel(Phase::GivingUp);
             return clean_up(UploadEnd::ReceiverRefused);  // no address to ask its crc32 of
         }
-        result_.protocol = *protocol;
         count_blocks();
         after_words.assign(r.after.begin(), r.after.end());
         return std::nullopt;
