@@ -157,6 +157,8 @@ std::string ending_words(const UploadResult& r, const std::string& port_cause) {
         return words;
     }
     case UploadEnd::CommandFailed: return "The image arrived, but " + r.console_words;
+    case UploadEnd::StoppedAtConsole:
+        return "Stopped after every block was acknowledged, before the receiver's words after the transfer were read";
     case UploadEnd::Failed: return failure_words(r);
     }
     return "Ended";
@@ -246,7 +248,8 @@ int exit_code_for(const UploadResult& r) {
     case UploadEnd::StoppedWaiting:
     case UploadEnd::StoppedAcked:
     case UploadEnd::StoppedNoAck:
-    case UploadEnd::StoppedCancelSent: return kStopped;
+    case UploadEnd::StoppedCancelSent:
+    case UploadEnd::StoppedAtConsole: return kStopped;
     case UploadEnd::RetryLimit: return kRetryLimit;
     case UploadEnd::NoStart: return kNoStart;
     case UploadEnd::Restarted: return kRestarted;

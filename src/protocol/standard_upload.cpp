@@ -129,9 +129,13 @@ private:
             cancel(Phase::GivingUp);
             return clean_up(UploadEnd::Restarted);
         }
-        if (!c_.command.empty() && !receiver_reports_the_size()) return clean_up(UploadEnd::SizeDiffers);
-        if (c_.crc32 && !receivers_crc32_is_the_files()) return clean_up(UploadEnd::Crc32Differs);
-        if (!c_.command.empty() && !commands_after_succeed()) return clean_up(UploadEnd::CommandFailed);
+        // A Stop while the receiver's words are read is no verdict on them.
+        if (!c_.command.empty() && !receiver_reports_the_size())
+            return clean_up(stop_requested() ? UploadEnd::StoppedAtConsole : UploadEnd::SizeDiffers);
+        if (c_.crc32 && !receivers_crc32_is_the_files())
+            return clean_up(stop_requested() ? UploadEnd::StoppedAtConsole : UploadEnd::Crc32Differs);
+        if (!c_.command.empty() && !commands_after_succeed())
+            return clean_up(stop_requested() ? UploadEnd::StoppedAtConsole : UploadEnd::CommandFailed);
         return clean_up(tell(UploadEnd::Finished, text::kFinished));
     }
 

@@ -56,6 +56,7 @@ const char* to_string(UploadEnd end) {
     case UploadEnd::SizeDiffers: return "the receiver reports another size";
     case UploadEnd::Crc32Differs: return "the receiver reports another crc32";
     case UploadEnd::CommandFailed: return "a command after the transfer failed";
+    case UploadEnd::StoppedAtConsole: return "stopped after the transfer";
     case UploadEnd::Failed: return "failed";
     }
     return "?";
@@ -85,6 +86,7 @@ const char* outcome_word(UploadEnd end) {
     case UploadEnd::SizeDiffers: return "size_differs";
     case UploadEnd::Crc32Differs: return "crc32_differs";
     case UploadEnd::CommandFailed: return "command_failed";
+    case UploadEnd::StoppedAtConsole: return "stopped_at_console";
     case UploadEnd::Failed: return "failed";
     }
     return "failed";

@@ -80,6 +80,7 @@ enum class UploadEnd {
     SizeDiffers,         // console: the receiver reports another size than the file's, or none
     Crc32Differs,        // console: the receiver's crc32 of what it got is not the file's, or it gave none
     CommandFailed,       // console: a command typed after the transfer failed, or never gave the prompt back
+    StoppedAtConsole,    // console: Stop once every block was acknowledged, before the receiver's words were read
     Failed,              // any other failure; clean-up, no message
 };
 

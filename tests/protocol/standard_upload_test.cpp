@@ -441,6 +441,7 @@ struct BootConsole {
                                        "115200 bps...\r\n");
             }
             const bool ended = ymodem ? heard.size() > 3 && heard[1] == 0 && heard[3] == 0 : heard.front() == wire::EOT;
+            if (ended && stop_at_end) this->s.rig.clock.after(0.01, [this] { this->s.rig.form.stop_request = 1; });
             if (ended && report)
                 this->s.rig.clock.after(0.01, [this] {
                     this->s.rig.link.deliver(as_bytes("## Total Size      = 0x0 = " + std::to_string(*report) +
@@ -457,6 +458,7 @@ struct BootConsole {
         return sum;
     }
     bool wrong_crc = false;
+    bool stop_at_end = false;  // the user stops instead of the report coming
     std::map<std::string, std::string> answers;  // what other commands show after their echo
     StandardRig& s;
     bool ymodem = false;  // loady started
@@ -475,7 +477,10 @@ TEST(ReceiverAtAConsole, TheCommandIsTypedItsWordsChooseTheProtocolAndItsReportM
         UploadEnd end;
         Protocol sent;
         int crc = 0;  // asked for: 1 and right, 2 and wrong
+        bool stop = false;
     } rows[] = {
+        {"a stop before the report", "loady", std::nullopt, std::nullopt, true, UploadEnd::StoppedAtConsole,
+         Protocol::Ymodem, 0, true},
         {"loady, crc32", "loady", std::nullopt, 3000, true, UploadEnd::Finished, Protocol::Ymodem, 1},
         {"loadx padded, crc32", "loadx", std::nullopt, 3072, true, UploadEnd::Finished, Protocol::Xmodem1k, 1},
         {"a crc32 not the file's", "loady", std::nullopt, 3000, true, UploadEnd::Crc32Differs, Protocol::Ymodem, 2},
@@ -496,6 +501,7 @@ TEST(ReceiverAtAConsole, TheCommandIsTypedItsWordsChooseTheProtocolAndItsReportM
         console.report = r.report;
         console.prompt = r.prompt;
         console.wrong_crc = r.crc == 2;
+        console.stop_at_end = r.stop;
         if (r.crc) s.crc32 = BootConsole::checksum;
         s.command = r.command;
         s.protocol_from_receiver = !r.chosen;
