@@ -66,8 +66,13 @@ Console::Read Console::read_until(const std::vector<std::regex>& patterns, doubl
     // very end of the text ("## " for a prompt "# ") counts once the console
     // has been quiet this long.
     constexpr double kQuiet = 0.2;
+    // A chatty console (a board printing its log) is searched only where it
+    // has written since, with a line's worth before, and only its latest
+    // text is kept: the patterns are a line or a prompt.
+    constexpr std::size_t kLookback = 512, kKept = 32768;
     const double end = clock_.now() + seconds;
     double last_arrival = clock_.now();
+    std::size_t searched = 0;  // the text up to here was searched
     for (;;) {
         while (link_.InBufferCount() > 0) {
             const std::vector<std::uint8_t> got = link_.Input();
@@ -75,17 +80,29 @@ Console::Read Console::read_until(const std::vector<std::regex>& patterns, doubl
             r.text.append(got.begin(), got.end());
             last_arrival = clock_.now();
         }
+        if (r.text.size() > 2 * kKept) {
+            const std::size_t dropped = r.text.size() - kKept;
+            r.text.erase(0, dropped);
+            told = told > dropped ? told - dropped : 0;
+            searched = searched > dropped ? searched - dropped : 0;
+        }
+        const std::size_t from = searched > kLookback ? searched - kLookback : 0;
+        searched = r.text.size();
         double settle = 0;  // how much longer a match at the end must wait
         for (std::size_t i = 0; i < patterns.size(); ++i) {
             std::smatch m;
-            if (!std::regex_search(r.text, m, patterns[i])) continue;
+            if (!std::regex_search(r.text.cbegin() + static_cast<std::ptrdiff_t>(from), r.text.cend(), m, patterns[i],
+                                   from > 0 ? std::regex_constants::match_prev_avail
+                                            : std::regex_constants::match_default))
+                continue;
+            const auto stop = from + static_cast<std::size_t>(m.position(0) + m.length(0));
             const double quiet_for = clock_.now() - last_arrival;
-            if (static_cast<std::size_t>(m.position(0) + m.length(0)) == r.text.size() && quiet_for < kQuiet) {
+            if (stop == r.text.size() && quiet_for < kQuiet) {
                 settle = kQuiet - quiet_for;
+                searched = from + kLookback;  // searched again once the console is quiet
                 continue;
             }
             for (const auto& group : m) r.groups.push_back(group.str());
-            const auto stop = static_cast<std::size_t>(m.position(0) + m.length(0));
             r.after.assign(r.text.begin() + static_cast<std::ptrdiff_t>(stop), r.text.end());
             r.text.resize(stop);
             tell_lines(true);

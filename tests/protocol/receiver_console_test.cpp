@@ -2,6 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
+
+#include "support/fake_link.h"
+#include "support/virtual_clock.h"
+#ifndef _WIN32
+#include "support/cpu_time.h"
+#endif
+
 namespace vq {
 namespace {
 
@@ -35,6 +43,29 @@ TEST(ReceiverWords, ChooseOrRefuseTheProtocolAndJudgeTheSize) {
     for (const auto& r : rows)
         EXPECT_EQ(size_agrees(r.protocol, 3000, r.reported, block_size_of(r.protocol)), r.agrees) << r.reported;
 }
+
+#ifndef _WIN32
+// A board that prints 200 KB of its log before its prompt: only what came
+// since the last look is searched, and only the latest text kept.
+TEST(Console, AChattyConsoleIsSearchedOnlyWhereItWroteSince) {
+    test::FakeLink link;
+    link.set_port(1, test::PortKind::Opens);
+    link.setCommPort(1);
+    link.setPortOpen(true);
+    test::VirtualClock clock;
+    FormState form;
+    const std::string line = std::string(99, 'x') + "\n";
+    for (int i = 0; i < 2000; ++i) clock.at(0.001 * i, [&] { link.deliver({line.begin(), line.end()}); });
+    clock.at(2.5, [&] { link.deliver({'=', '>', ' '}); });
+    Console console(link, clock, form, nullptr);
+    const double cpu = test::process_cpu_seconds();
+    const Console::Read r = console.read_until({std::regex(kDefaultPrompt)}, 10);
+    EXPECT_LT(test::process_cpu_seconds() - cpu, 0.3) << "searching all of it at every look takes seconds";
+    EXPECT_EQ(r.kind, Console::Read::Found);
+    EXPECT_TRUE(r.text.ends_with("x\n=> "));
+    EXPECT_LT(r.text.size(), 70000u);
+}
+#endif
 
 }  // namespace
 }  // namespace vq
