@@ -36,11 +36,11 @@ struct RunSettings {
     bool record = false;
     std::string send_name;  // ymodem: the name block 0 gives; empty for the file's own
     std::string command;    // typed at the receiver's console first; empty for none
-    std::string prompt;     // the console's prompt, a regular expression
+    std::string prompt = kDefaultPrompt;  // the console's prompt, a regular expression
     bool protocol_from_receiver = false;
     bool verify_crc32 = false;
     std::vector<std::string> then;  // typed after a checked transfer, in order
-    std::string fail_on;            // what a failed command shows
+    std::string fail_on = kDefaultFailOn;  // what a failed command shows
 };
 
 struct UploadStart {

@@ -311,11 +311,11 @@ void PortWorker::upload_once() {
                                 },
                                 settings_.send_name,
                                 settings_.command,
-                                settings_.prompt.empty() ? std::string(kDefaultPrompt) : settings_.prompt,
+                                settings_.prompt,
                                 settings_.protocol_from_receiver,
                                 settings_.verify_crc32 ? crc32_of : std::function<std::uint32_t(std::span<const std::uint8_t>)>(),
                                 settings_.then,
-                                settings_.fail_on.empty() ? std::string(kDefaultFailOn) : settings_.fail_on};
+                                settings_.fail_on};
     UploadOutcome outcome;
     outcome.result = run_upload(context, settings_.file, settings_.file);
     clock.clear_alarm();

@@ -7,8 +7,19 @@
 
 namespace vq {
 
+namespace {
+
+constexpr const char* kReady = R"(Ready for binary \((\w+)\) download(?: to (0[xX][0-9A-Fa-f]+))?)";
+
+}  // namespace
+
+const std::regex& ready_line() {
+    static const std::regex line(std::string(kReady) + R"([^\n]*\n)");
+    return line;
+}
+
 std::optional<ReceiverReady> receiver_ready(std::string_view text) {
-    static const std::regex ready(R"(Ready for binary \((\w+)\) download(?: to (0[xX][0-9A-Fa-f]+))?)");
+    static const std::regex ready(kReady);
     std::match_results<std::string_view::const_iterator> m;
     if (!std::regex_search(text.begin(), text.end(), m, ready)) return std::nullopt;
     std::string protocol = m[1].str();

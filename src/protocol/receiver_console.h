@@ -28,6 +28,8 @@ struct ReceiverReady {
     std::string address;
 };
 std::optional<ReceiverReady> receiver_ready(std::string_view text);
+// Those words to the end of their line, for Console::read_until.
+const std::regex& ready_line();
 
 // "## Total Size      = 0x0001869f = 99999 Bytes": the size the receiver
 // reports, the last one in `text`.

@@ -146,28 +146,26 @@ private:
     // another protocol: it is cancelled, back to its prompt.
     std::optional<UploadEnd> start_receiver(std::string& after_words) {
         phase(Phase::WaitingForStart, 0);
-        Console console(c_.link, c_.clock, c_.form, c_.observer);
-        const std::regex prompt = prompt_pattern();
+        const std::regex& prompt = prompt_pattern();
         c_.link.setInBufferCount(0);  // an earlier prompt is no answer to this carriage return
-        console.type("");
+        console_.type("");
         constexpr double kPromptAtOnce = 1.0;
-        Console::Read r = console.read_until({prompt}, std::min(kPromptAtOnce, c_.start_wait));
+        Console::Read r = console_.read_until({prompt}, std::min(kPromptAtOnce, c_.start_wait));
         if (r.kind == Console::Read::TimedOut && c_.start_wait > kPromptAtOnce) {
             // A receiver left waiting by an earlier run takes the carriage
             // return for a frame: cancelled, it goes back to its prompt.
             cancel(Phase::WaitingForStart);
-            console.type("");
-            r = console.read_until({prompt}, c_.start_wait - kPromptAtOnce, nullptr, r.text);
+            console_.type("");
+            r = console_.read_until({prompt}, c_.start_wait - kPromptAtOnce, nullptr, r.text);
         }
         if (r.kind == Console::Read::Stopped) return stopped_before_blocks();
         if (r.kind == Console::Read::TimedOut) {
             result_.console_words = last_words(r.text);
             return clean_up(UploadEnd::NoPrompt);
         }
-        console.type(c_.command);
-        static const std::regex ready(R"(Ready for binary \([^)]*\)[^\n]*\n)");
+        console_.type(c_.command);
         std::size_t which = 0;
-        r = console.read_until({ready, prompt}, timing.console_wait, &which);
+        r = console_.read_until({ready_line(), prompt}, timing.console_wait, &which);
         if (r.kind == Console::Read::Stopped) return stopped_before_blocks();
         const auto words = r.kind == Console::Read::Found && which == 0 ? receiver_ready(r.text) : std::nullopt;
         if (!words) {
@@ -205,10 +203,9 @@ private:
     // After the end, the receiver says how many bytes it got, then shows
     // its prompt again.
     bool receiver_reports_the_size() {
-        Console console(c_.link, c_.clock, c_.form, c_.observer);
         const std::string already = after_end_.value_or("") + std::string(pending_.begin(), pending_.end());
         pending_.clear();
-        const Console::Read r = console.read_until({prompt_pattern()}, timing.console_wait, nullptr, already);
+        const Console::Read r = console_.read_until({prompt_pattern()}, timing.console_wait, nullptr, already);
         result_.reported_size = reported_size(r.text);
         if (result_.reported_size &&
             size_agrees(result_.protocol, result_.image_length, *result_.reported_size, block_size()))
@@ -221,12 +218,11 @@ private:
     // 02000400 ==> 1c291ca3"), of the size it reported: XMODEM's padding
     // counts when it reported the padded size.
     bool receivers_crc32_is_the_files() {
-        Console console(c_.link, c_.clock, c_.form, c_.observer);
         char command[80];
         std::snprintf(command, sizeof command, "crc32 %s %llx", result_.load_address.c_str(),
                       static_cast<unsigned long long>(*result_.reported_size));
-        console.type(command);
-        const Console::Read r = console.read_until({prompt_pattern()}, timing.console_wait);
+        console_.type(command);
+        const Console::Read r = console_.read_until({prompt_pattern()}, timing.console_wait);
         static const std::regex answer(R"(==> ([0-9A-Fa-f]{8}))");
         std::smatch m;
         std::vector<std::uint8_t> got(image().begin(), image().end());
@@ -241,12 +237,12 @@ private:
     // one before gave back (within the start wait: writing flash takes a
     // while). The console's words say why one failed.
     bool commands_after_succeed() {
-        Console console(c_.link, c_.clock, c_.form, c_.observer);
-        const std::regex prompt = prompt_pattern(), fail_on = pattern(c_.fail_on, "--fail-on");
+        const std::regex& prompt = prompt_pattern();
+        const std::regex fail_on = pattern(c_.fail_on, "--fail-on");
         for (std::size_t i = 0; i < c_.then.size(); ++i) {
             const bool last = i + 1 == c_.then.size();
-            console.type(c_.then[i]);
-            const Console::Read r = console.read_until({prompt}, last ? timing.console_wait : c_.start_wait);
+            console_.type(c_.then[i]);
+            const Console::Read r = console_.read_until({prompt}, last ? timing.console_wait : c_.start_wait);
             // What the command showed: its own line (the echo) and the prompt left out.
             const std::size_t echo = r.text.find('\n');
             const std::size_t prompt_length = r.groups.empty() ? 0 : r.groups[0].size();
@@ -267,7 +263,11 @@ private:
         return true;
     }
 
-    std::regex prompt_pattern() const { return pattern(c_.prompt, "the prompt"); }
+    // Compiled once, at the first use.
+    const std::regex& prompt_pattern() {
+        if (!prompt_) prompt_ = pattern(c_.prompt, "the prompt");
+        return *prompt_;
+    }
 
     static std::regex pattern(const std::string& text, const char* what) {
         try {
@@ -499,6 +499,8 @@ private:
     std::deque<std::uint8_t> pending_;  // received, not yet looked at
     double last_heard_ = 0;             // when the last byte was taken
     std::optional<std::string> after_end_;  // with a console: what was taken after the end was acknowledged
+    Console console_{c_.link, c_.clock, c_.form, c_.observer};
+    std::optional<std::regex> prompt_;
 };
 
 }  // namespace
