@@ -65,7 +65,8 @@ std::string help_text() {
 Form::Form(FormView& view, FormServices services)
     : view_(view),
       services_(std::move(services)),
-      status_([this] { return view_.status_text(); }, [this](const std::string& text) { view_.set_status_text(text); }) {
+      status_([this] { return view_.status_text(); }, [this](const std::string& text) { view_.set_status_text(text); }),
+      console_(services_.window.MSComm1, [this](const std::string& text) { view_.append_console_text(text); }) {
     show_toggle();
     // Each entry says what it is: the box has no label of its own.
     std::vector<std::string> protocols;
@@ -165,18 +166,22 @@ void Form::Command1_Click() {
 void Form::Command2_Click() {
     if (uploading_) return;  // one upload at a time
     uploading_ = true;
-    const UploadContext context{services_.window.MSComm1,
+    ObserverList observers;
+    observers.add(&status_);
+    observers.add(&console_);
+    UploadContext context{services_.window.MSComm1,
                                 services_.window.clock,
                                 services_.displays,
                                 upload_messages_,
                                 services_.window.files,
                                 form_,
                                 [this] { return init_serial_port(); },
-                                &status_,
+                                &observers,
                                 reply_pacing_ ? Pace::Reply : Pace::Fixed,
                                 protocol(),
                                 kStartWaits[start_wait_],
                                 [this] { return init_serial_port(Waiting::Keep); }};
+    context.command = command();
     port_cause_.clear();
     // The standard protocols are named while they run; the device's own goes unnamed, as it always has.
     std::string aside = path_box_note();
@@ -222,6 +227,27 @@ void Form::choice_changed() {
 void Form::protocol_chosen() {
     show_toggle();
     show_choice();
+}
+
+void Form::console_toggled(bool shown) {
+    if (uploading_) return;
+    console_.set_shown(shown);
+    show_choice();
+}
+
+void Form::console_tick() {
+    if (!uploading_) console_.poll(view_.port_text());
+}
+
+void Form::console_line(const std::string& line) {
+    if (!uploading_) console_.type(view_.port_text(), line);
+}
+
+std::string Form::command() const {
+    if (!console_.shown() || protocol() == Protocol::Device) return {};
+    std::string text = view_.command_text();
+    const auto first = text.find_first_not_of(" \t");
+    return first == std::string::npos ? std::string() : text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
 void Form::pacing_toggled() {
@@ -307,7 +333,10 @@ void Form::show_choice() {
     const std::string note = path_box_note();
     if (!note.empty()) parts.insert(parts.begin(), note);
     view_.set_path_tip(note);
-    if (protocol() != Protocol::Device)
+    if (const std::string typed = command(); !typed.empty())
+        parts.push_back("Types " + typed + " at the board's prompt, then " + upper(protocol_word(protocol())) +
+                        " if the receiver speaks it");
+    else if (protocol() != Protocol::Device)
         parts.push_back(upper(protocol_word(protocol())) + ", when the receiver asks within " +
                         seconds_words(kStartWaits[start_wait_]));
     else if (reply_pacing_)

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 
+#include "form/console_pane.h"
 #include "form/form_view.h"
 #include "form/status_line.h"
 #include "link/discovery.h"
@@ -67,6 +68,20 @@ inline constexpr int kClientHeight = 4275;
 inline constexpr int kStatusHeight = 420;
 inline constexpr int kToggleWidth = 2400;  // the reply pacing toggle, at the status row's right end: room for its bold caption
 inline constexpr int kProtocolWidth = 1950;  // the protocol choice, left of the toggle: room for "device protocol"
+inline constexpr int kConsoleToggleWidth = 1140;  // "Console", left of the protocol choice
+// The console pane, below the status row when shown: a row with the command
+// and the line to type, then the board's text.
+inline constexpr int kConsoleHeight = 3600;
+inline constexpr int kConsoleRowHeight = 360;
+// The status line's width, left of the console toggle.
+inline constexpr int kStatusWidth = kClientWidth - 480 - kToggleWidth - kProtocolWidth - kConsoleToggleWidth - 180;
+inline constexpr const char* kConsoleTip =
+    "Show the board's console below: what it prints while no upload runs, a line to type to it, and the "
+    "command to type at its prompt before an XMODEM or YMODEM upload (loadx, loady).";
+inline constexpr const char* kCommandTip =
+    "Typed at the board's prompt before an upload of XMODEM, XMODEM-1K or YMODEM (U-Boot: loadx, loady): the "
+    "receiver must then speak the protocol chosen, and the size it reports must be the file's. Empty: nothing "
+    "is typed.";
 
 inline constexpr const char* kProtocolTip =
     "What is spoken on the wire. device protocol: this device's own, with wake-ups. XMODEM, XMODEM-1K, "
@@ -112,6 +127,14 @@ public:
     void choice_changed();
     void pacing_toggled();
     void protocol_chosen();
+    // The console pane was shown or hidden; a few times a second while it
+    // shows; a line typed in it for the board.
+    void console_toggled(bool shown);
+    void console_tick();
+    void console_line(const std::string& line);
+    // The command typed at the prompt before the next upload: the pane's,
+    // while it shows and a standard protocol is chosen.
+    std::string command() const;
     // The user asks to close the window: true when it may close now. During
     // an upload, the upload stops as Stop stops it, without its message box,
     // and the window closes once the port is released.
@@ -146,6 +169,7 @@ private:
         Form& form_;
     } upload_messages_{*this};
     StatusLine status_;
+    ConsolePane console_;
     bool uploading_ = false;
     bool close_when_done_ = false;
     bool quiet_ = false;  // the form itself is changing the controls

@@ -42,6 +42,11 @@ public:
     // first one chosen; and the index of the one chosen.
     virtual void set_protocol_entries(const std::vector<std::string>& names) = 0;
     virtual int protocol_index() const = 0;
+    // The console pane: the command typed at the board's prompt before an
+    // upload of the standard protocols, and the pane's text, added to at
+    // its end.
+    virtual std::string command_text() const = 0;
+    virtual void append_console_text(const std::string& text) = 0;
     // Closes the window for good.
     virtual void close_window() = 0;
 };

@@ -10,12 +10,14 @@
 #include "protocol/report.h"
 #include "protocol/standard_frame.h"
 #include "protocol/upload_rig.h"
+#include "support/boot_console.h"
 #include "support/standard_receiver.h"
 
 namespace vq {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
+using test::BootConsole;
 using test::StandardReceiver;
 constexpr std::uint8_t C = 'C';
 
@@ -415,57 +417,6 @@ TEST(StandardFrame, CarriesTheCheckTheReceiverAskedFor) {
 
 // ---- a receiver started at a console ----------------------------------------
 
-// U-Boot at its prompt: a carriage return shows "=> ", loadx or loady starts
-// its receiver after its words, which asks at once, and the end brings its
-// report of the size, then the prompt.
-struct BootConsole {
-    explicit BootConsole(StandardRig& rig) : s(rig) {
-        s.receiver.script = [this](const Bytes& heard) -> std::optional<Bytes> {
-            const std::string text(heard.begin(), heard.end());
-            if (text == "\r") return prompt ? as_bytes("\r\n=> ") : Bytes{};
-            if (text.ends_with('\r')) {  // a command
-                const std::string command = text.substr(0, text.size() - 1);
-                if (command.starts_with("crc32 0x02000000 ")) {  // of the data received, of the size asked
-                    Bytes got = this->s.receiver.data;
-                    got.resize(std::stoul(command.substr(17), nullptr, 16));
-                    char answer[64];
-                    std::snprintf(answer, sizeof answer, "==> %08x\r\n=> ", checksum(got) ^ (wrong_crc ? 1u : 0u));
-                    return as_bytes(text + "\ncrc32 for 02000000 ... " + answer);
-                }
-                if (const auto a = answers.find(command); a != answers.end()) return as_bytes(text + "\n" + a->second);
-                if (command != "loadx" && command != "loady")
-                    return as_bytes(text + "\nUnknown command '" + command + "' - try 'help'\r\n=> ");
-                ymodem = command == "loady";
-                this->s.receiver.ask('C', this->s.rig.clock.now() + 0.01);
-                return as_bytes(text + "\n## Ready for binary (" + command.substr(4) + "modem) download to 0x02000000 at "
-                                       "115200 bps...\r\n");
-            }
-            const bool ended = ymodem ? heard.size() > 3 && heard[1] == 0 && heard[3] == 0 : heard.front() == wire::EOT;
-            if (ended && stop_at_end) this->s.rig.clock.after(0.01, [this] { this->s.rig.form.stop_request = 1; });
-            if (ended && report)
-                this->s.rig.clock.after(0.01, [this] {
-                    this->s.rig.link.deliver(as_bytes("## Total Size      = 0x0 = " + std::to_string(*report) +
-                                                      " Bytes\r\n## Start Addr      = 0x02000000\r\n=> "));
-                });
-            return std::nullopt;
-        };
-    }
-    static Bytes as_bytes(const std::string& text) { return {text.begin(), text.end()}; }
-    // Stands for the CRC-32: any function of the bytes shows which bytes the upload checks.
-    static std::uint32_t checksum(std::span<const std::uint8_t> bytes) {
-        std::uint32_t sum = static_cast<std::uint32_t>(bytes.size());
-        for (const std::uint8_t b : bytes) sum = sum * 31 + b;
-        return sum;
-    }
-    bool wrong_crc = false;
-    bool stop_at_end = false;  // the user stops instead of the report coming
-    std::map<std::string, std::string> answers;  // what other commands show after their echo
-    StandardRig& s;
-    bool ymodem = false;  // loady started
-    bool prompt = true;
-    std::optional<std::int64_t> report;
-};
-
 TEST(ReceiverAtAConsole, TheCommandIsTypedItsWordsChooseTheProtocolAndItsReportMustBeTheFilesSize) {
     const Bytes image = test::random_image(3000);
     const struct {
@@ -497,7 +448,7 @@ TEST(ReceiverAtAConsole, TheCommandIsTypedItsWordsChooseTheProtocolAndItsReportM
         SCOPED_TRACE(r.name);
         StandardRig s(r.command == "loadx" ? Protocol::Xmodem1k : Protocol::Ymodem);  // the receiver's
         s.protocol = r.chosen.value_or(Protocol::Ymodem);
-        BootConsole console(s);
+        BootConsole console(s.receiver, s.rig.link, s.rig.clock, [&s] { s.rig.form.stop_request = 1; });
         console.report = r.report;
         console.prompt = r.prompt;
         console.wrong_crc = r.crc == 2;
@@ -539,7 +490,7 @@ TEST(ReceiverAtAConsole, CommandsAfterTheTransferRunInOrderUntilOneFails) {
     for (const auto& r : rows) {
         SCOPED_TRACE(r.then.front());
         StandardRig s(Protocol::Ymodem);
-        BootConsole console(s);
+        BootConsole console(s.receiver, s.rig.link, s.rig.clock, [&s] { s.rig.form.stop_request = 1; });
         console.report = 100;
         console.answers = {{"md.b 0x02000000 4", "02000000: 25 eb 8c 48\r\n=> "},
                            {"sf probe", "Error: no SPI flash\r\n=> "},

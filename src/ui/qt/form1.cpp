@@ -1,6 +1,9 @@
 #include "ui/qt/form1.h"
 
 #include <QCloseEvent>
+#include <QFontDatabase>
+#include <QScrollBar>
+#include <QTextCursor>
 #include <QFont>
 #include <QAbstractItemView>
 #include <QKeyEvent>
@@ -105,9 +108,7 @@ Form1::Form1(Form1Services services, QWidget* parent) : QWidget(parent), own_mes
     Label4 = place<QLabel>(this, twips(3720, 240, 2655, 615), 18, QStringLiteral("Vellquin Tool"));
     Text2 = place<QPlainTextEdit>(this, twips(240, 1800, 5200, 1950), 14.25);
     Text2->setReadOnly(true);
-    StatusLine = place<ElidingLabel>(
-        this, twips(240, kClientHeight, kClientWidth - 480 - kToggleWidth - kProtocolWidth - 120, kStatusHeight - 60),
-        9);
+    StatusLine = place<ElidingLabel>(this, twips(240, kClientHeight, kStatusWidth, kStatusHeight - 60), 9);
     StatusLine->setFrameShape(QFrame::StyledPanel);
     ProtocolChoice = place<QComboBox>(this,
                                 twips(kClientWidth - 240 - kToggleWidth - 60 - kProtocolWidth, kClientHeight,
@@ -117,11 +118,39 @@ Form1::Form1(Form1Services services, QWidget* parent) : QWidget(parent), own_mes
     ReplyPacing = place<QToolButton>(
         this, twips(kClientWidth - 240 - kToggleWidth, kClientHeight, kToggleWidth, kStatusHeight - 60), 9);
     ReplyPacing->setCheckable(true);
+    ConsoleToggle = place<QToolButton>(this,
+                                       twips(kClientWidth - 240 - kToggleWidth - 60 - kProtocolWidth - 60 -
+                                                 kConsoleToggleWidth,
+                                             kClientHeight, kConsoleToggleWidth, kStatusHeight - 60),
+                                       9, QStringLiteral("Console"));
+    ConsoleToggle->setCheckable(true);
+    ConsoleToggle->setToolTip(QString::fromUtf8(kConsoleTip));
+    const int pane = kClientHeight + kStatusHeight;
+    auto* command_label = place<QLabel>(this, twips(240, pane, 2040, kConsoleRowHeight), 9,
+                                        QStringLiteral("Command at the prompt:"));
+    CommandText = place<QLineEdit>(this, twips(2340, pane, 2100, kConsoleRowHeight), 9);
+    CommandText->setPlaceholderText(QStringLiteral("loady"));
+    CommandText->setToolTip(QString::fromUtf8(kCommandTip));
+    command_label->setBuddy(CommandText);
+    ConsoleInput = place<QLineEdit>(this, twips(4560, pane, kClientWidth - 4800, kConsoleRowHeight), 9);
+    ConsoleInput->setPlaceholderText(QStringLiteral("A line for the board: Enter sends it"));
+    ConsoleText = place<QPlainTextEdit>(
+        this, twips(240, pane + kConsoleRowHeight + 60, kClientWidth - 480, kConsoleHeight - kConsoleRowHeight - 180),
+        0);
+    ConsoleText->setReadOnly(true);
+    ConsoleText->setMaximumBlockCount(5000);
+    ConsoleText->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    for (QWidget* w : std::initializer_list<QWidget*>{command_label, CommandText, ConsoleInput, ConsoleText}) w->hide();
+    console_poll_ = new QTimer(this);
+    console_poll_->setInterval(50);
 
-    const char* names[] = {"Label4", "Text1",  "Command1", "Text2",    "Text4",      "ProgressBar1", "Label1",
-                           "Combo1", "Command2", "Command3", "StatusLine", "ProtocolChoice", "ReplyPacing"};
-    QWidget* widgets[] = {Label4, Text1,    Command1, Text2,      Text4,    ProgressBar1, Label1,
-                          Combo1, Command2, Command3, StatusLine, ProtocolChoice, ReplyPacing};
+    const char* names[] = {"Label4",        "Text1",       "Command1",    "Text2",        "Text4",
+                           "ProgressBar1",  "Label1",      "Combo1",      "Command2",     "Command3",
+                           "StatusLine",    "ProtocolChoice", "ReplyPacing", "ConsoleToggle", "CommandText",
+                           "ConsoleInput",  "ConsoleText"};
+    QWidget* widgets[] = {Label4,       Text1,  Command1, Text2,    Text4,         ProgressBar1,
+                          Label1,       Combo1, Command2, Command3, StatusLine,    ProtocolChoice,
+                          ReplyPacing,  ConsoleToggle, CommandText, ConsoleInput, ConsoleText};
     for (std::size_t i = 0; i < std::size(widgets); ++i) widgets[i]->setObjectName(QString::fromLatin1(names[i]));
 
     displays_ = std::make_unique<QtDisplays>(*ProgressBar1, *Text4);
@@ -135,6 +164,20 @@ Form1::Form1(Form1Services services, QWidget* parent) : QWidget(parent), own_mes
     connect(ReplyPacing, &QToolButton::toggled, this, [this] { form_->pacing_toggled(); });
     connect(ProtocolChoice, &QComboBox::currentIndexChanged, this, [this] { form_->protocol_chosen(); });
     connect(Text1, &QLineEdit::textChanged, this, [this] { form_->choice_changed(); });
+    connect(CommandText, &QLineEdit::textChanged, this, [this] { form_->choice_changed(); });
+    connect(ConsoleToggle, &QToolButton::toggled, this, [this, command_label](bool on) {
+        for (QWidget* w : std::initializer_list<QWidget*>{command_label, CommandText, ConsoleInput, ConsoleText})
+            w->setVisible(on);
+        setFixedSize(twips(0, 0, kClientWidth, kClientHeight + kStatusHeight + (on ? kConsoleHeight : 0)).size());
+        if (on) console_poll_->start();
+        else console_poll_->stop();
+        form_->console_toggled(on);
+    });
+    connect(console_poll_, &QTimer::timeout, this, [this] { form_->console_tick(); });
+    connect(ConsoleInput, &QLineEdit::returnPressed, this, [this] {
+        form_->console_line(ConsoleInput->text().toStdString());
+        ConsoleInput->clear();
+    });
 }
 
 Form1::~Form1() = default;
@@ -176,6 +219,14 @@ void Form1::set_protocol_entries(const std::vector<std::string>& names) {
     ProtocolChoice->clear();
     for (const std::string& name : names) ProtocolChoice->addItem(QString::fromStdString(name));
     ProtocolChoice->setCurrentIndex(0);
+}
+
+// The text goes at the end, and the view follows it there.
+void Form1::append_console_text(const std::string& text) {
+    QTextCursor end(ConsoleText->document());
+    end.movePosition(QTextCursor::End);
+    end.insertText(QString::fromUtf8(text));
+    ConsoleText->verticalScrollBar()->setValue(ConsoleText->verticalScrollBar()->maximum());
 }
 
 void Form1::changeEvent(QEvent* event) {

@@ -8,6 +8,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTimer>
 #include <QToolButton>
 #include <QWidget>
 #include <functional>
@@ -68,6 +69,13 @@ public:
     QToolButton* ReplyPacing;
     // Left of the toggle: the protocol spoken on the wire. The device's own at every start.
     QComboBox* ProtocolChoice;
+    // Left of the protocol choice: shows the console pane below the status
+    // row, which holds the command typed at the prompt before an upload,
+    // the line typed to the board and the board's text.
+    QToolButton* ConsoleToggle;
+    QLineEdit* CommandText;
+    QLineEdit* ConsoleInput;
+    QPlainTextEdit* ConsoleText;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -92,12 +100,15 @@ private:
     void set_pacing_tip(const std::string& text) override { ReplyPacing->setToolTip(QString::fromStdString(text)); }
     void set_protocol_entries(const std::vector<std::string>& names) override;
     int protocol_index() const override { return ProtocolChoice->currentIndex(); }
+    std::string command_text() const override { return CommandText->text().toStdString(); }
+    void append_console_text(const std::string& text) override;
     void close_window() override { close(); }
 
     QtMessageBox own_messages_;
     std::unique_ptr<QtDisplays> displays_;
     std::unique_ptr<ComboPortList> port_list_;
     std::unique_ptr<Form> form_;
+    QTimer* console_poll_;
 };
 
 }  // namespace vq

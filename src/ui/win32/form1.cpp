@@ -12,9 +12,13 @@ namespace {
 
 enum ControlId : int {
     kCommand1 = 101, kText1, kCommand2, kCommand3, kProgressBar1, kCombo1, kLabel1, kText4, kLabel4, kText2,
-    kStatusLine, kProtocolChoice, kReplyPacing,
+    kStatusLine, kProtocolChoice, kReplyPacing, kConsoleToggle, kCommandLabel, kCommandText, kConsoleInput,
+    kConsoleText,
 };
-static_assert(kReplyPacing - kCommand1 + 1 == 13, "a font for each control");
+static_assert(kConsoleText - kCommand1 + 1 == 18, "a font for each control");
+constexpr UINT_PTR kConsoleTimer = 1;
+constexpr UINT kConsolePollMs = 50;
+constexpr int kConsoleTextKept = 100000;  // characters; the oldest half goes beyond it
 constexpr UINT kChoiceChanged = WM_APP + 1;  // a selection, once the box shows its text
 constexpr int kComboListTwips = 3000;        // the drop-down's list below its box
 
@@ -36,8 +40,16 @@ Place place_of(int id) {
     case kText4: return {5760, 1800, 855, 495, 10.5};
     case kLabel4: return {3720, 240, 2655, 615, 18};
     case kText2: return {240, 1800, 5200, 1950, 14.25};
-    case kStatusLine:
-        return {240, kClientHeight, kClientWidth - 480 - kToggleWidth - kProtocolWidth - 120, kStatusHeight - 60, 9};
+    case kStatusLine: return {240, kClientHeight, kStatusWidth, kStatusHeight - 60, 9};
+    case kConsoleToggle:
+        return {kClientWidth - 240 - kToggleWidth - 60 - kProtocolWidth - 60 - kConsoleToggleWidth, kClientHeight,
+                kConsoleToggleWidth, kStatusHeight - 60, 9};
+    case kCommandLabel: return {240, kClientHeight + kStatusHeight + 60, 2040, kConsoleRowHeight - 60, 9};
+    case kCommandText: return {2340, kClientHeight + kStatusHeight, 2100, kConsoleRowHeight, 9};
+    case kConsoleInput: return {4560, kClientHeight + kStatusHeight, kClientWidth - 4800, kConsoleRowHeight, 9};
+    case kConsoleText:
+        return {240, kClientHeight + kStatusHeight + kConsoleRowHeight + 60, kClientWidth - 480,
+                kConsoleHeight - kConsoleRowHeight - 180, -9};
     case kProtocolChoice:
         return {kClientWidth - 240 - kToggleWidth - 60 - kProtocolWidth, kClientHeight, kProtocolWidth,
                 kStatusHeight - 60 + kComboListTwips / 2, 9};
@@ -117,8 +129,8 @@ constexpr DWORD kWindowExStyle = WS_EX_CONTROLPARENT;
 
 }  // namespace
 
-SIZE client_size(UINT dpi) {
-    return {pixels(kClientWidth, dpi), pixels(kClientHeight + kStatusHeight, dpi)};
+SIZE client_size(UINT dpi, bool console) {
+    return {pixels(kClientWidth, dpi), pixels(kClientHeight + kStatusHeight + (console ? kConsoleHeight : 0), dpi)};
 }
 
 Win32Form1::Win32Form1(WindowServices services) : services_(std::move(services)) {
@@ -173,11 +185,22 @@ void Win32Form1::create_controls() {
                       WS_EX_STATICEDGE);
     ProtocolChoice = make(kProtocolChoice, L"COMBOBOX", L"", WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST);
     ReplyPacing = make(kReplyPacing, L"BUTTON", L"", WS_TABSTOP | BS_AUTOCHECKBOX | BS_PUSHLIKE);
+    ConsoleToggle = make(kConsoleToggle, L"BUTTON", L"Console", WS_TABSTOP | BS_AUTOCHECKBOX | BS_PUSHLIKE);
+    CommandLabel = make(kCommandLabel, L"STATIC", L"Command at the prompt:", SS_LEFT);
+    CommandText = make(kCommandText, L"EDIT", L"", WS_TABSTOP | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE);
+    SendMessageW(CommandText, EM_SETCUEBANNER, TRUE, reinterpret_cast<LPARAM>(L"loady"));
+    ConsoleInput = make(kConsoleInput, L"EDIT", L"", WS_TABSTOP | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE);
+    SetWindowSubclass(ConsoleInput, &Win32Form1::enter_sends, 1, reinterpret_cast<DWORD_PTR>(this));
+    ConsoleText = make(kConsoleText, L"EDIT", L"", WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL,
+                       WS_EX_CLIENTEDGE);
+    SendMessageW(ConsoleText, EM_SETLIMITTEXT, 2 * kConsoleTextKept, 0);
+    for (HWND pane : {CommandLabel, CommandText, ConsoleInput, ConsoleText}) ShowWindow(pane, SW_HIDE);
 
     tips_ = CreateWindowExW(0, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT,
                             CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, window_, nullptr, instance, nullptr);
     SendMessageW(tips_, TTM_SETMAXTIPWIDTH, 0, 600);
-    for (HWND control : {Text1, Combo1, StatusLine, ProtocolChoice, ReplyPacing}) {
+    for (HWND control : {Text1, Combo1, StatusLine, ProtocolChoice, ReplyPacing, ConsoleToggle, CommandText,
+                          ConsoleInput}) {
         TOOLINFOW tool{};
         tool.cbSize = sizeof tool;
         tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
@@ -187,15 +210,19 @@ void Win32Form1::create_controls() {
         SendMessageW(tips_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
     }
     set_tip(ProtocolChoice, kProtocolTip);
+    set_tip(ConsoleToggle, kConsoleTip);
+    set_tip(CommandText, kCommandTip);
+    set_tip(ConsoleInput, "A line for the board: Enter sends it");
 }
 
 void Win32Form1::lay_out(UINT dpi) {
     dpi_ = dpi;
-    RECT frame{0, 0, client_size(dpi).cx, client_size(dpi).cy};
+    const SIZE client = client_size(dpi, console_shown_);
+    RECT frame{0, 0, client.cx, client.cy};
     AdjustWindowRectExForDpi(&frame, kWindowStyle, FALSE, kWindowExStyle, dpi);
     SetWindowPos(window_, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-    for (int id = kCommand1; id <= kReplyPacing; ++id) {
+    for (int id = kCommand1; id <= kConsoleText; ++id) {
         const Place p = place_of(id);
         MoveWindow(GetDlgItem(window_, id), pixels(p.left, dpi), pixels(p.top, dpi), pixels(p.width, dpi),
                    pixels(p.height, dpi), TRUE);
@@ -208,13 +235,17 @@ void Win32Form1::lay_out(UINT dpi) {
     SendMessageW(Combo1, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), item_height);
 }
 
-// Text2 shows the help in Verdana 9, and the toggle is bold when on.
+// Text2 shows the help in Verdana 9, the toggle is bold when on, and the
+// console's text (given as negative points) is in a fixed-width font.
 void Win32Form1::set_font(int id) {
     const double points = id == kText2 && help_font_ ? 9 : place_of(id).points;
-    if (points <= 0) return;
+    if (points == 0) return;
     HFONT& font = fonts_[static_cast<std::size_t>(id - kCommand1)];
     HFONT old = font;
-    font = verdana(points, dpi_, id == kReplyPacing && pacing_bold_);
+    font = points > 0 ? verdana(points, dpi_, id == kReplyPacing && pacing_bold_)
+                      : CreateFontW(-MulDiv(static_cast<int>(-points * 100), static_cast<int>(dpi_), 7200), 0, 0, 0,
+                                    FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                                    CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, FIXED_PITCH | FF_MODERN, L"Consolas");
     SendMessageW(GetDlgItem(window_, id), WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
     if (old) DeleteObject(old);
 }
@@ -283,6 +314,45 @@ int Win32Form1::protocol_index() const {
     return static_cast<int>(SendMessageW(ProtocolChoice, CB_GETCURSEL, 0, 0));
 }
 
+void Win32Form1::console_toggled() {
+    console_shown_ = SendMessageW(ConsoleToggle, BM_GETCHECK, 0, 0) == BST_CHECKED;
+    for (HWND pane : {CommandLabel, CommandText, ConsoleInput, ConsoleText})
+        ShowWindow(pane, console_shown_ ? SW_SHOW : SW_HIDE);
+    lay_out(dpi_);
+    if (console_shown_) SetTimer(window_, kConsoleTimer, kConsolePollMs, nullptr);
+    else KillTimer(window_, kConsoleTimer);
+    form_->console_toggled(console_shown_);
+}
+
+void Win32Form1::console_typed() {
+    form_->console_line(window_text(ConsoleInput));
+    SetWindowTextW(ConsoleInput, L"");
+}
+
+// Enter in ConsoleInput sends its line, where the dialog keys would take it.
+LRESULT CALLBACK Win32Form1::enter_sends(HWND edit, UINT message, WPARAM w, LPARAM l, UINT_PTR, DWORD_PTR self) {
+    if (message == WM_GETDLGCODE && w == VK_RETURN) return DLGC_WANTALLKEYS | DefSubclassProc(edit, message, w, l);
+    if (message == WM_CHAR && w == VK_RETURN) {
+        reinterpret_cast<Win32Form1*>(self)->console_typed();
+        return 0;
+    }
+    return DefSubclassProc(edit, message, w, l);
+}
+
+// The edit box breaks lines at CRLF; its oldest text goes once it grows long.
+void Win32Form1::append_console_text(const std::string& text) {
+    std::string crlf;
+    for (const char c : text) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    const int length = GetWindowTextLengthW(ConsoleText);
+    if (length > kConsoleTextKept) {
+        SendMessageW(ConsoleText, EM_SETSEL, 0, length / 2);
+        SendMessageW(ConsoleText, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(L""));
+    }
+    const int end = GetWindowTextLengthW(ConsoleText);
+    SendMessageW(ConsoleText, EM_SETSEL, end, end);
+    SendMessageW(ConsoleText, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(wide(crlf).c_str()));
+}
+
 void Win32Form1::close_window() {
     if (window_) DestroyWindow(window_);
 }
@@ -307,8 +377,13 @@ LRESULT Win32Form1::handle(UINT message, WPARAM w, LPARAM l) {
         else if (code == CBN_SELCHANGE && id == kCombo1) PostMessageW(window, kChoiceChanged, 0, 0);
         else if (code == CBN_DROPDOWN && id == kCombo1) form_->refresh_ports();
         else if (code == CBN_SELCHANGE && id == kProtocolChoice) form_->protocol_chosen();
+        else if (code == BN_CLICKED && id == kConsoleToggle) console_toggled();
+        else if (code == EN_CHANGE && id == kCommandText) form_->choice_changed();
         return 0;
     }
+    case WM_TIMER:
+        if (w == kConsoleTimer && form_) form_->console_tick();
+        return 0;
     case kChoiceChanged:
         if (form_) form_->choice_changed();
         return 0;

@@ -37,6 +37,10 @@ public:
     // Below the controls above: what is happening, the protocol choice and
     // the reply pacing toggle.
     HWND StatusLine{}, ProtocolChoice{}, ReplyPacing{};
+    // Left of the protocol choice: shows the console pane below the status
+    // row, with the command typed at the prompt before an upload, the line
+    // typed to the board and the board's text.
+    HWND ConsoleToggle{}, CommandLabel{}, CommandText{}, ConsoleInput{}, ConsoleText{};
 
 private:
     static LRESULT CALLBACK procedure(HWND window, UINT message, WPARAM w, LPARAM l);
@@ -67,7 +71,13 @@ private:
     void set_pacing_tip(const std::string& text) override { set_tip(ReplyPacing, text); }
     void set_protocol_entries(const std::vector<std::string>& names) override;
     int protocol_index() const override;
+    std::string command_text() const override { return window_text(CommandText); }
+    void append_console_text(const std::string& text) override;
     void close_window() override;
+    void console_toggled();
+    // The line typed in ConsoleInput goes to the board.
+    void console_typed();
+    static LRESULT CALLBACK enter_sends(HWND edit, UINT message, WPARAM w, LPARAM l, UINT_PTR, DWORD_PTR self);
 
     WindowServices services_;
     HWND window_ = nullptr;
@@ -75,7 +85,8 @@ private:
     UINT dpi_ = 96;
     bool help_font_ = false;  // Text2 shows the help, in Verdana 9
     bool pacing_bold_ = false;
-    std::array<HFONT, 13> fonts_{};  // by control, in the order of their ids
+    bool console_shown_ = false;
+    std::array<HFONT, 18> fonts_{};  // by control, in the order of their ids
     std::vector<std::string> port_labels_;
     Win32MessageBox own_messages_;
     std::unique_ptr<Win32Displays> displays_;
@@ -83,8 +94,8 @@ private:
     std::unique_ptr<Form> form_;
 };
 
-// The window's client area for `dpi`, in pixels: the controls' area and the
-// status row below it.
-SIZE client_size(UINT dpi);
+// The window's client area for `dpi`, in pixels: the controls' area, the
+// status row below it, and the console pane when it shows.
+SIZE client_size(UINT dpi, bool console = false);
 
 }  // namespace vq

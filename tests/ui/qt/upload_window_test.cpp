@@ -16,7 +16,9 @@
 #include "link/event_clock.h"
 #include "link/posix_serial_link.h"
 #include "protocol/image_file.h"
+#include "protocol/report.h"
 #include "sim/pty_device.h"
+#include "support/boot_console.h"
 #include "support/fake_link.h"
 #include "support/recording_host.h"
 #include "support/scripted_device.h"
@@ -202,6 +204,36 @@ TEST(UploadWindow, TheStartWaitChosenInTheWindowEndsAWaitForASilentReceiver) {
     v.window.Command2_Click();
     EXPECT_EQ(v.window.last_result()->end, UploadEnd::NoStart);
     EXPECT_NEAR(v.clock.now(), 10.0, 0.5);
+}
+
+TEST(UploadWindow, TheCommandInTheConsolePaneIsTypedAtThePromptAndTheReceiversWordsShowThere) {
+    const struct {
+        const char* command;
+        UploadEnd end;
+        bool received;
+    } rows[] = {{" loady ", UploadEnd::Finished, true}, {"loadx", UploadEnd::ReceiverRefused, false}};
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.command);
+        VirtualWindow v;
+        v.window.ProtocolChoice->setCurrentIndex(3);  // YMODEM
+        test::StandardReceiver receiver(v.link, v.clock, Protocol::Ymodem);
+        test::BootConsole board(receiver, v.link, v.clock, [&v] { v.window.Command3_Click(); });
+        board.report = 10000;
+        v.window.CommandText->setText(QString::fromLatin1(r.command));
+        EXPECT_FALSE(v.window.StatusLine->text().contains("Types")) << "the command is the shown pane's";
+        v.window.ConsoleToggle->click();
+        EXPECT_TRUE(v.window.StatusLine->text().endsWith(
+            QStringLiteral("Types %1 at the board's prompt, then YMODEM if the receiver speaks it")
+                .arg(QString::fromLatin1(r.command).trimmed())))
+            << v.window.StatusLine->text().toStdString();
+        v.window.Command2_Click();
+        EXPECT_EQ(v.window.last_result()->end, r.end) << describe_end(*v.window.last_result());
+        EXPECT_EQ(receiver.data.size(), r.received ? 10240u : 0u) << "padded to whole blocks";
+        const QString console = v.window.ConsoleText->toPlainText();
+        EXPECT_TRUE(console.contains("## Ready for binary")) << console.toStdString();
+        EXPECT_EQ(console.contains("## Total Size      = 0x0 = 10000 Bytes"), r.end == UploadEnd::Finished)
+            << console.toStdString();
+    }
 }
 
 // Serial devices the test plugs in and pulls out.

@@ -171,8 +171,9 @@ TEST(Win32Window, EveryControlAndThePortListsEntriesTakeTheirPlaceAtTheWindowsDp
         {&Win32Form1::Text4, 5760, 1800, 855, 495},     {&Win32Form1::ProgressBar1, 6840, 1800, 3495, 495},
         {&Win32Form1::Label1, 5760, 2640, 2415, 375},   {&Win32Form1::Command2, 6840, 3240, 1815, 735},
         {&Win32Form1::Command3, 8760, 3240, 1575, 735},
-        {&Win32Form1::StatusLine, 240, kClientHeight, kClientWidth - 480 - kToggleWidth - kProtocolWidth - 120,
-         kStatusHeight - 60},
+        {&Win32Form1::StatusLine, 240, kClientHeight, kStatusWidth, kStatusHeight - 60},
+        {&Win32Form1::ConsoleToggle, kClientWidth - 360 - kToggleWidth - kProtocolWidth - kConsoleToggleWidth,
+         kClientHeight, kConsoleToggleWidth, kStatusHeight - 60},
         {&Win32Form1::ReplyPacing, kClientWidth - 240 - kToggleWidth, kClientHeight, kToggleWidth, kStatusHeight - 60},
     };
     for (const UINT dpi : {96u, 144u}) {
@@ -348,6 +349,30 @@ TEST(Win32Window, WithAnEmptyPathBoxSendDataSendsNothing) {
     EXPECT_TRUE(rig.messages.shown.empty());
     EXPECT_TRUE(rig.recorded.percent.empty());
     EXPECT_FALSE(rig.link.PortOpen()) << "not even opened";
+}
+
+// The console pane below the status row holds the port while no upload runs,
+// sends each line ended with Enter, and hands the port to Send Data.
+TEST(Win32Window, TheConsolePaneGrowsTheWindowTakesTypedLinesAndLeavesThePortToAnUpload) {
+    WindowRig rig;
+    SendMessageW(rig.window.ConsoleToggle, BM_CLICK, 0, 0);
+    RECT client{};
+    GetClientRect(rig.window.window(), &client);
+    EXPECT_EQ(client.bottom, client_size(GetDpiForWindow(rig.window.window()), true).cy);
+    EXPECT_TRUE(IsWindowVisible(rig.window.ConsoleText));
+    ASSERT_TRUE(pump_until([&] { return window_text(rig.window.ConsoleText).find("COM2 open") != std::string::npos; }))
+        << window_text(rig.window.ConsoleText);
+    rig.choose(pattern(2000));
+    SendMessageW(rig.window.Command2, BM_CLICK, 0, 0);
+    EXPECT_EQ(rig.messages.shown, std::vector<std::string>{"Sending Finished!"});
+    SetWindowTextW(rig.window.ConsoleInput, L"help");  // after the upload: the device takes no text
+    EXPECT_EQ(SendMessageW(rig.window.ConsoleInput, WM_GETDLGCODE, VK_RETURN, 0) & DLGC_WANTALLKEYS, DLGC_WANTALLKEYS);
+    SendMessageW(rig.window.ConsoleInput, WM_CHAR, VK_RETURN, 0);
+    EXPECT_EQ(window_text(rig.window.ConsoleInput), "") << "Enter sent the line";
+    SendMessageW(rig.window.ConsoleToggle, BM_CLICK, 0, 0);
+    GetClientRect(rig.window.window(), &client);
+    EXPECT_EQ(client.bottom, client_size(GetDpiForWindow(rig.window.window())).cy);
+    EXPECT_FALSE(rig.link.PortOpen()) << "hidden, the pane holds no port";
 }
 
 }  // namespace
