@@ -106,7 +106,7 @@ int main(int argc, char** argv) {
                                     options.timeout, options.trace,  options.log_dir,  options.repeat,
                                     options.count,   options.json || !options.log_dir.empty(), options.send_name,
                                     options.command, options.prompt, options.protocol_from_receiver,
-                                    options.verify_crc32, options.then, options.fail_on};
+                                    options.verify_crc32, options.then, options.fail_on, options.console};
     return cli::run_ports(targets, settings,
                           options.json ? cli::Output::Json : cli::Output::Plain);
 }

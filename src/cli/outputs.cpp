@@ -62,6 +62,14 @@ void EndingLines::ended(const UploadOutcome& o) {
 
 // ---- one port -------------------------------------------------------------
 
+// The board echoes what is typed: its own lines are the record.
+void SinglePortLines::on_console(bool typed, const std::string& text, double) {
+    if (!console_ || typed) return;
+    progress_.finish();
+    std::printf("%s\n", text.c_str());
+    std::fflush(stdout);
+}
+
 void SinglePortLines::message(const std::string& text) {
     progress_.finish();
     std::printf("%s\n", text.c_str());

@@ -48,19 +48,22 @@ protected:
 // One port, as vellquin-send has always printed it.
 class SinglePortLines final : public EndingLines {
 public:
-    SinglePortLines(const TransferStats& stats, std::function<int()> columns)
-        : EndingLines(""), progress_(stats, stdout, std::move(columns)) {}
+    // With `console`, the lines the board's console shows are printed too.
+    SinglePortLines(const TransferStats& stats, std::function<int()> columns, bool console = false)
+        : EndingLines(""), progress_(stats, stdout, std::move(columns)), console_(console) {}
     void on_phase(Phase p, int a) override { progress_.on_phase(p, a); }
     void on_progress(int percent) override { progress_.on_progress(percent); }
     void on_ending(const UploadResult& result) override;
     void message(const std::string& text) override;
     void note(const std::string& text) override;
     void ended(const UploadOutcome& outcome) override;
+    void on_console(bool typed, const std::string& text, double time) override;
     // Before anything else is printed: ends the progress line.
     void interrupt() { progress_.finish(); }
 
 private:
     ProgressPrinter progress_;
+    bool console_;
 };
 
 // Several ports, no terminal: "COM1: 25%", "COM1: Sending Finished!".

@@ -41,6 +41,7 @@ struct RunSettings {
     bool verify_crc32 = false;
     std::vector<std::string> then;  // typed after a checked transfer, in order
     std::string fail_on = kDefaultFailOn;  // what a failed command shows
+    bool console = false;  // one port: it stays open, joined to the terminal, once the upload has ended
 };
 
 struct UploadStart {

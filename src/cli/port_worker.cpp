@@ -72,6 +72,9 @@ public:
     void on_hint(Hint h) override {
         post_([=](PortOutput& o) { o.on_hint(h); });
     }
+    void on_console(bool typed, const std::string& text, double time) override {
+        post_([=](PortOutput& o) { o.on_console(typed, text, time); });
+    }
     void on_ending(const UploadResult& r) override {
         post_([=](PortOutput& o) { o.on_ending(r); });
     }
@@ -262,7 +265,8 @@ void PortWorker::upload_once() {
         }
     }
 
-    SystemSerialLink link(target_.ports);
+    auto kept = std::make_unique<SystemSerialLink>(target_.ports);
+    SystemSerialLink& link = *kept;
     PlainClock& clock = clock_;
     clock.wake_on([&link] { return link.handle(); });
     NoDisplays displays;
@@ -315,7 +319,8 @@ void PortWorker::upload_once() {
                                 settings_.protocol_from_receiver,
                                 settings_.verify_crc32 ? crc32_of : std::function<std::uint32_t(std::span<const std::uint8_t>)>(),
                                 settings_.then,
-                                settings_.fail_on};
+                                settings_.fail_on,
+                                settings_.console};
     UploadOutcome outcome;
     outcome.result = run_upload(context, settings_.file, settings_.file);
     clock.clear_alarm();
@@ -350,6 +355,10 @@ void PortWorker::upload_once() {
         std::filesystem::rename(path_from_utf8(log_path + ".partial"), path_from_utf8(log_path + "_" + outcome.word() + ".log"), ec);
     }
     post([outcome](PortOutput& o) { o.ended(outcome); });
+    if (settings_.console && link.PortOpen()) {
+        link.set_drain_pause({});  // it heeded this upload's stop
+        run_.keep_link(std::move(kept));
+    }
 }
 
 // ---- its face in the main thread ------------------------------------------
@@ -387,6 +396,9 @@ public:
     void on_hint(Hint h) override {
         run_.stats_.on_hint(h);
         for (auto* o : run_.outputs_) o->on_hint(h);
+    }
+    void on_console(bool typed, const std::string& text, double time) override {
+        for (auto* o : run_.outputs_) o->on_console(typed, text, time);
     }
     void on_ending(const UploadResult& r) override {
         for (auto* o : run_.outputs_) o->on_ending(r);
@@ -434,6 +446,16 @@ void PortRun::start() {
         thread_done_ = true;
         wake_main_();
     });
+}
+
+void PortRun::keep_link(std::unique_ptr<SystemSerialLink> link) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    kept_link_ = std::move(link);
+}
+
+std::unique_ptr<SystemSerialLink> PortRun::take_link() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return std::move(kept_link_);
 }
 
 void PortRun::stop() {

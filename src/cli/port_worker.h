@@ -13,6 +13,7 @@
 
 #include "cli/port_run.h"
 #include "link/plain_clock.h"
+#include "link/system_serial_link.h"
 #include "protocol/transfer_stats.h"
 
 namespace vq {
@@ -82,6 +83,10 @@ public:
     void start();
     void stop();
     void abort();
+    // With a console to follow: the worker hands over the port it left
+    // open; the main thread takes it once the run has finished.
+    void keep_link(std::unique_ptr<SystemSerialLink> link);
+    std::unique_ptr<SystemSerialLink> take_link();
 
     // From the worker: queues a report, and wakes the main thread for the
     // first of a burst.
@@ -100,6 +105,7 @@ private:
     std::vector<UploadOutcome> outcomes_;
     std::mutex mutex_;
     std::vector<std::function<void(PortOutput&)>> pending_;
+    std::unique_ptr<SystemSerialLink> kept_link_;
     std::unique_ptr<PortWorker> worker_;
     std::thread thread_;
     std::atomic<bool> thread_done_{false};

@@ -11,6 +11,7 @@
 #include <unistd.h>
 #endif
 
+#include "cli/console_bridge.h"
 #include "cli/interrupts.h"
 #include "cli/main_loop.h"
 #include "cli/outputs.h"
@@ -40,6 +41,27 @@ std::function<int()> terminal_columns() {
 #endif
 }
 
+// The port the upload left open, joined to the terminal until Ctrl-].
+void join_console(std::unique_ptr<SystemSerialLink> link, const std::string& port, Interrupts& interrupts) {
+    if (!link) {
+        say("", "no console: the port is not open");
+        return;
+    }
+    say("", "console on " + port + "; Ctrl-] leaves");
+    std::fflush(stdout);
+    BridgeEnding ending{BridgeEnding::Left, {}};
+    {
+        const std::unique_ptr<Terminal> terminal = open_terminal();
+        ending = bridge_console(*link, [&link] { return link->handle(); }, *terminal, interrupts.handle(),
+                                [&interrupts] { return interrupts.take() != 0; });
+    }
+    std::fputs("\r\n", stdout);  // the board's last line may be a prompt
+    std::fflush(stdout);
+    say("", ending.kind == BridgeEnding::Left      ? "left the console"
+            : ending.kind == BridgeEnding::Stopped ? "console stopped"
+                                                   : "the console's port failed: " + ending.words);
+}
+
 }  // namespace
 
 int run_ports(const std::vector<PortTarget>& targets, const RunSettings& settings, Output output) {
@@ -62,7 +84,7 @@ int run_ports(const std::vector<PortTarget>& targets, const RunSettings& setting
             add(std::make_unique<JsonEvents>(target.name, settings.file, run->stats()));
             add(std::make_unique<EndingLines>(prefix));
         } else if (!several) {
-            auto lines = std::make_unique<SinglePortLines>(run->stats(), columns);
+            auto lines = std::make_unique<SinglePortLines>(run->stats(), columns, settings.console);
             single = lines.get();
             add(std::move(lines));
         } else if (columns) {
@@ -146,6 +168,7 @@ int run_ports(const std::vector<PortTarget>& targets, const RunSettings& setting
         for (const std::string& p : failed_ports) names += (names.empty() ? "" : ", ") + p;
         say("", std::to_string(finished) + " finished, " + std::to_string(failed) + " failed: " + names);
     }
+    if (settings.console) join_console(runs.front()->take_link(), runs.front()->target().name, interrupts);
     return status;
 }
 

@@ -132,6 +132,10 @@ struct Parser {
                                      "ymodem: the name block 0 gives the file (default: the file's own), for a name "
                                      "too long for block 0 or a receiver that expects another.")
                           ->type_name("NAME");
+        app.add_flag("--console", console,
+                     "Once the upload has ended, keep the port open and join it to this terminal: what the board "
+                     "prints shows (the lines its console showed during the upload too), and keys go to it as they "
+                     "are typed. Ctrl-] leaves. One port; not with --json or --repeat.");
         app.add_flag("--json", json,
                      "Print JSON Lines on stdout, one object per event (start, phase, progress, pacing, end, and a "
                      "last summary), and nothing else there.");
@@ -147,7 +151,7 @@ struct Parser {
         app.add_option("FILE", file, "The image to send.")->type_name("");
     }
     CLI::App app;
-    bool help = false, version = false, all = false, list = false, json = false, repeat = false;
+    bool help = false, version = false, all = false, list = false, json = false, repeat = false, console = false;
     std::vector<std::string> ports, files;
     std::string file;  // one; any more are counted from the extras
     std::string trace, timeout, pace = "fixed", log, count, protocol, start_wait, name, command, prompt = kDefaultPrompt;
@@ -297,6 +301,9 @@ ParsedSendOptions parse_send_options(const std::vector<std::string>& arguments) 
         else if (p.name.empty() || p.name.find_first_of(std::string_view("/\\\0", 3)) != std::string::npos)
             parsed.error = "--name needs a file name, without a folder";
     }
+    o.console = p.console;
+    if (o.console && (o.json || o.repeat || o.all || o.ports.size() > 1))
+        parsed.error = "--console joins one port to the terminal: not with --json, --repeat, --all or several ports";
     if (o.protocol != Protocol::Device && o.pace == Pace::Reply)
         parsed.error = "--pace is for --protocol device; the other protocols always go at the receiver's pace";
 

@@ -27,6 +27,7 @@ struct SendOptions {
     bool verify_crc32 = false;        // the receiver's crc32 of what it got must be the file's
     std::vector<std::string> then;    // typed after a checked transfer, in order
     std::string fail_on;              // what a failed command shows, a regular expression
+    bool console = false;             // the port joined to the terminal after the upload
     bool json = false;                // JSON Lines on stdout
     std::string log_dir;              // a log per upload and summary.csv
     bool repeat = false;              // a jig: upload each time a device is plugged in

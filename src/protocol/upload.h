@@ -264,6 +264,9 @@ struct UploadContext {
     // prompt back.
     std::vector<std::string> then{};
     std::string fail_on{kDefaultFailOn};
+    // The port is left open after the upload, for a console that follows:
+    // what the board prints next is not lost to a closed port.
+    bool keep_port_open = false;
 };
 
 // Runs one whole upload. `path_text` is what the path box shows (it only

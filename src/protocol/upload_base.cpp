@@ -113,7 +113,7 @@ UploadEnd UploadBase::clean_up(UploadEnd end) {
     c_.form.reply_code = kNoAnswer;
     file_.reset();
     contained([&] {
-        if (c_.link.PortOpen()) c_.link.setPortOpen(false);
+        if (c_.link.PortOpen() && !c_.keep_port_open) c_.link.setPortOpen(false);
     });
     return end;
 }

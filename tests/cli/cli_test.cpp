@@ -20,6 +20,8 @@ namespace vq::cli {
 namespace {
 
 TEST(SendOptions, BadLinesAreUsageErrorsInPlainWords) {
+    const std::string kConsoleAlone =
+        "--console joins one port to the terminal: not with --json, --repeat, --all or several ports";
     const struct {
         std::vector<std::string> args;
         std::string error;  // empty: accepted
@@ -40,6 +42,9 @@ TEST(SendOptions, BadLinesAreUsageErrorsInPlainWords) {
         {{"--all", "-p", "COM1", "fw.bin"}, "give --port or --all, not both"},
         {{"--repeat", "--count", "0", "fw.bin"}, "--count needs --repeat and a number of uploads above 0"},
         {{"--count", "2", "fw.bin"}, "--count needs --repeat and a number of uploads above 0"},
+        {{"--console", "--json", "fw.bin"}, kConsoleAlone},
+        {{"--console", "-p", "COM1", "-p", "COM2", "fw.bin"}, kConsoleAlone},
+        {{"--console", "--protocol", "xmodem", "fw.bin"}, ""},
     };
     for (const auto& r : rows) {
         std::vector<std::string> line{"vellquin-send"};
