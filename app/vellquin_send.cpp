@@ -2,6 +2,7 @@
 // on several at once.
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 
 #ifdef _WIN32
@@ -19,6 +20,7 @@
 #include "link/port_sources.h"
 #include "protocol/image_file.h"
 #include "protocol/report.h"
+#include "records/store.h"
 
 namespace {
 
@@ -102,11 +104,28 @@ int main(int argc, char** argv) {
         std::fclose(f);
     }
 
+    // Where the records go: --records, else VELLQUIN_RECORDS, else the default file.
+    records::RecordsTarget records_target = records::default_records_target();
+    const char* records_env = std::getenv("VELLQUIN_RECORDS");
+    if (const std::string records = !options.records.empty() ? options.records : records_env ? records_env : "";
+        !records.empty()) {
+        std::string error;
+        const auto target = records::parse_records_target(records, &error);
+        if (!target) {
+            cli::say("", "VELLQUIN_RECORDS: " + error);
+            return exit_code::kUsage;
+        }
+        records_target = *target;
+    }
+    const bool keeps_records = records_target.kind != records::RecordsTarget::None;
     const cli::RunSettings settings{options.file,    options.pace,   options.protocol, options.start_wait,
                                     options.timeout, options.trace,  options.log_dir,  options.repeat,
-                                    options.count,   options.json || !options.log_dir.empty(), options.send_name,
-                                    options.command, options.prompt, options.protocol_from_receiver,
-                                    options.verify_crc32, options.then, options.fail_on, options.console};
+                                    options.count,   options.json || !options.log_dir.empty() || keeps_records,
+                                    options.send_name, options.command, options.prompt,
+                                    options.protocol_from_receiver, options.verify_crc32, options.then,
+                                    options.fail_on, options.console, records_target,
+                                    records::default_spool_file(), options.station, options.operator_name,
+                                    options.unit};
     return cli::run_ports(targets, settings,
                           options.json ? cli::Output::Json : cli::Output::Plain);
 }

@@ -58,6 +58,7 @@ void say(const std::string& prefix, const std::string& text) {
 
 void EndingLines::ended(const UploadOutcome& o) {
     if (ending_needs_words(o.result)) say_(prefix_, o.ending);
+    if (!o.record_note.empty()) say_(prefix_, o.record_note);
 }
 
 // ---- one port -------------------------------------------------------------
@@ -264,6 +265,8 @@ void JsonEvents::ended(const UploadOutcome& o) {
     if (r.reported_size) line.add("reported_size", *r.reported_size);
     if (r.reported_crc32) line.add("reported_crc32", hex32(*r.reported_crc32));
     if (r.file_crc32) line.add("file_crc32", hex32(*r.file_crc32));
+    if (!o.record_id.empty()) line.add("record_id", o.record_id).add("records", o.record_where);
+    if (!o.record_note.empty()) line.add("record_note", o.record_note);
     print_json(line, true, out_);
 }
 

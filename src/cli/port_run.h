@@ -9,6 +9,7 @@
 
 #include "link/port_map.h"
 #include "protocol/upload.h"
+#include "records/store.h"
 
 namespace vq::cli {
 
@@ -42,6 +43,9 @@ struct RunSettings {
     std::vector<std::string> then;  // typed after a checked transfer, in order
     std::string fail_on = kDefaultFailOn;  // what a failed command shows
     bool console = false;  // one port: it stays open, joined to the terminal, once the upload has ended
+    records::RecordsTarget records{};  // where each upload's record goes
+    std::string spool{};               // where it waits while the server cannot be reached
+    std::string station{}, operator_name{}, unit{};
 };
 
 struct UploadStart {
@@ -63,6 +67,9 @@ struct UploadOutcome {
     int exit_status = 0;     // what this upload's ending is as vellquin-send's exit status
     std::string ending{};      // in plain words
     double wall_seconds = 0;
+    std::string record_id{};     // the upload's record, when one was kept
+    std::string record_where{};  // where it was committed
+    std::string record_note{};   // one line when it is not where the records go
     // One word for the ending, for file names and records: "timed_out" when
     // --timeout stopped it, else outcome_word of the result.
     const char* word() const { return timed_out ? "timed_out" : outcome_word(result.end); }

@@ -12,6 +12,7 @@
 
 #include "cli/file_hash.h"
 #include "cli/outputs.h"
+#include "cli/record_writer.h"
 #include "cli/send_ports.h"
 #include "cli/trace_writer.h"
 #include "link/port_opening.h"
@@ -207,6 +208,30 @@ bool PortWorker::present_and_opens() const {
     }
 }
 
+records::UploadRecord PortWorker::first_record(const UploadStart& start, const std::string& log_path) const {
+    records::UploadRecord r;
+    r.id = records::new_record_id();
+    r.started_at = records::utc_timestamp(std::chrono::system_clock::now());
+    r.station = settings_.station.empty() ? records::host_name() : settings_.station;
+    r.operator_name = settings_.operator_name;
+    r.tool_version = VQ_VERSION;
+    r.port = target_.name;
+    r.tty = start.tty.empty() ? start.device : start.tty;
+    r.adapter = start.identity;
+    r.unit = settings_.unit;
+    r.protocol = protocol_word(settings_.protocol);
+    r.pace = pace_word(settings_.pace);
+    std::error_code ec;
+    const auto absolute = [&ec](const std::string& path) {
+        return utf8_from_path(std::filesystem::absolute(path_from_utf8(path), ec));
+    };
+    r.image_path = absolute(settings_.file);
+    r.image_bytes = start.size;
+    r.image_sha256 = start.sha256;
+    if (!log_path.empty()) r.log_file = absolute(log_path);
+    return r;
+}
+
 void PortWorker::upload_once() {
     // --timeout bounds the whole of it: hashing, opening, the upload.
     using Clock = std::chrono::steady_clock;
@@ -274,7 +299,25 @@ void PortWorker::upload_once() {
     FormState form;
     ForwardedMessages messages([this](const std::string& text) { post([text](PortOutput& o) { o.message(text); }); });
     Forwarder forward([this](std::function<void(PortOutput&)> call) { post(std::move(call)); });
+    std::string port_cause;
+    // How a result ends, in the outputs' words and exit status.
+    const auto outcome_of = [&](const UploadResult& r) {
+        UploadOutcome o;
+        o.result = r;
+        o.port_cause = port_cause;
+        o.timed_out = timed_out;
+        o.timeout_words = timed_out ? timeout_words : "";
+        o.wall_seconds = std::chrono::duration<double>(Clock::now() - started_at).count();
+        o.exit_status = exit_code_for(r);
+        if (timed_out && o.exit_status == exit_code::kStopped) o.exit_status = exit_code::kTimedOut;
+        o.ending = r.end != UploadEnd::InvalidPort ? describe_end(r, port_cause)
+                   : target_.choice.empty()        ? std::string("no serial port found")
+                                                   : "'" + target_.choice + "' names no port 1 to 9";
+        return o;
+    };
+    RecordWriter on_record(keeper_, first_record(start, log_path), outcome_of);
     ObserverList observers;
+    observers.add(&on_record);  // first: committed before anyone hears of the ending
     observers.add(&forward);
     if (trace) observers.add(trace.get());
     if (log) observers.add(log.get());
@@ -297,7 +340,6 @@ void PortWorker::upload_once() {
     for (TraceWriter* t : {trace.get(), log.get()})
         if (t) t->start_clock(clock.now());  // the opening is the upload's first step
 
-    std::string port_cause;
     const UploadContext context{link,
                                 clock,
                                 displays,
@@ -328,16 +370,8 @@ void PortWorker::upload_once() {
     link_ = nullptr;
     form_ = nullptr;
 
-    outcome.port_cause = port_cause;
-    outcome.timed_out = timed_out;
-    outcome.timeout_words = timed_out ? timeout_words : "";
-    outcome.wall_seconds = std::chrono::duration<double>(Clock::now() - started_at).count();
-    outcome.exit_status = exit_code_for(outcome.result);
-    if (timed_out && outcome.exit_status == exit_code::kStopped) outcome.exit_status = exit_code::kTimedOut;
+    outcome = outcome_of(outcome.result);
     const UploadResult& r = outcome.result;
-    outcome.ending = r.end != UploadEnd::InvalidPort ? describe_end(r, port_cause)
-                     : target_.choice.empty()        ? std::string("no serial port found")
-                                                     : "'" + target_.choice + "' names no port 1 to 9";
     if (aborted_ && r.end == UploadEnd::Failed) {
         // The second Ctrl-C closed the port: no fault of the device's.
         outcome.interrupted = true;
@@ -347,6 +381,7 @@ void PortWorker::upload_once() {
                                              : std::string("before the first block")) +
                          "; the port was closed";
     }
+    on_record.finish(outcome);
     if (trace) trace->finish(r, outcome.ending, outcome.exit_status);
     if (log) {
         log->finish(r, outcome.ending, outcome.exit_status);

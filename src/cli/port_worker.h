@@ -15,6 +15,7 @@
 #include "link/plain_clock.h"
 #include "link/system_serial_link.h"
 #include "protocol/transfer_stats.h"
+#include "records/keeper.h"
 
 namespace vq {
 class SerialLink;
@@ -30,7 +31,8 @@ class PortRun;
 class PortWorker final {
 public:
     PortWorker(PortTarget target, RunSettings settings, PortRun& run)
-        : target_(std::move(target)), settings_(std::move(settings)), run_(run) {}
+        : target_(std::move(target)), settings_(std::move(settings)), run_(run),
+          keeper_(settings_.records, settings_.spool) {}
     // Runs the uploads: one, or with repeat one per plugged device, until the
     // count is reached or it is stopped.
     void run();
@@ -42,6 +44,8 @@ public:
 
 private:
     void upload_once();
+    // The record as far as it is known at the start of an upload.
+    records::UploadRecord first_record(const UploadStart& start, const std::string& log_path) const;
     // Waits a quarter second at a time until `condition` holds; false when
     // stopped first.
     bool wait_until(const std::function<bool()>& condition);
@@ -56,6 +60,7 @@ private:
     PortTarget target_;
     RunSettings settings_;
     PortRun& run_;
+    records::RecordKeeper keeper_;
     PlainClock clock_;
     bool stopped_ = false;
     bool aborted_ = false;  // the port of the upload under way was closed under it

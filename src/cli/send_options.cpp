@@ -6,6 +6,8 @@
 #include <CLI/CLI.hpp>
 
 #include "cli/help_format.h"
+#include "records/record.h"
+#include "records/store.h"
 
 #include <cmath>
 #include <sstream>
@@ -132,6 +134,16 @@ struct Parser {
                                      "ymodem: the name block 0 gives the file (default: the file's own), for a name "
                                      "too long for block 0 or a receiver that expects another.")
                           ->type_name("NAME");
+        records_option = app.add_option("--records", records,
+                                        "Where each upload's record goes: sqlite:PATH, a PostgreSQL URI "
+                                        "(postgresql://...), or none. Default: VELLQUIN_RECORDS, else the SQLite "
+                                        "file in the user's data folder. A server that cannot be reached gets the "
+                                        "record later; vellquin-records reads them.")
+                             ->type_name("URL");
+        app.add_option("--station", station, "The station's name on record (default: the host name).")
+            ->type_name("NAME");
+        app.add_option("--operator", operator_name, "Who runs the upload, on record.")->type_name("NAME");
+        app.add_option("--unit", unit, "The serial number of the unit flashed, on record.")->type_name("SERIAL");
         app.add_flag("--console", console,
                      "Once the upload has ended, keep the port open and join it to this terminal: what the board "
                      "prints shows (the lines its console showed during the upload too), and keys go to it as they "
@@ -155,7 +167,8 @@ struct Parser {
     std::vector<std::string> ports, files;
     std::string file;  // one; any more are counted from the extras
     std::string trace, timeout, pace = "fixed", log, count, protocol, start_wait, name, command, prompt = kDefaultPrompt;
-    std::string verify, fail_on = kDefaultFailOn;
+    std::string verify, fail_on = kDefaultFailOn, records, station, operator_name, unit;
+    CLI::Option* records_option = nullptr;
     std::vector<std::string> then;
     CLI::Option* verify_option = nullptr;
     CLI::Option* then_option = nullptr;
@@ -301,6 +314,17 @@ ParsedSendOptions parse_send_options(const std::vector<std::string>& arguments) 
         else if (p.name.empty() || p.name.find_first_of(std::string_view("/\\\0", 3)) != std::string::npos)
             parsed.error = "--name needs a file name, without a folder";
     }
+    o.records = p.records;
+    if (p.records_option->count() > 0) {
+        std::string error;
+        if (!records::parse_records_target(p.records, &error)) parsed.error = "--" + error;
+    }
+    o.station = p.station;
+    o.operator_name = p.operator_name;
+    o.unit = p.unit;
+    if (!records::valid_unit(p.unit)) parsed.error = "--unit takes a serial number of at most 128 printable characters";
+    else if (!p.unit.empty() && (o.all || o.ports.size() > 1))
+        parsed.error = "--unit names one unit: give one --port";
     o.console = p.console;
     if (o.console && (o.json || o.repeat || o.all || o.ports.size() > 1))
         parsed.error = "--console joins one port to the terminal: not with --json, --repeat, --all or several ports";

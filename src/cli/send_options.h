@@ -32,6 +32,10 @@ struct SendOptions {
     std::string log_dir;              // a log per upload and summary.csv
     bool repeat = false;              // a jig: upload each time a device is plugged in
     int count = 0;                    // with repeat: uploads per port; 0 until stopped
+    std::string records;              // --records as given; empty for VELLQUIN_RECORDS or the default
+    std::string station;              // the station's name on record; empty for the host name
+    std::string operator_name;        // who ran the upload, on record
+    std::string unit;                 // the unit's serial number, on record
     std::string file;                 // the image, UTF-8
 };
 

@@ -117,6 +117,7 @@ inline QString bin_for(const How& how) {
 inline Sent send(const QStringList& args, const How& how = {}) {
     QProcess p;
     QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+    e.insert("VELLQUIN_RECORDS", "none");  // a test that keeps records says where
     for (const QString& kv : how.env) {
         if (kv.endsWith('=')) e.remove(kv.chopped(1));
         else e.insert(kv.section('=', 0, 0), kv.section('=', 1));

@@ -1,0 +1,63 @@
+#include "records/keeper.h"
+
+#include <algorithm>
+#include <filesystem>
+
+#include "protocol/image_file.h"
+
+namespace vq::records {
+
+RecordKeeper::Kept RecordKeeper::keep(const UploadRecord& record) {
+    if (!enabled()) return {};
+    std::string why;
+    try {
+        if (target_.kind == RecordsTarget::Postgres) {
+            const Synced before = sync();
+            if (!before.problem.empty() && before.left > 0) throw StoreError(StoreError::Unreachable, before.problem);
+        }
+        const std::unique_ptr<RecordStore> store = open_(target_);
+        store->put(record);
+        return {true, store->where(), {}};
+    } catch (const StoreError& e) {
+        why = e.what();
+    }
+    // Kept beside the default file: sent later to a server, looked at by
+    // hand when the file asked for could not take it.
+    const bool server = target_.kind == RecordsTarget::Postgres;
+    try {
+        if (spool_path_ == target_.location) throw StoreError(StoreError::Failed, why);
+        open_sqlite_store(spool_path_)->put(record);
+        return {true, "sqlite:" + spool_path_,
+                server ? "record kept locally: the records server is unreachable or refused it (" + why +
+                             "); it will be sent later"
+                       : "record kept in " + spool_path_ + ": " + why};
+    } catch (const StoreError& e) {
+        return {false, {}, "record not kept: " + why + (spool_path_ == target_.location ? "" : "; " + std::string(e.what()))};
+    }
+}
+
+RecordKeeper::Synced RecordKeeper::sync() {
+    Synced synced;
+    std::error_code ec;
+    if (target_.kind != RecordsTarget::Postgres || !std::filesystem::exists(path_from_utf8(spool_path_), ec))
+        return synced;
+    try {
+        const std::unique_ptr<RecordStore> spool = open_sqlite_store(spool_path_);
+        std::vector<UploadRecord> waiting = spool->list({});
+        std::reverse(waiting.begin(), waiting.end());  // oldest first
+        synced.left = static_cast<int>(waiting.size());
+        if (waiting.empty()) return synced;
+        const std::unique_ptr<RecordStore> server = open_(target_);
+        for (const UploadRecord& r : waiting) {
+            server->put(r);  // one the server has already is left as it is
+            spool->remove({r.id});
+            ++synced.sent;
+            --synced.left;
+        }
+    } catch (const StoreError& e) {
+        synced.problem = e.what();
+    }
+    return synced;
+}
+
+}  // namespace vq::records

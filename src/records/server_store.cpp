@@ -1,0 +1,125 @@
+// The records on a PostgreSQL server, through libpq. Every call has 2 s:
+// a server that does not answer within them is unreachable, as one that is
+// down, refuses the connection or the credentials is.
+
+#include <libpq-fe.h>
+#include <poll.h>
+
+#include <chrono>
+#include <memory>
+
+#include "records/query.h"
+#include "records/store.h"
+
+namespace vq::records {
+namespace {
+
+constexpr int kAnswerMs = 2000;
+
+std::string dollar(std::size_t i) { return "$" + std::to_string(i + 1); }
+
+using Result = std::unique_ptr<PGresult, decltype(&PQclear)>;
+
+class ServerStore final : public RecordStore {
+public:
+    explicit ServerStore(const std::string& uri) : uri_(uri) {
+        const char* keys[] = {"dbname", "connect_timeout", "application_name", nullptr};
+        const char* values[] = {uri.c_str(), "2", "vellquin-tool", nullptr};
+        conn_ = PQconnectdbParams(keys, values, 1);
+        if (!conn_ || PQstatus(conn_) != CONNECTION_OK)
+            throw StoreError(StoreError::Unreachable, words(conn_ ? PQerrorMessage(conn_) : "out of memory"));
+        prepare();
+    }
+    ~ServerStore() override { PQfinish(conn_); }
+
+    void put(const UploadRecord& record) override {
+        static const std::string sql = insert_sql(dollar) + " ON CONFLICT (id) DO NOTHING";
+        std::vector<std::string> params;
+        for (std::size_t i = 0; i < kColumns.size(); ++i) params.push_back(field_text(record, i));
+        run(sql, params);
+    }
+
+    std::vector<UploadRecord> list(const RecordQuery& query) override {
+        const SqlQuery q = list_sql(query, dollar);
+        const Result result = run(q.sql, q.params);
+        std::vector<UploadRecord> out(static_cast<std::size_t>(PQntuples(result.get())));
+        for (std::size_t row = 0; row < out.size(); ++row)
+            for (std::size_t i = 0; i < kColumns.size(); ++i)
+                set_field(out[row], i, PQgetvalue(result.get(), static_cast<int>(row), static_cast<int>(i)));
+        return out;
+    }
+
+    void remove(const std::vector<std::string>& ids) override {
+        for (const std::string& id : ids) run("DELETE FROM uploads WHERE id = $1", {id});
+    }
+
+    std::string where() const override { return uri_; }
+
+private:
+    static std::string words(std::string text) {
+        while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+        return text;
+    }
+
+    // Sends `sql` and waits for its one result, 2 s at most.
+    Result run(const std::string& sql, const std::vector<std::string>& params) {
+        std::vector<const char*> values;
+        for (const std::string& p : params) values.push_back(p.c_str());
+        if (!PQsendQueryParams(conn_, sql.c_str(), static_cast<int>(values.size()), nullptr, values.data(), nullptr,
+                               nullptr, 0))
+            throw StoreError(StoreError::Unreachable, words(PQerrorMessage(conn_)));
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kAnswerMs);
+        while (PQisBusy(conn_)) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
+                                                                                    std::chrono::steady_clock::now());
+            pollfd fd{PQsocket(conn_), POLLIN, 0};
+            if (left.count() <= 0 || ::poll(&fd, 1, static_cast<int>(left.count())) == 0)
+                throw StoreError(StoreError::Unreachable, "the records server did not answer within 2 s");
+            if (!PQconsumeInput(conn_)) throw StoreError(StoreError::Unreachable, words(PQerrorMessage(conn_)));
+        }
+        Result result(PQgetResult(conn_), &PQclear);
+        while (PGresult* more = PQgetResult(conn_)) PQclear(more);
+        const ExecStatusType status = result ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
+        if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) return result;
+        const char* state = result ? PQresultErrorField(result.get(), PG_DIAG_SQLSTATE) : nullptr;
+        const std::string code = state ? state : "";
+        // Connection exceptions (08...), a server shutting down (57P..) or a
+        // connection that broke: the server is unreachable.
+        const bool gone = PQstatus(conn_) != CONNECTION_OK || code.starts_with("08") || code.starts_with("57P");
+        throw StoreError(gone ? StoreError::Unreachable : StoreError::Failed,
+                         words(result ? PQresultErrorMessage(result.get()) : PQerrorMessage(conn_)));
+    }
+
+    // Makes the schema on first use, one station at a time; refuses a newer one.
+    void prepare() {
+        run("BEGIN", {});
+        try {
+            run("SELECT pg_advisory_xact_lock(1448169540)", {});  // "VQRD"
+            run("CREATE TABLE IF NOT EXISTS vq_schema (version INTEGER NOT NULL)", {});
+            const Result version = run("SELECT max(version) FROM vq_schema", {});
+            const int found = PQgetisnull(version.get(), 0, 0) ? 0 : std::stoi(PQgetvalue(version.get(), 0, 0));
+            if (found > kSchemaVersion)
+                throw StoreError(StoreError::Refused, uri_ + " has records of schema " + std::to_string(found) +
+                                                          ", newer than this program's " + std::to_string(kSchemaVersion));
+            if (found < kSchemaVersion) {
+                for (const std::string& sql : schema_statements()) run(sql, {});
+                run("DELETE FROM vq_schema", {});
+                run("INSERT INTO vq_schema (version) VALUES ($1)", {std::to_string(kSchemaVersion)});
+            }
+            run("COMMIT", {});
+        } catch (...) {
+            PGresult* r = PQexec(conn_, "ROLLBACK");
+            PQclear(r);
+            throw;
+        }
+    }
+
+    std::string uri_;
+    PGconn* conn_ = nullptr;
+};
+
+}  // namespace
+
+std::unique_ptr<RecordStore> open_server_store(const std::string& uri) { return std::make_unique<ServerStore>(uri); }
+
+}  // namespace vq::records

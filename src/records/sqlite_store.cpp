@@ -1,0 +1,177 @@
+// The records in an SQLite file: WAL, every commit synced, and any number of
+// processes and threads writing at once (each waits its turn for up to 5 s).
+
+#include <sqlite3.h>
+
+#include <filesystem>
+
+#include "protocol/image_file.h"
+#include "records/query.h"
+#include "records/store.h"
+
+namespace vq::records {
+namespace {
+
+// Marks the file as this program's (PRAGMA application_id): "VQRD".
+constexpr int kApplicationId = 0x56515244;
+constexpr int kBusyMs = 5000;
+
+std::string question_mark(std::size_t) { return "?"; }
+
+// A file that is no SQLite database, or a damaged one, is refused by name.
+[[noreturn]] void fail(sqlite3* db, const std::string& where, const std::string& why) {
+    const int code = sqlite3_extended_errcode(db) & 0xFF;
+    const bool foreign = code == SQLITE_NOTADB || code == SQLITE_CORRUPT;
+    throw StoreError(foreign ? StoreError::Refused : StoreError::Failed,
+                     where + (foreign ? " is not a records database: " : ": ") + why);
+}
+
+class Statement {
+public:
+    Statement(sqlite3* db, const std::string& sql, const std::string& where) : where_(where) {
+        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement_, nullptr) != SQLITE_OK)
+            fail(db, where_, sqlite3_errmsg(db));
+    }
+    ~Statement() { sqlite3_finalize(statement_); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    void bind(int index, const std::string& text) {
+        sqlite3_bind_text(statement_, index, text.c_str(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+    }
+    // True while a row is there.
+    bool step() {
+        const int rc = sqlite3_step(statement_);
+        if (rc == SQLITE_ROW) return true;
+        if (rc != SQLITE_DONE) fail(sqlite3_db_handle(statement_), where_, sqlite3_errmsg(sqlite3_db_handle(statement_)));
+        return false;
+    }
+    void reset() {
+        sqlite3_reset(statement_);
+        sqlite3_clear_bindings(statement_);
+    }
+    std::string text(int column) const {
+        const auto* t = reinterpret_cast<const char*>(sqlite3_column_text(statement_, column));
+        return t ? std::string(t, static_cast<std::size_t>(sqlite3_column_bytes(statement_, column))) : std::string();
+    }
+    int integer(int column) const { return sqlite3_column_int(statement_, column); }
+
+private:
+    sqlite3_stmt* statement_ = nullptr;
+    std::string where_;
+};
+
+class SqliteStore final : public RecordStore {
+public:
+    explicit SqliteStore(const std::string& path) : path_(path) {
+        std::error_code ec;
+        const auto folder = path_from_utf8(path).parent_path();
+        if (!folder.empty()) std::filesystem::create_directories(folder, ec);
+        if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
+                            nullptr) != SQLITE_OK) {
+            const std::string why = db_ ? sqlite3_errmsg(db_) : "out of memory";
+            sqlite3_close(db_);
+            throw StoreError(StoreError::Failed, path + " cannot be opened: " + why);
+        }
+        sqlite3_busy_timeout(db_, kBusyMs);
+        try {
+            prepare();
+        } catch (...) {
+            sqlite3_close(db_);
+            throw;
+        }
+    }
+    ~SqliteStore() override { sqlite3_close(db_); }
+
+    void put(const UploadRecord& record) override {
+        static const std::string sql = "INSERT OR IGNORE" + insert_sql(question_mark).substr(6);
+        Statement insert(db_, sql, path_);
+        for (std::size_t i = 0; i < kColumns.size(); ++i) insert.bind(static_cast<int>(i + 1), field_text(record, i));
+        insert.step();
+    }
+
+    std::vector<UploadRecord> list(const RecordQuery& query) override {
+        const SqlQuery q = list_sql(query, question_mark);
+        Statement select(db_, q.sql, path_);
+        for (std::size_t i = 0; i < q.params.size(); ++i) select.bind(static_cast<int>(i + 1), q.params[i]);
+        std::vector<UploadRecord> out;
+        while (select.step()) {
+            UploadRecord r;
+            for (std::size_t i = 0; i < kColumns.size(); ++i) set_field(r, i, select.text(static_cast<int>(i)));
+            out.push_back(std::move(r));
+        }
+        return out;
+    }
+
+    void remove(const std::vector<std::string>& ids) override {
+        exec("BEGIN IMMEDIATE");
+        try {
+            Statement del(db_, "DELETE FROM uploads WHERE id = ?", path_);
+            for (const std::string& id : ids) {
+                del.bind(1, id);
+                del.step();
+                del.reset();
+            }
+            exec("COMMIT");
+        } catch (...) {
+            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+            throw;
+        }
+    }
+
+    std::string where() const override { return "sqlite:" + path_; }
+
+private:
+    void exec(const std::string& sql) {
+        char* message = nullptr;
+        if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &message) == SQLITE_OK) return;
+        const std::string why = message ? message : sqlite3_errmsg(db_);
+        sqlite3_free(message);
+        fail(db_, path_, why);
+    }
+
+    int pragma(const char* name) {
+        Statement s(db_, std::string("PRAGMA ") + name, path_);
+        return s.step() ? s.integer(0) : 0;
+    }
+
+    // Refuses another program's file and a newer schema; makes or upgrades ours.
+    void prepare() {
+        const int application = pragma("application_id");
+        int tables = 0;
+        {
+            Statement s(db_, "SELECT count(*) FROM sqlite_master", path_);
+            if (s.step()) tables = s.integer(0);
+        }
+        if (application != kApplicationId && tables > 0)
+            throw StoreError(StoreError::Refused, path_ + " is another program's SQLite database, not a records database");
+        const int version = pragma("user_version");
+        if (version > kSchemaVersion)
+            throw StoreError(StoreError::Refused, path_ + " has records of schema " + std::to_string(version) +
+                                                      ", newer than this program's " + std::to_string(kSchemaVersion));
+        exec("PRAGMA journal_mode=WAL");
+        exec("PRAGMA synchronous=FULL");
+        if (version == kSchemaVersion) return;
+        exec("BEGIN IMMEDIATE");
+        try {
+            for (const std::string& sql : schema_statements()) exec(sql);
+            exec("PRAGMA application_id=" + std::to_string(kApplicationId));
+            exec("PRAGMA user_version=" + std::to_string(kSchemaVersion));
+            exec("COMMIT");
+        } catch (...) {
+            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+            throw;
+        }
+    }
+
+    std::string path_;
+    sqlite3* db_ = nullptr;
+};
+
+}  // namespace
+
+bool records_built() { return true; }
+
+std::unique_ptr<RecordStore> open_sqlite_store(const std::string& path) { return std::make_unique<SqliteStore>(path); }
+
+}  // namespace vq::records
