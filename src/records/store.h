@@ -32,12 +32,12 @@ private:
 
 // What a list asks for; empty fields ask nothing.
 struct RecordQuery {
-    std::string unit;
-    std::string image;  // a SHA-256 prefix, or a file name
-    std::string station;
-    std::string outcome;
-    std::string since, until;  // ISO 8601 dates or times, UTC
-    int limit = 0;             // 0: all
+    std::string unit{};
+    std::string image{};  // a SHA-256 prefix, or a file name
+    std::string station{};
+    std::string outcome{};
+    std::string since{}, until{};  // ISO 8601 dates or times, UTC
+    int limit = 0;                 // 0: all
 };
 
 class RecordStore {
