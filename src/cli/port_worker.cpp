@@ -10,9 +10,9 @@
 #include <sys/stat.h>
 #endif
 
-#include "cli/file_hash.h"
 #include "cli/outputs.h"
 #include "cli/record_writer.h"
+#include "records/file_hash.h"
 #include "cli/send_ports.h"
 #include "cli/trace_writer.h"
 #include "link/port_opening.h"
@@ -250,7 +250,7 @@ void PortWorker::upload_once() {
     // A file too large to send is refused by the upload at once, unhashed.
     if (record && start.size <= kLargestImage) {
         post([](PortOutput& o) { o.hashing(); });
-        const FileHash hash = sha256_of(settings_.file, [&] {
+        const records::FileHash hash = records::sha256_of(settings_.file, [&] {
             clock_.run_posted();  // a stop, from the main thread
             timed_out = deadline_at && Clock::now() >= *deadline_at;
             return !stopped_ && !timed_out;
@@ -359,7 +359,7 @@ void PortWorker::upload_once() {
                                 settings_.command,
                                 settings_.prompt,
                                 settings_.protocol_from_receiver,
-                                settings_.verify_crc32 ? crc32_of : std::function<std::uint32_t(std::span<const std::uint8_t>)>(),
+                                settings_.verify_crc32 ? records::crc32_of : std::function<std::uint32_t(std::span<const std::uint8_t>)>(),
                                 settings_.then,
                                 settings_.fail_on,
                                 settings_.console};

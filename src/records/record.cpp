@@ -1,5 +1,7 @@
 #include "records/record.h"
 
+#include "records/file_hash.h"
+
 #include <gcrypt.h>
 
 #ifdef _WIN32
@@ -82,6 +84,7 @@ void set_field(UploadRecord& r, std::size_t column, const std::string& text) {
 }
 
 std::string new_record_id() {
+    start_gcrypt();
     unsigned char b[16];
     gcry_create_nonce(b, sizeof b);
     b[6] = static_cast<unsigned char>((b[6] & 0x0F) | 0x40);  // version 4

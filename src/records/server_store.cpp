@@ -26,9 +26,18 @@ public:
         const char* keys[] = {"dbname", "connect_timeout", "application_name", nullptr};
         const char* values[] = {uri.c_str(), "2", "vellquin-tool", nullptr};
         conn_ = PQconnectdbParams(keys, values, 1);
-        if (!conn_ || PQstatus(conn_) != CONNECTION_OK)
-            throw StoreError(StoreError::Unreachable, words(conn_ ? PQerrorMessage(conn_) : "out of memory"));
-        prepare();
+        if (!conn_ || PQstatus(conn_) != CONNECTION_OK) {
+            const std::string why = words(conn_ ? PQerrorMessage(conn_) : "out of memory");
+            PQfinish(conn_);
+            throw StoreError(StoreError::Unreachable, why);
+        }
+        PQsetNoticeProcessor(conn_, [](void*, const char*) {}, nullptr);  // the server's notices are no one's business here
+        try {
+            prepare();
+        } catch (...) {
+            PQfinish(conn_);
+            throw;
+        }
     }
     ~ServerStore() override { PQfinish(conn_); }
 

@@ -135,33 +135,52 @@ private:
         return s.step() ? s.integer(0) : 0;
     }
 
-    // Refuses another program's file and a newer schema; makes or upgrades ours.
-    void prepare() {
-        const int application = pragma("application_id");
-        int tables = 0;
-        {
-            Statement s(db_, "SELECT count(*) FROM sqlite_master", path_);
-            if (s.step()) tables = s.integer(0);
-        }
-        if (application != kApplicationId && tables > 0)
+    // What the file is, read at one moment: several programs may be making
+    // it at once.
+    struct Identity {
+        int application = 0, tables = 0, version = 0;
+    };
+    Identity identity() {
+        Identity id;
+        id.application = pragma("application_id");
+        Statement s(db_, "SELECT count(*) FROM sqlite_master", path_);
+        if (s.step()) id.tables = s.integer(0);
+        id.version = pragma("user_version");
+        return id;
+    }
+    void refuse_unless_ours(const Identity& id) const {
+        if (id.application != kApplicationId && id.tables > 0)
             throw StoreError(StoreError::Refused, path_ + " is another program's SQLite database, not a records database");
-        const int version = pragma("user_version");
-        if (version > kSchemaVersion)
-            throw StoreError(StoreError::Refused, path_ + " has records of schema " + std::to_string(version) +
+        if (id.version > kSchemaVersion)
+            throw StoreError(StoreError::Refused, path_ + " has records of schema " + std::to_string(id.version) +
                                                       ", newer than this program's " + std::to_string(kSchemaVersion));
+    }
+
+    // Refuses another program's file and a newer schema; makes or upgrades
+    // ours, holding the file's write lock while it looks again.
+    void prepare() {
+        exec("BEGIN");
+        const Identity seen = identity();
+        exec("COMMIT");
+        refuse_unless_ours(seen);
+        if (seen.version < kSchemaVersion) {
+            exec("BEGIN IMMEDIATE");
+            try {
+                const Identity now = identity();
+                refuse_unless_ours(now);
+                if (now.version < kSchemaVersion) {
+                    for (const std::string& sql : schema_statements()) exec(sql);
+                    exec("PRAGMA application_id=" + std::to_string(kApplicationId));
+                    exec("PRAGMA user_version=" + std::to_string(kSchemaVersion));
+                }
+                exec("COMMIT");
+            } catch (...) {
+                sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+                throw;
+            }
+        }
         exec("PRAGMA journal_mode=WAL");
         exec("PRAGMA synchronous=FULL");
-        if (version == kSchemaVersion) return;
-        exec("BEGIN IMMEDIATE");
-        try {
-            for (const std::string& sql : schema_statements()) exec(sql);
-            exec("PRAGMA application_id=" + std::to_string(kApplicationId));
-            exec("PRAGMA user_version=" + std::to_string(kSchemaVersion));
-            exec("COMMIT");
-        } catch (...) {
-            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-            throw;
-        }
     }
 
     std::string path_;

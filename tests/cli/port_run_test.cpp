@@ -9,7 +9,7 @@
 #include <chrono>
 #include <memory>
 
-#include "cli/file_hash.h"
+#include "records/file_hash.h"
 #include "cli/main_loop.h"
 #include "protocol/report.h"
 #include "sim/pty_device.h"
@@ -19,6 +19,9 @@ namespace vq::cli {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using records::crc32_of;
+using records::FileHash;
+using records::sha256_of;
 
 RunSettings sending(const std::string& file, bool record = false) {
     RunSettings settings;

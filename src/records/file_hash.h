@@ -8,12 +8,15 @@
 #include <span>
 #include <string>
 
-namespace vq::cli {
+namespace vq::records {
 
 struct FileHash {
     std::string hex;       // lowercase; empty when the file could not be read
     bool stopped = false;  // `go_on` said no before the end
 };
+
+// libgcrypt made ready once, from whichever thread asks first.
+void start_gcrypt();
 
 // Reads `file` a megabyte at a time and asks `go_on` before each read.
 FileHash sha256_of(const std::string& file, const std::function<bool()>& go_on);
@@ -21,4 +24,4 @@ FileHash sha256_of(const std::string& file, const std::function<bool()>& go_on);
 // The CRC-32 of ISO 3309 (zlib's, and U-Boot's crc32 command's) of `bytes`.
 std::uint32_t crc32_of(std::span<const std::uint8_t> bytes);
 
-}  // namespace vq::cli
+}  // namespace vq::records

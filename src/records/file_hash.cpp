@@ -1,4 +1,4 @@
-#include "cli/file_hash.h"
+#include "records/file_hash.h"
 
 #include <gcrypt.h>
 
@@ -9,9 +9,7 @@
 
 #include "protocol/image_file.h"
 
-namespace vq::cli {
-
-namespace {
+namespace vq::records {
 
 void start_gcrypt() {
     static const bool ready = [] {
@@ -21,8 +19,6 @@ void start_gcrypt() {
     }();
     (void)ready;
 }
-
-}  // namespace
 
 std::uint32_t crc32_of(std::span<const std::uint8_t> bytes) {
     start_gcrypt();
@@ -61,4 +57,4 @@ FileHash sha256_of(const std::string& file, const std::function<bool()>& go_on) 
     return hash;
 }
 
-}  // namespace vq::cli
+}  // namespace vq::records

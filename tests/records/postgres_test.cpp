@@ -1,0 +1,104 @@
+// The records on a real PostgreSQL server, started for these tests.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <libpq-fe.h>
+#include <thread>
+
+#include "records/keeper.h"
+#include "support/postgres_server.h"
+#include "support/temp_file.h"
+
+namespace vq::records {
+namespace {
+
+UploadRecord record(const std::string& id) {
+    UploadRecord r;
+    r.id = new_record_id();
+    r.unit = id;
+    r.started_at = r.ended_at = utc_timestamp(std::chrono::system_clock::now());
+    r.station = "line-1";
+    r.outcome = "finished";
+    return r;
+}
+
+void sql(const std::string& uri, const std::string& statement) {
+    PGconn* c = PQconnectdb(uri.c_str());
+    PGresult* r = PQexec(c, statement.c_str());
+    EXPECT_EQ(PQresultStatus(r), PGRES_COMMAND_OK) << PQerrorMessage(c);
+    PQclear(r);
+    PQfinish(c);
+}
+
+struct Server : ::testing::Test {
+    test::PostgresServer server;
+    test::TempDir dir;
+    RecordsTarget target{RecordsTarget::Postgres, server.uri()};
+};
+
+TEST_F(Server, SixteenPortsWriteAtOnceAndTheFirstOfThemMakesTheSchema) {
+    std::vector<std::thread> ports;
+    for (int p = 0; p < 16; ++p)
+        ports.emplace_back([&, p] {
+            RecordKeeper keeper(target, dir.file("spool-" + std::to_string(p) + ".sqlite"));
+            for (int i = 0; i < 10; ++i) {
+                const RecordKeeper::Kept kept = keeper.keep(record("SN" + std::to_string(p)));
+                EXPECT_TRUE(kept.note.empty()) << kept.note;
+            }
+        });
+    for (auto& t : ports) t.join();
+    EXPECT_EQ(open_server_store(server.uri())->list({}).size(), 160u);
+}
+
+TEST_F(Server, StoppedMidRunItGetsEveryRecordOnceItIsBack) {
+    RecordKeeper keeper(target, dir.file("spool.sqlite"));
+    EXPECT_TRUE(keeper.keep(record("SN1")).note.empty());
+    server.stop();
+    for (const char* unit : {"SN2", "SN3"}) {
+        const RecordKeeper::Kept kept = keeper.keep(record(unit));
+        EXPECT_TRUE(kept.kept);
+        EXPECT_EQ(kept.note.rfind("record kept locally: the records server is unreachable", 0), 0u) << kept.note;
+    }
+    server.start();
+    const RecordKeeper::Synced synced = keeper.sync();
+    EXPECT_EQ(synced.sent, 2) << synced.problem;
+    EXPECT_EQ(keeper.sync().sent, 0) << "sent once";
+    EXPECT_EQ(open_server_store(server.uri())->list({}).size(), 3u);
+    EXPECT_EQ(open_server_store(server.uri())->list({.unit = "SN3"}).size(), 1u);
+}
+
+TEST_F(Server, OneThatDoesNotAnswerIsUnreachableWithinTwoSeconds) {
+    const auto store = open_server_store(server.uri());
+    server.pause();
+    const auto began = std::chrono::steady_clock::now();
+    try {
+        store->put(record("SN1"));
+        ADD_FAILURE() << "a paused server took the record";
+    } catch (const StoreError& e) {
+        EXPECT_EQ(e.kind(), StoreError::Unreachable) << e.what();
+    }
+    const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+    server.resume();
+    EXPECT_GE(took, 1.9);
+    EXPECT_LT(took, 3.0);
+}
+
+TEST_F(Server, ANewerSchemaIsRefusedAndTheRecordSpooled) {
+    open_server_store(server.uri());  // makes the schema
+    sql(server.uri(), "UPDATE vq_schema SET version = 2");
+    try {
+        open_server_store(server.uri());
+        ADD_FAILURE() << "a newer schema was taken";
+    } catch (const StoreError& e) {
+        EXPECT_EQ(e.kind(), StoreError::Refused);
+        EXPECT_EQ(std::string(e.what()), server.uri() + " has records of schema 2, newer than this program's 1");
+    }
+    RecordKeeper keeper(target, dir.file("spool.sqlite"));
+    const RecordKeeper::Kept kept = keeper.keep(record("SN1"));
+    EXPECT_EQ(kept.where, "sqlite:" + dir.file("spool.sqlite"));
+    EXPECT_NE(kept.note.find("newer than this program's 1"), std::string::npos) << kept.note;
+}
+
+}  // namespace
+}  // namespace vq::records
