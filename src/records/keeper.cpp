@@ -43,7 +43,7 @@ RecordKeeper::Synced RecordKeeper::sync() {
         return synced;
     try {
         const std::unique_ptr<RecordStore> spool = open_sqlite_store(spool_path_);
-        std::vector<UploadRecord> waiting = spool->list({});
+        std::vector<UploadRecord> waiting = list(*spool, {});
         std::reverse(waiting.begin(), waiting.end());  // oldest first
         synced.left = static_cast<int>(waiting.size());
         if (waiting.empty()) return synced;

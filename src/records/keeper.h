@@ -18,7 +18,8 @@ using StoreOpener = std::function<std::unique_ptr<RecordStore>(const RecordsTarg
 
 class RecordKeeper {
 public:
-    RecordKeeper(RecordsTarget target, std::string spool_path, StoreOpener open = open_store)
+    RecordKeeper(RecordsTarget target, std::string spool_path,
+                 StoreOpener open = [](const RecordsTarget& t) { return open_store(t); })
         : target_(std::move(target)), spool_path_(std::move(spool_path)), open_(std::move(open)) {}
 
     struct Kept {

@@ -1,5 +1,5 @@
 #pragma once
-// The SQL both stores share: the table, its indexes, and a list's query.
+// The SQL both stores share: the table, its indexes, and the queries.
 
 #include <string>
 #include <vector>
@@ -11,15 +11,13 @@ namespace vq::records {
 // The uploads table and its indexes, each statement on its own.
 std::vector<std::string> schema_statements();
 
-// "INSERT INTO uploads (id, ...) VALUES (p1, ...)" where `placeholder(i)`
-// writes the i-th (0-based) parameter: "?" for SQLite, "$1" for PostgreSQL.
-std::string insert_sql(std::string (*placeholder)(std::size_t));
+// "INSERT INTO uploads (id, ...) VALUES (?, ...)".
+std::string insert_sql();
 
-struct SqlQuery {
-    std::string sql;
-    std::vector<std::string> params;
-};
 // SELECT of every column, newest first.
-SqlQuery list_sql(const RecordQuery& query, std::string (*placeholder)(std::size_t));
+SqlQuery list_sql(const RecordQuery& query);
+
+// `sql` with PostgreSQL's $1, $2, ... for its question marks.
+std::string numbered_parameters(const std::string& sql);
 
 }  // namespace vq::records

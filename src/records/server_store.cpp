@@ -16,8 +16,6 @@ namespace {
 
 constexpr int kAnswerMs = 2000;
 
-std::string dollar(std::size_t i) { return "$" + std::to_string(i + 1); }
-
 using Result = std::unique_ptr<PGresult, decltype(&PQclear)>;
 
 class ServerStore final : public RecordStore {
@@ -41,21 +39,29 @@ public:
     }
     ~ServerStore() override { PQfinish(conn_); }
 
-    void put(const UploadRecord& record) override {
-        static const std::string sql = insert_sql(dollar) + " ON CONFLICT (id) DO NOTHING";
-        std::vector<std::string> params;
-        for (std::size_t i = 0; i < kColumns.size(); ++i) params.push_back(field_text(record, i));
-        run(sql, params);
+    void put_all(std::span<const UploadRecord> records) override {
+        static const std::string sql = numbered_parameters(insert_sql()) + " ON CONFLICT (id) DO NOTHING";
+        run("BEGIN", {});
+        try {
+            for (const UploadRecord& record : records) {
+                std::vector<std::string> params;
+                for (std::size_t i = 0; i < kColumns.size(); ++i) params.push_back(field_text(record, i));
+                run(sql, params);
+            }
+            run("COMMIT", {});
+        } catch (...) {
+            PQclear(PQexec(conn_, "ROLLBACK"));
+            throw;
+        }
     }
 
-    std::vector<UploadRecord> list(const RecordQuery& query) override {
-        const SqlQuery q = list_sql(query, dollar);
-        const Result result = run(q.sql, q.params);
-        std::vector<UploadRecord> out(static_cast<std::size_t>(PQntuples(result.get())));
-        for (std::size_t row = 0; row < out.size(); ++row)
-            for (std::size_t i = 0; i < kColumns.size(); ++i)
-                set_field(out[row], i, PQgetvalue(result.get(), static_cast<int>(row), static_cast<int>(i)));
-        return out;
+    Rows select(const SqlQuery& query) override {
+        const Result result = run(numbered_parameters(query.sql), query.params);
+        Rows rows(static_cast<std::size_t>(PQntuples(result.get())));
+        for (std::size_t row = 0; row < rows.size(); ++row)
+            for (int c = 0; c < PQnfields(result.get()); ++c)
+                rows[row].push_back(PQgetvalue(result.get(), static_cast<int>(row), c));
+        return rows;
     }
 
     void remove(const std::vector<std::string>& ids) override {
@@ -117,8 +123,7 @@ private:
             }
             run("COMMIT", {});
         } catch (...) {
-            PGresult* r = PQexec(conn_, "ROLLBACK");
-            PQclear(r);
+            PQclear(PQexec(conn_, "ROLLBACK"));
             throw;
         }
     }

@@ -16,8 +16,6 @@ namespace {
 constexpr int kApplicationId = 0x56515244;
 constexpr int kBusyMs = 5000;
 
-std::string question_mark(std::size_t) { return "?"; }
-
 // A file that is no SQLite database, or a damaged one, is refused by name.
 [[noreturn]] void fail(sqlite3* db, const std::string& where, const std::string& why) {
     const int code = sqlite3_extended_errcode(db) & 0xFF;
@@ -55,6 +53,7 @@ public:
         return t ? std::string(t, static_cast<std::size_t>(sqlite3_column_bytes(statement_, column))) : std::string();
     }
     int integer(int column) const { return sqlite3_column_int(statement_, column); }
+    sqlite3_stmt* get() const { return statement_; }
 
 private:
     sqlite3_stmt* statement_ = nullptr;
@@ -63,11 +62,14 @@ private:
 
 class SqliteStore final : public RecordStore {
 public:
-    explicit SqliteStore(const std::string& path) : path_(path) {
+    SqliteStore(const std::string& path, bool create) : path_(path) {
         std::error_code ec;
         const auto folder = path_from_utf8(path).parent_path();
+        if (!create && !std::filesystem::exists(path_from_utf8(path), ec))
+            throw StoreError(StoreError::Failed, "no records at " + path);
         if (!folder.empty()) std::filesystem::create_directories(folder, ec);
-        if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
+        if (sqlite3_open_v2(path.c_str(), &db_,
+                            SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0) | SQLITE_OPEN_FULLMUTEX,
                             nullptr) != SQLITE_OK) {
             const std::string why = db_ ? sqlite3_errmsg(db_) : "out of memory";
             sqlite3_close(db_);
@@ -83,35 +85,50 @@ public:
     }
     ~SqliteStore() override { sqlite3_close(db_); }
 
-    void put(const UploadRecord& record) override {
-        static const std::string sql = "INSERT OR IGNORE" + insert_sql(question_mark).substr(6);
-        Statement insert(db_, sql, path_);
-        for (std::size_t i = 0; i < kColumns.size(); ++i) insert.bind(static_cast<int>(i + 1), field_text(record, i));
-        insert.step();
-    }
-
-    std::vector<UploadRecord> list(const RecordQuery& query) override {
-        const SqlQuery q = list_sql(query, question_mark);
-        Statement select(db_, q.sql, path_);
-        for (std::size_t i = 0; i < q.params.size(); ++i) select.bind(static_cast<int>(i + 1), q.params[i]);
-        std::vector<UploadRecord> out;
-        while (select.step()) {
-            UploadRecord r;
-            for (std::size_t i = 0; i < kColumns.size(); ++i) set_field(r, i, select.text(static_cast<int>(i)));
-            out.push_back(std::move(r));
-        }
-        return out;
+    void put_all(std::span<const UploadRecord> records) override {
+        static const std::string sql = "INSERT OR IGNORE" + insert_sql().substr(6);
+        transaction([&] {
+            Statement insert(db_, sql, path_);
+            for (const UploadRecord& record : records) {
+                for (std::size_t i = 0; i < kColumns.size(); ++i) insert.bind(static_cast<int>(i + 1), field_text(record, i));
+                insert.step();
+                insert.reset();
+            }
+        });
     }
 
     void remove(const std::vector<std::string>& ids) override {
-        exec("BEGIN IMMEDIATE");
-        try {
+        transaction([&] {
             Statement del(db_, "DELETE FROM uploads WHERE id = ?", path_);
             for (const std::string& id : ids) {
                 del.bind(1, id);
                 del.step();
                 del.reset();
             }
+        });
+    }
+
+    Rows select(const SqlQuery& query) override {
+        Statement s(db_, query.sql, path_);
+        for (std::size_t i = 0; i < query.params.size(); ++i) s.bind(static_cast<int>(i + 1), query.params[i]);
+        Rows rows;
+        const int columns = sqlite3_column_count(s.get());
+        while (s.step()) {
+            std::vector<std::string> row;
+            for (int c = 0; c < columns; ++c) row.push_back(s.text(c));
+            rows.push_back(std::move(row));
+        }
+        return rows;
+    }
+
+    std::string where() const override { return "sqlite:" + path_; }
+
+private:
+    template <typename Work>
+    void transaction(Work work) {
+        exec("BEGIN IMMEDIATE");
+        try {
+            work();
             exec("COMMIT");
         } catch (...) {
             sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
@@ -119,9 +136,6 @@ public:
         }
     }
 
-    std::string where() const override { return "sqlite:" + path_; }
-
-private:
     void exec(const std::string& sql) {
         char* message = nullptr;
         if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &message) == SQLITE_OK) return;
@@ -164,20 +178,14 @@ private:
         exec("COMMIT");
         refuse_unless_ours(seen);
         if (seen.version < kSchemaVersion) {
-            exec("BEGIN IMMEDIATE");
-            try {
+            transaction([&] {
                 const Identity now = identity();
                 refuse_unless_ours(now);
-                if (now.version < kSchemaVersion) {
-                    for (const std::string& sql : schema_statements()) exec(sql);
-                    exec("PRAGMA application_id=" + std::to_string(kApplicationId));
-                    exec("PRAGMA user_version=" + std::to_string(kSchemaVersion));
-                }
-                exec("COMMIT");
-            } catch (...) {
-                sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-                throw;
-            }
+                if (now.version == kSchemaVersion) return;
+                for (const std::string& sql : schema_statements()) exec(sql);
+                exec("PRAGMA application_id=" + std::to_string(kApplicationId));
+                exec("PRAGMA user_version=" + std::to_string(kSchemaVersion));
+            });
         }
         exec("PRAGMA journal_mode=WAL");
         exec("PRAGMA synchronous=FULL");
@@ -191,6 +199,8 @@ private:
 
 bool records_built() { return true; }
 
-std::unique_ptr<RecordStore> open_sqlite_store(const std::string& path) { return std::make_unique<SqliteStore>(path); }
+std::unique_ptr<RecordStore> open_sqlite_store(const std::string& path, bool create) {
+    return std::make_unique<SqliteStore>(path, create);
+}
 
 }  // namespace vq::records

@@ -42,9 +42,9 @@ RecordsTarget default_records_target() {
     return {RecordsTarget::Sqlite, default_records_file()};
 }
 
-std::unique_ptr<RecordStore> open_store(const RecordsTarget& target) {
+std::unique_ptr<RecordStore> open_store(const RecordsTarget& target, bool create) {
     switch (target.kind) {
-    case RecordsTarget::Sqlite: return open_sqlite_store(target.location);
+    case RecordsTarget::Sqlite: return open_sqlite_store(target.location, create);
     case RecordsTarget::Postgres: return open_server_store(target.location);
     default: return nullptr;
     }

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -40,18 +41,43 @@ struct RecordQuery {
     int limit = 0;                 // 0: all
 };
 
+// A query: SQL that both databases take, with ? for each parameter.
+struct SqlQuery {
+    std::string sql;
+    std::vector<std::string> params;
+};
+using Rows = std::vector<std::vector<std::string>>;
+
 class RecordStore {
 public:
     virtual ~RecordStore() = default;
-    // Commits `record`; one already there with its id is left as it is.
-    virtual void put(const UploadRecord& record) = 0;
-    // Newest first.
-    virtual std::vector<UploadRecord> list(const RecordQuery& query) = 0;
+    // Commits the records in one transaction; one already there with its
+    // id is left as it is.
+    virtual void put_all(std::span<const UploadRecord> records) = 0;
+    void put(const UploadRecord& record) { put_all({&record, 1}); }
     // Takes out the records with these ids (the spool, once they are sent).
     virtual void remove(const std::vector<std::string>& ids) = 0;
+    // Every row of `query`, each column as text (NULL as empty).
+    virtual Rows select(const SqlQuery& query) = 0;
     // "sqlite:/home/ann/.local/share/vellquin-tool/records.sqlite".
     virtual std::string where() const = 0;
 };
+
+// Newest first.
+std::vector<UploadRecord> list(RecordStore& store, const RecordQuery& query);
+
+// Uploads grouped by image, station, port or day, since a date (empty:
+// all): how many, of how many units, how many units passed at their first
+// upload in the group, the frames sent again, and the median seconds.
+struct YieldRow {
+    std::string group;
+    long long uploads = 0, units = 0, first_pass = 0, retries = 0;
+    double median_seconds = 0;
+    // Units whose first upload finished, over units; 0 without units.
+    double first_pass_yield() const { return units ? static_cast<double>(first_pass) / static_cast<double>(units) : 0; }
+};
+enum class YieldBy { Image, Station, Port, Day };
+std::vector<YieldRow> yield(RecordStore& store, YieldBy by, const std::string& since);
 
 // Where records go, as --records and VELLQUIN_RECORDS give it: "none",
 // "sqlite:PATH", or a libpq URI ("postgresql://..." or "postgres://...").
@@ -74,9 +100,10 @@ std::string default_spool_file();
 bool records_built();
 RecordsTarget default_records_target();
 
-std::unique_ptr<RecordStore> open_sqlite_store(const std::string& path);
+// With `create` false, a file that is not there is not made.
+std::unique_ptr<RecordStore> open_sqlite_store(const std::string& path, bool create = true);
 // Connects within 2 s, or throws StoreError::Unreachable.
 std::unique_ptr<RecordStore> open_server_store(const std::string& uri);
-std::unique_ptr<RecordStore> open_store(const RecordsTarget& target);
+std::unique_ptr<RecordStore> open_store(const RecordsTarget& target, bool create = true);
 
 }  // namespace vq::records

@@ -8,6 +8,7 @@
 
 #include "records/keeper.h"
 #include "support/postgres_server.h"
+#include "support/record_samples.h"
 #include "support/temp_file.h"
 
 namespace vq::records {
@@ -48,7 +49,13 @@ TEST_F(Server, SixteenPortsWriteAtOnceAndTheFirstOfThemMakesTheSchema) {
             }
         });
     for (auto& t : ports) t.join();
-    EXPECT_EQ(open_server_store(server.uri())->list({}).size(), 160u);
+    EXPECT_EQ(list(*open_server_store(server.uri()), {}).size(), 160u);
+}
+
+TEST_F(Server, YieldIsCountedAsInSqlite) {
+    const auto store = open_server_store(server.uri());
+    test::put_yield_day(*store);
+    test::expect_yield_by_station(*store);
 }
 
 TEST_F(Server, StoppedMidRunItGetsEveryRecordOnceItIsBack) {
@@ -64,8 +71,8 @@ TEST_F(Server, StoppedMidRunItGetsEveryRecordOnceItIsBack) {
     const RecordKeeper::Synced synced = keeper.sync();
     EXPECT_EQ(synced.sent, 2) << synced.problem;
     EXPECT_EQ(keeper.sync().sent, 0) << "sent once";
-    EXPECT_EQ(open_server_store(server.uri())->list({}).size(), 3u);
-    EXPECT_EQ(open_server_store(server.uri())->list({.unit = "SN3"}).size(), 1u);
+    EXPECT_EQ(list(*open_server_store(server.uri()), {}).size(), 3u);
+    EXPECT_EQ(list(*open_server_store(server.uri()), {.unit = "SN3"}).size(), 1u);
 }
 
 TEST_F(Server, OneThatDoesNotAnswerIsUnreachableWithinTwoSeconds) {

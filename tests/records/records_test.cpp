@@ -9,25 +9,13 @@
 
 #include "records/keeper.h"
 #include "records/query.h"
+#include "support/record_samples.h"
 #include "support/temp_file.h"
 
 namespace vq::records {
 namespace {
 
-UploadRecord record(const std::string& id, const std::string& at, const std::string& unit = "",
-                    const std::string& outcome = "finished") {
-    UploadRecord r;
-    r.id = id;
-    r.started_at = r.ended_at = at;
-    r.station = "line-1";
-    r.unit = unit;
-    r.outcome = outcome;
-    r.image_path = "/srv/images/fw-" + id + ".bin";
-    r.image_sha256 = (id == "b" ? "ab12" : "cd34") + std::string(60, '0');
-    r.seconds = 1.5;
-    r.text = "Sent 1024 bytes, \"quoted\"";
-    return r;
-}
+using test::record;
 
 std::vector<std::string> ids(const std::vector<UploadRecord>& records) {
     std::vector<std::string> out;
@@ -57,13 +45,20 @@ TEST(SqliteStore, KeepsEachRecordOnceAndListsNewestFirstWhatIsAskedFor) {
         {"a day, whole", {.since = "2026-12-09", .until = "2026-12-09"}, {"b"}},
         {"the newest", {.limit = 1}, {"c"}},
     };
-    for (const auto& r : rows) EXPECT_EQ(ids(store->list(r.query)), r.expected) << r.name;
-    const UploadRecord read = store->list({.unit = "SN2"}).front();
+    for (const auto& r : rows) EXPECT_EQ(ids(list(*store, r.query)), r.expected) << r.name;
+    const UploadRecord read = list(*store, {.unit = "SN2"}).front();
     EXPECT_EQ(read.text, "Sent 1024 bytes, \"quoted\"");
     EXPECT_EQ(read.seconds, 1.5);
-    EXPECT_EQ(store->list({.unit = "SN1"}).back().outcome, "finished");
+    EXPECT_EQ(list(*store, {.unit = "SN1"}).back().outcome, "finished");
     store->remove({"a", "c"});
-    EXPECT_EQ(ids(store->list({})), std::vector<std::string>{"b"});
+    EXPECT_EQ(ids(list(*store, {})), std::vector<std::string>{"b"});
+}
+
+TEST(SqliteStore, YieldCountsEachUnitsFirstUploadInItsGroup) {
+    const test::TempDir dir;
+    const auto store = open_sqlite_store(dir.file("records.sqlite"));
+    test::put_yield_day(*store);
+    test::expect_yield_by_station(*store);
 }
 
 TEST(SqliteStore, RefusesByNameAndLeavesAloneAFileThatIsNotItsRecords) {
@@ -109,7 +104,7 @@ TEST(SqliteStore, SixteenWritersAtOnceLoseNothing) {
                 store->put(record(std::to_string(p) + "." + std::to_string(i), "2026-12-10T10:00:00.000Z"));
         });
     for (auto& t : ports) t.join();
-    EXPECT_EQ(open_sqlite_store(file)->list({}).size(), 400u);
+    EXPECT_EQ(list(*open_sqlite_store(file), {}).size(), 400u);
 }
 
 // A server that may be down, and whose connection may break after a number
@@ -128,13 +123,15 @@ struct FlakyServer {
     }
     struct Store final : RecordStore {
         explicit Store(FlakyServer& server) : s(server) {}
-        void put(const UploadRecord& r) override {
-            if (s.breaks_after == 0) throw StoreError(StoreError::Unreachable, "server closed the connection");
-            --s.breaks_after;
-            ++s.puts[r.id];
-            s.kept.emplace(r.id, r);
+        void put_all(std::span<const UploadRecord> records) override {
+            for (const UploadRecord& r : records) {
+                if (s.breaks_after == 0) throw StoreError(StoreError::Unreachable, "server closed the connection");
+                --s.breaks_after;
+                ++s.puts[r.id];
+                s.kept.emplace(r.id, r);
+            }
         }
-        std::vector<UploadRecord> list(const RecordQuery&) override { return {}; }
+        Rows select(const SqlQuery&) override { return {}; }
         void remove(const std::vector<std::string>&) override {}
         std::string where() const override { return "postgresql://line"; }
         FlakyServer& s;
