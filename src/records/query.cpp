@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
+#include <map>
+#include <unordered_set>
 
 namespace vq::records {
 namespace {
@@ -100,28 +103,49 @@ std::vector<YieldRow> yield(RecordStore& store, YieldBy by, const std::string& s
                       : by == YieldBy::Station ? "station"
                       : by == YieldBy::Port    ? "port"
                                                : "substr(started_at, 1, 10)";
-    const std::string where = since.empty() ? std::string() : " WHERE started_at >= ?";
-    const std::vector<std::string> params = since.empty() ? std::vector<std::string>{} : std::vector{since};
-    // Each unit's uploads in a group numbered from its first.
-    const std::string numbered = std::string("SELECT ") + key +
-                                 " AS g, unit, outcome, retries, ROW_NUMBER() OVER (PARTITION BY " + key +
-                                 ", unit ORDER BY started_at, id) AS n FROM uploads" + where;
-    const Rows totals = store.select(
-        {"SELECT g, count(*), count(DISTINCT CASE WHEN unit <> '' THEN unit END), "
-         "sum(CASE WHEN n = 1 AND unit <> '' AND outcome = 'finished' THEN 1 ELSE 0 END), sum(retries) FROM (" +
-             numbered + ") AS u GROUP BY g ORDER BY g",
-         params});
+    // One pass in the order of the uploads (the time index): a unit's first
+    // upload in a group is the first row of it there.
+    struct Hash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
+    };
+    struct Group {
+        YieldRow row;
+        std::unordered_set<std::string, Hash, std::equal_to<>> units;
+        std::vector<double> seconds;
+    };
+    std::map<std::string, Group, std::less<>> groups;
+    const auto number = [](std::string_view text, auto value) {
+        std::from_chars(text.data(), text.data() + text.size(), value);
+        return value;
+    };
+    // Seconds as whole milliseconds: an integer is quicker to pass as text than a real.
+    store.each_row({std::string("SELECT ") + key + ", unit, outcome, CAST(round(seconds * 1000) AS INTEGER), retries FROM uploads" +
+                        (since.empty() ? "" : " WHERE started_at >= ?") + " ORDER BY started_at",
+                    since.empty() ? std::vector<std::string>{} : std::vector{since}},
+                   [&](const RecordStore::RowView& r) {
+                       auto at = groups.find(r[0]);
+                       if (at == groups.end()) at = groups.emplace(std::string(r[0]), Group{}).first;
+                       Group& g = at->second;
+                       ++g.row.uploads;
+                       g.row.retries += number(r[4], 0LL);
+                       g.seconds.push_back(static_cast<double>(number(r[3], 0LL)) / 1000);
+                       if (!r[1].empty() && !g.units.contains(r[1])) {
+                           g.units.emplace(r[1]);
+                           if (r[2] == "finished") ++g.row.first_pass;
+                       }
+                   });
     std::vector<YieldRow> out;
-    for (const auto& row : totals)
-        out.push_back({row[0], std::stoll(row[1]), std::stoll(row[2]), std::stoll(row[3]), std::stoll(row[4]), 0});
-    // The median of each group: the middle upload by seconds, or the mean of the middle two.
-    const Rows medians = store.select(
-        {std::string("SELECT g, avg(seconds) FROM (SELECT ") + key + " AS g, seconds, ROW_NUMBER() OVER (PARTITION BY " +
-             key + " ORDER BY seconds) AS r, count(*) OVER (PARTITION BY " + key + ") AS c FROM uploads" + where +
-             ") AS m WHERE r IN ((c + 1) / 2, (c + 2) / 2) GROUP BY g ORDER BY g",
-         params});
-    for (std::size_t i = 0; i < out.size() && i < medians.size(); ++i)
-        if (medians[i][0] == out[i].group) out[i].median_seconds = std::stod(medians[i][1]);
+    for (auto& [name, g] : groups) {
+        g.row.group = name;
+        g.row.units = static_cast<long long>(g.units.size());
+        std::vector<double>& s = g.seconds;
+        const auto middle = s.begin() + static_cast<std::ptrdiff_t>(s.size() / 2);
+        std::nth_element(s.begin(), middle, s.end());
+        g.row.median_seconds = *middle;
+        if (s.size() % 2 == 0) g.row.median_seconds = (g.row.median_seconds + *std::max_element(s.begin(), middle)) / 2;
+        out.push_back(g.row);
+    }
     return out;
 }
 

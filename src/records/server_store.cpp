@@ -105,18 +105,28 @@ private:
                          words(result ? PQresultErrorMessage(result.get()) : PQerrorMessage(conn_)));
     }
 
-    // Makes the schema on first use, one station at a time; refuses a newer one.
+    // The schema's version, 0 while there is none.
+    int schema_version() {
+        const Result exists = run("SELECT to_regclass('vq_schema') IS NOT NULL", {});
+        if (std::string(PQgetvalue(exists.get(), 0, 0)) != "t") return 0;
+        const Result version = run("SELECT max(version) FROM vq_schema", {});
+        return PQgetisnull(version.get(), 0, 0) ? 0 : std::stoi(PQgetvalue(version.get(), 0, 0));
+    }
+
+    // Refuses a newer schema; makes or upgrades it on first use, one station
+    // at a time. A schema that is current is only read: a reader may look.
     void prepare() {
+        int found = schema_version();
+        if (found == kSchemaVersion) return;
         run("BEGIN", {});
         try {
             run("SELECT pg_advisory_xact_lock(1448169540)", {});  // "VQRD"
-            run("CREATE TABLE IF NOT EXISTS vq_schema (version INTEGER NOT NULL)", {});
-            const Result version = run("SELECT max(version) FROM vq_schema", {});
-            const int found = PQgetisnull(version.get(), 0, 0) ? 0 : std::stoi(PQgetvalue(version.get(), 0, 0));
+            found = schema_version();
             if (found > kSchemaVersion)
                 throw StoreError(StoreError::Refused, uri_ + " has records of schema " + std::to_string(found) +
                                                           ", newer than this program's " + std::to_string(kSchemaVersion));
             if (found < kSchemaVersion) {
+                run("CREATE TABLE IF NOT EXISTS vq_schema (version INTEGER NOT NULL)", {});
                 for (const std::string& sql : schema_statements()) run(sql, {});
                 run("DELETE FROM vq_schema", {});
                 run("INSERT INTO vq_schema (version) VALUES ($1)", {std::to_string(kSchemaVersion)});

@@ -48,9 +48,11 @@ public:
         sqlite3_reset(statement_);
         sqlite3_clear_bindings(statement_);
     }
-    std::string text(int column) const {
+    // Valid until the next step.
+    std::string_view view(int column) const {
         const auto* t = reinterpret_cast<const char*>(sqlite3_column_text(statement_, column));
-        return t ? std::string(t, static_cast<std::size_t>(sqlite3_column_bytes(statement_, column))) : std::string();
+        return t ? std::string_view(t, static_cast<std::size_t>(sqlite3_column_bytes(statement_, column)))
+                 : std::string_view();
     }
     int integer(int column) const { return sqlite3_column_int(statement_, column); }
     sqlite3_stmt* get() const { return statement_; }
@@ -69,7 +71,7 @@ public:
             throw StoreError(StoreError::Failed, "no records at " + path);
         if (!folder.empty()) std::filesystem::create_directories(folder, ec);
         if (sqlite3_open_v2(path.c_str(), &db_,
-                            SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0) | SQLITE_OPEN_FULLMUTEX,
+                            SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0) | SQLITE_OPEN_NOMUTEX,
                             nullptr) != SQLITE_OK) {
             const std::string why = db_ ? sqlite3_errmsg(db_) : "out of memory";
             sqlite3_close(db_);
@@ -109,16 +111,19 @@ public:
     }
 
     Rows select(const SqlQuery& query) override {
+        Rows rows;
+        each_row(query, [&rows](const RowView& row) { rows.emplace_back(row.begin(), row.end()); });
+        return rows;
+    }
+
+    void each_row(const SqlQuery& query, const std::function<void(const RowView&)>& take) override {
         Statement s(db_, query.sql, path_);
         for (std::size_t i = 0; i < query.params.size(); ++i) s.bind(static_cast<int>(i + 1), query.params[i]);
-        Rows rows;
-        const int columns = sqlite3_column_count(s.get());
+        RowView row(static_cast<std::size_t>(sqlite3_column_count(s.get())));
         while (s.step()) {
-            std::vector<std::string> row;
-            for (int c = 0; c < columns; ++c) row.push_back(s.text(c));
-            rows.push_back(std::move(row));
+            for (std::size_t c = 0; c < row.size(); ++c) row[c] = s.view(static_cast<int>(c));
+            take(row);
         }
-        return rows;
     }
 
     std::string where() const override { return "sqlite:" + path_; }

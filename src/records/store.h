@@ -2,11 +2,13 @@
 // Where records are kept: one interface over the SQLite file on this
 // machine and the PostgreSQL server a line of stations shares.
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "records/record.h"
@@ -48,6 +50,7 @@ struct SqlQuery {
 };
 using Rows = std::vector<std::vector<std::string>>;
 
+// A store is used by one thread at a time; each thread opens its own.
 class RecordStore {
 public:
     virtual ~RecordStore() = default;
@@ -59,6 +62,12 @@ public:
     virtual void remove(const std::vector<std::string>& ids) = 0;
     // Every row of `query`, each column as text (NULL as empty).
     virtual Rows select(const SqlQuery& query) = 0;
+    // The same, one row at a time, each column valid during the call only;
+    // a store that can streams them.
+    using RowView = std::vector<std::string_view>;
+    virtual void each_row(const SqlQuery& query, const std::function<void(const RowView&)>& row) {
+        for (const auto& r : select(query)) row(RowView(r.begin(), r.end()));
+    }
     // "sqlite:/home/ann/.local/share/vellquin-tool/records.sqlite".
     virtual std::string where() const = 0;
 };

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <fstream>
 #include <libpq-fe.h>
 #include <thread>
 
@@ -50,6 +51,25 @@ TEST_F(Server, SixteenPortsWriteAtOnceAndTheFirstOfThemMakesTheSchema) {
         });
     for (auto& t : ports) t.join();
     EXPECT_EQ(list(*open_server_store(server.uri()), {}).size(), 160u);
+}
+
+TEST_F(Server, TheReadmesRolesLetStationsWriteAndReadersOnlyRead) {
+    std::ifstream file(VQ_SOURCE_DIR "/docs/records-server.sql");
+    sql(server.uri(), std::string(std::istreambuf_iterator<char>(file), {}));
+    const auto as = [&](const char* role) {
+        std::string uri = server.uri();
+        return uri.replace(uri.find("user=vq"), 7, std::string("user=") + role);
+    };
+    RecordKeeper keeper({RecordsTarget::Postgres, as("vellquin_station")}, dir.file("spool.sqlite"));
+    EXPECT_TRUE(keeper.keep(record("SN1")).note.empty()) << keeper.keep(record("SN1")).note;
+    const auto read = open_server_store(as("vellquin_reader"));
+    EXPECT_EQ(list(*read, {}).size(), 1u);
+    try {
+        read->put(record("SN2"));
+        ADD_FAILURE() << "a reader wrote";
+    } catch (const StoreError& e) {
+        EXPECT_NE(std::string(e.what()).find("permission denied"), std::string::npos) << e.what();
+    }
 }
 
 TEST_F(Server, YieldIsCountedAsInSqlite) {
