@@ -104,19 +104,13 @@ int main(int argc, char** argv) {
         std::fclose(f);
     }
 
-    // Where the records go: --records, else VELLQUIN_RECORDS, else the default file.
-    records::RecordsTarget records_target = records::default_records_target();
-    const char* records_env = std::getenv("VELLQUIN_RECORDS");
-    if (const std::string records = !options.records.empty() ? options.records : records_env ? records_env : "";
-        !records.empty()) {
-        std::string error;
-        const auto target = records::parse_records_target(records, &error);
-        if (!target) {
-            cli::say("", "VELLQUIN_RECORDS: " + error);
-            return exit_code::kUsage;
-        }
-        records_target = *target;
+    std::string records_error;
+    const auto chosen_records = records::chosen_records_target(options.records, std::getenv("VELLQUIN_RECORDS"), &records_error);
+    if (!chosen_records) {
+        cli::say("", "VELLQUIN_RECORDS: " + records_error);
+        return exit_code::kUsage;
     }
+    const records::RecordsTarget records_target = *chosen_records;
     const bool keeps_records = records_target.kind != records::RecordsTarget::None;
     const cli::RunSettings settings{options.file,    options.pace,   options.protocol, options.start_wait,
                                     options.timeout, options.trace,  options.log_dir,  options.repeat,

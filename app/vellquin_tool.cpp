@@ -12,6 +12,7 @@
 #include "link/port_sources.h"
 #include "link/posix_serial_link.h"
 #include "protocol/image_file.h"
+#include "records/keeper.h"
 #include "ui/qt/form1.h"
 #include "ui/qt/qt_displays.h"
 
@@ -83,6 +84,16 @@ int main(int argc, char** argv) {
     // launcher takes the theme's from the desktop entry.
     QApplication::setWindowIcon(icon);
 
+    // Each upload's record goes where VELLQUIN_RECORDS says, else into the
+    // user's records file.
+    std::string records_error;
+    const auto records = vq::records::chosen_records_target({}, std::getenv("VELLQUIN_RECORDS"), &records_error);
+    if (!records) {
+        std::fprintf(stderr, "vellquin-tool: VELLQUIN_RECORDS: %s\n", records_error.c_str());
+        return 2;
+    }
+    vq::records::RecordKeeper keeper(*records, vq::records::default_spool_file());
+
     // The ports get their numbers once here, and keep them while the window
     // is open, as devices come and go.
     const auto source = vq::port_source_from_environment();
@@ -95,7 +106,7 @@ int main(int argc, char** argv) {
     vq::QtFileDialog dialog;
 
     vq::Form1 window({link, clock, files, dialog, nullptr, &ports, source.get(),
-                      [&link](const vq::PortMap& numbers) { link.setPorts(numbers); }});
+                      [&link](const vq::PortMap& numbers) { link.setPorts(numbers); }, &keeper});
     dialog.set_window(&window);
     link.set_drain_pause(vq::pause_heeding(clock, window.form().stop_request));
     window.Form_Load();

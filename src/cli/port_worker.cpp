@@ -11,8 +11,8 @@
 #endif
 
 #include "cli/outputs.h"
-#include "cli/record_writer.h"
 #include "records/file_hash.h"
+#include "records/record_writer.h"
 #include "cli/send_ports.h"
 #include "cli/trace_writer.h"
 #include "link/port_opening.h"
@@ -209,12 +209,9 @@ bool PortWorker::present_and_opens() const {
 }
 
 records::UploadRecord PortWorker::first_record(const UploadStart& start, const std::string& log_path) const {
-    records::UploadRecord r;
-    r.id = records::new_record_id();
-    r.started_at = records::utc_timestamp(std::chrono::system_clock::now());
-    r.station = settings_.station.empty() ? records::host_name() : settings_.station;
+    records::UploadRecord r = records::starting_record(settings_.file, start.size, start.sha256);
+    if (!settings_.station.empty()) r.station = settings_.station;
     r.operator_name = settings_.operator_name;
-    r.tool_version = VQ_VERSION;
     r.port = target_.name;
     r.tty = start.tty.empty() ? start.device : start.tty;
     r.adapter = start.identity;
@@ -222,13 +219,7 @@ records::UploadRecord PortWorker::first_record(const UploadStart& start, const s
     r.protocol = protocol_word(settings_.protocol);
     r.pace = pace_word(settings_.pace);
     std::error_code ec;
-    const auto absolute = [&ec](const std::string& path) {
-        return utf8_from_path(std::filesystem::absolute(path_from_utf8(path), ec));
-    };
-    r.image_path = absolute(settings_.file);
-    r.image_bytes = start.size;
-    r.image_sha256 = start.sha256;
-    if (!log_path.empty()) r.log_file = absolute(log_path);
+    if (!log_path.empty()) r.log_file = utf8_from_path(std::filesystem::absolute(path_from_utf8(log_path), ec));
     return r;
 }
 
@@ -315,7 +306,9 @@ void PortWorker::upload_once() {
                                                    : "'" + target_.choice + "' names no port 1 to 9";
         return o;
     };
-    RecordWriter on_record(keeper_, first_record(start, log_path), outcome_of);
+    const auto ending_of = [](const UploadOutcome& o) { return records::Ending{o.word(), o.exit_status, o.ending}; };
+    records::RecordWriter on_record(keeper_, first_record(start, log_path),
+                                    [&](const UploadResult& r) { return ending_of(outcome_of(r)); });
     ObserverList observers;
     observers.add(&on_record);  // first: committed before anyone hears of the ending
     observers.add(&forward);
@@ -381,7 +374,11 @@ void PortWorker::upload_once() {
                                              : std::string("before the first block")) +
                          "; the port was closed";
     }
-    on_record.finish(outcome);
+    if (const auto& committed = on_record.finish(r, ending_of(outcome))) {
+        outcome.record_id = on_record.record().id;
+        outcome.record_where = committed->where;
+        outcome.record_note = committed->note;
+    }
     if (trace) trace->finish(r, outcome.ending, outcome.exit_status);
     if (log) {
         log->finish(r, outcome.ending, outcome.exit_status);

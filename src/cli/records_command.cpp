@@ -209,16 +209,13 @@ int run_records_command(const std::vector<std::string>& arguments, const char* r
         std::fprintf(err, "vellquin-records: --plot names a .svg or .png file\n");
         return records_exit::kUsage;
     }
-    records::RecordsTarget target = records::default_records_target();
-    if (const std::string named = !c.records.empty() ? c.records : records_env ? records_env : ""; !named.empty()) {
-        std::string error;
-        const auto parsed = records::parse_records_target(named, &error);
-        if (!parsed || parsed->kind == records::RecordsTarget::None) {
-            std::fprintf(err, "vellquin-records: %s\n", parsed ? "records \"none\" has nothing to read" : error.c_str());
-            return records_exit::kUsage;
-        }
-        target = *parsed;
+    std::string error;
+    const auto chosen = records::chosen_records_target(c.records, records_env, &error);
+    if (!chosen || chosen->kind == records::RecordsTarget::None) {
+        std::fprintf(err, "vellquin-records: %s\n", chosen ? "records \"none\" has nothing to read" : error.c_str());
+        return records_exit::kUsage;
     }
+    const records::RecordsTarget target = *chosen;
     try {
         if (*sync) {
             records::RecordKeeper keeper(target, records::default_spool_file());

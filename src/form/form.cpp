@@ -12,6 +12,8 @@
 #include "protocol/report.h"
 #include "protocol/serial_link.h"
 #include "protocol/wait.h"
+#include "records/file_hash.h"
+#include "records/record_writer.h"
 
 namespace vq {
 namespace {
@@ -166,7 +168,11 @@ void Form::Command1_Click() {
 void Form::Command2_Click() {
     if (uploading_) return;  // one upload at a time
     uploading_ = true;
+    std::optional<records::RecordWriter> record;
+    if (services_.window.records && services_.window.records->enabled())
+        record.emplace(*services_.window.records, starting_record(), [this](const UploadResult& r) { return ending_of(r); });
     ObserverList observers;
+    if (record) observers.add(&*record);  // first: committed before anyone hears of the ending
     observers.add(&status_);
     observers.add(&console_);
     UploadContext context{services_.window.MSComm1,
@@ -189,9 +195,42 @@ void Form::Command2_Click() {
         aside = upper(protocol_word(context.protocol)) + (aside.empty() ? "" : kDot + aside);
     status_.upload_started(port_cause_, aside);
     last_result_ = run_upload(context, view_.path_text(), services_.window.CommonDialog1.FileName());
-    status_.upload_ended(*last_result_, port_cause_);
+    std::string record_words;
+    if (record)
+        if (const auto& kept = record->finish(*last_result_, ending_of(*last_result_)))
+            record_words = kept->note.empty() ? "Record kept in " + kept->where : kept->note;
+    status_.upload_ended(*last_result_, port_cause_, record_words);
     uploading_ = false;
     if (close_when_done_) view_.close_window();
+}
+
+// What is known of an upload at its start: the chosen file, its SHA-256,
+// the port and the device behind it, the protocol and the pacing.
+records::UploadRecord Form::starting_record() const {
+    const std::string file = services_.window.CommonDialog1.FileName();
+    std::vector<std::uint8_t> bytes;
+    bool read = false;
+    try {
+        bytes = services_.window.files.open_image(file)->read_all();
+        read = true;
+    } catch (const std::exception&) {
+        // a file that is not there is on record without its size or hash
+    }
+    records::UploadRecord r = records::starting_record(file, read ? static_cast<std::int64_t>(bytes.size()) : -1,
+                                                       read ? records::sha256_hex(bytes) : std::string());
+    r.port = view_.port_text();
+    const int n = port_number_of(r.port);
+    if (const PortBook::Entry* e = services_.window.ports && names_a_port(n) ? services_.window.ports->at(n) : nullptr) {
+        r.tty = e->port.device;
+        r.adapter = e->port.description;
+    }
+    r.protocol = protocol_word(protocol());
+    r.pace = pace_word(reply_pacing_ && protocol() == Protocol::Device ? Pace::Reply : Pace::Fixed);
+    return r;
+}
+
+records::Ending Form::ending_of(const UploadResult& result) const {
+    return {outcome_word(result.end), exit_code_for(result), describe_end(result, port_cause_)};
 }
 
 void Form::Command3_Click() {

@@ -20,6 +20,8 @@
 #include "protocol/host.h"
 #include "protocol/reply.h"
 #include "protocol/upload.h"
+#include "records/keeper.h"
+#include "records/record_writer.h"
 
 namespace vq {
 
@@ -42,6 +44,8 @@ struct WindowServices {
     PortSource* port_source = nullptr;
     // Hands the link the numbers after a look found a change.
     std::function<void(const PortMap&)> use_ports{};
+    // Where each upload's record goes; null: none are kept.
+    records::RecordKeeper* records = nullptr;
 
 };
 
@@ -152,6 +156,10 @@ private:
     Protocol protocol() const;
     // Shows the toggle as the chosen protocol uses it.
     void show_toggle();
+    // The upload's record as far as it is known at its start, and how a
+    // result ends on record.
+    records::UploadRecord starting_record() const;
+    records::Ending ending_of(const UploadResult& result) const;
 
     FormView& view_;
     FormServices services_;

@@ -20,7 +20,7 @@ void StatusLine::upload_started(const std::string& port_cause, const std::string
     last_draw_.reset();
 }
 
-void StatusLine::upload_ended(const UploadResult& result, const std::string& port_cause) {
+void StatusLine::upload_ended(const UploadResult& result, const std::string& port_cause, const std::string& record) {
     uploading_ = false;
     port_cause_ = nullptr;
     std::string text = describe_end(result, port_cause);
@@ -28,6 +28,7 @@ void StatusLine::upload_ended(const UploadResult& result, const std::string& por
     if (result.end == UploadEnd::FileNotFound)
         text += " \u00B7 the port stays open: choose another port and send, or empty the path box and press Send Data, "
                 "to release it";
+    if (!record.empty()) text += " \u00B7 " + record;
     set(text);
 }
 

@@ -28,7 +28,8 @@ public:
     // known; it must outlive the upload. `aside` follows every text shown
     // during the upload.
     void upload_started(const std::string& port_cause, const std::string& aside = {});
-    void upload_ended(const UploadResult& result, const std::string& port_cause);
+    // `record` says where the upload's record went, when one was kept.
+    void upload_ended(const UploadResult& result, const std::string& port_cause, const std::string& record = {});
     int redraws() const { return redraws_; }
 
     void on_phase(Phase phase, int attempt) override;

@@ -20,6 +20,17 @@ void start_gcrypt() {
     (void)ready;
 }
 
+namespace {
+
+std::string hex(const unsigned char* sha256) {
+    static const char digits[] = "0123456789abcdef";
+    std::string text;
+    for (unsigned i = 0; i < 32; ++i) text += {digits[sha256[i] >> 4], digits[sha256[i] & 15]};
+    return text;
+}
+
+}  // namespace
+
 std::uint32_t crc32_of(std::span<const std::uint8_t> bytes) {
     start_gcrypt();
     unsigned char digest[4];
@@ -47,14 +58,16 @@ FileHash sha256_of(const std::string& file, const std::function<bool()>& go_on) 
         gcry_md_write(md, buffer.data(), got);
         if (got < buffer.size()) break;
     }
-    if (!hash.stopped && !std::ferror(in.get())) {
-        static const char digits[] = "0123456789abcdef";
-        const unsigned char* digest = gcry_md_read(md, GCRY_MD_SHA256);
-        for (unsigned i = 0; i < gcry_md_get_algo_dlen(GCRY_MD_SHA256); ++i)
-            hash.hex += {digits[digest[i] >> 4], digits[digest[i] & 15]};
-    }
+    if (!hash.stopped && !std::ferror(in.get())) hash.hex = hex(gcry_md_read(md, GCRY_MD_SHA256));
     gcry_md_close(md);
     return hash;
+}
+
+std::string sha256_hex(std::span<const std::uint8_t> bytes) {
+    start_gcrypt();
+    unsigned char digest[32];
+    gcry_md_hash_buffer(GCRY_MD_SHA256, digest, bytes.data(), bytes.size());
+    return hex(digest);
 }
 
 }  // namespace vq::records

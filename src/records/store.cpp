@@ -17,6 +17,13 @@ std::optional<RecordsTarget> parse_records_target(const std::string& text, std::
     return std::nullopt;
 }
 
+std::optional<RecordsTarget> chosen_records_target(const std::string& given, const char* environment,
+                                                   std::string* error) {
+    const std::string named = !given.empty() ? given : environment ? environment : "";
+    if (named.empty()) return default_records_target();
+    return parse_records_target(named, error);
+}
+
 std::string default_records_folder() {
 #ifdef _WIN32
     const wchar_t* local = _wgetenv(L"LOCALAPPDATA");

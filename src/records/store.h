@@ -97,6 +97,12 @@ struct RecordsTarget {
 // nullopt, with `error` set, for text that names no target.
 std::optional<RecordsTarget> parse_records_target(const std::string& text, std::string* error);
 
+// Where records go: `given` (--records), else `environment`
+// (VELLQUIN_RECORDS, null when unset), else the default. nullopt, with
+// `error` set, for a place that does not parse.
+std::optional<RecordsTarget> chosen_records_target(const std::string& given, const char* environment,
+                                                   std::string* error);
+
 // The SQLite file by default, and the spool beside it: in
 // $XDG_DATA_HOME/vellquin-tool (else ~/.local/share/vellquin-tool), or
 // %LOCALAPPDATA%\Vellquin Tool on Windows.

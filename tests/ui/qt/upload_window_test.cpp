@@ -24,6 +24,8 @@
 #include "support/scripted_device.h"
 #include "support/standard_receiver.h"
 #include "support/temp_file.h"
+#include "records/store.h"
+#include "records/keeper.h"
 #include "support/virtual_clock.h"
 #include "ui/qt/form1.h"
 
@@ -42,8 +44,9 @@ public:
 
 // The window on the virtual clock, with a scripted device behind COM1.
 struct VirtualWindow {
-    explicit VirtualWindow(sim::DeviceBehaviour behaviour = {})
-        : device(link, clock, behaviour), window({link, clock, files, dialog, &messages, nullptr}) {
+    explicit VirtualWindow(sim::DeviceBehaviour behaviour = {}, records::RecordKeeper* records = nullptr)
+        : device(link, clock, behaviour),
+          window({link, clock, files, dialog, &messages, nullptr, nullptr, {}, records}) {
         link.set_port(1, test::PortKind::Opens);
         clock.set_budget(600);
         window.Form_Load();
@@ -234,6 +237,26 @@ TEST(UploadWindow, TheCommandInTheConsolePaneIsTypedAtThePromptAndTheReceiversWo
         EXPECT_EQ(console.contains("## Total Size      = 0x0 = 10000 Bytes"), r.end == UploadEnd::Finished)
             << console.toStdString();
     }
+}
+
+TEST(UploadWindow, EachUploadIsOnRecordBeforeItsBoxAndTheStatusLineSaysWhere) {
+    const test::TempDir dir;
+    records::RecordKeeper keeper({records::RecordsTarget::Sqlite, dir.file("records.sqlite")}, dir.file("spool.sqlite"));
+    VirtualWindow v({}, &keeper);
+    std::size_t on_record_at_the_box = 0;
+    v.messages.on_show = [&](const std::string&) {
+        on_record_at_the_box = records::list(*records::open_sqlite_store(dir.file("records.sqlite")), {}).size();
+    };
+    v.window.Command2_Click();
+    EXPECT_EQ(on_record_at_the_box, 1u);
+    const auto kept = records::list(*records::open_sqlite_store(dir.file("records.sqlite")), {});
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(std::tie(kept[0].outcome, kept[0].port, kept[0].image_bytes),
+              std::make_tuple(std::string("finished"), std::string("COM1"), std::int64_t{10000}));
+    EXPECT_EQ(kept[0].image_sha256, "2fa3eb87256b150eb851e6eb6e679eafb0151f8944f5e16e9cac6a67d424a67f");
+    EXPECT_TRUE(v.window.StatusLine->text().endsWith("Record kept in sqlite:" +
+                                                     QString::fromStdString(dir.file("records.sqlite"))))
+        << v.window.StatusLine->text().toStdString();
 }
 
 // Serial devices the test plugs in and pulls out.
