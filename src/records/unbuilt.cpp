@@ -1,4 +1,4 @@
-// A build without the database libraries keeps no records.
+// A build without SQLite keeps no records.
 
 #include "records/store.h"
 
@@ -8,10 +8,6 @@ bool records_built() { return false; }
 
 std::unique_ptr<RecordStore> open_sqlite_store(const std::string& path, bool) {
     throw StoreError(StoreError::Failed, path + ": this build keeps no records");
-}
-
-std::unique_ptr<RecordStore> open_server_store(const std::string& uri) {
-    throw StoreError(StoreError::Failed, uri + ": this build keeps no records");
 }
 
 }  // namespace vq::records

@@ -8,6 +8,7 @@
 // (Wine numbers them after those) are out of every test's reach.
 
 #include "app/programs.h"
+#include "records/store.h"
 
 namespace {
 
@@ -171,14 +172,15 @@ TEST_F(WineSender, AHeldPortIsRefusedAndCtrlCStopsTheHolderWithCansAndReleasesIt
     EXPECT_TRUE(device.log().contains("cancel after")) << "CAN on the wire";
 }
 
-TEST_F(WineSender, TwoPortsAtOnceEndWithJsonLinesAndASummaryCsv) {
+TEST_F(WineSender, TwoPortsAtOnceEndWithJsonLinesASummaryCsvAndTheirRecordsInSqlite) {
     TempDir dir;
     const QString file = QString::fromStdString(dir.write("fw.bin", pattern(5000)));
     const QString logs = QString::fromStdString(dir.file("logs"));
     Device a({}), b({"--cancel-at", "2"});
     plug(2, a.path);
     plug(3, b.path);
-    const Sent s = send_exe({"--port", "COM2", "--port", "COM3", "--json", "--log", logs, file});
+    const QString records = "sqlite:Z:" + QString::fromStdString(dir.file("records.sqlite"));
+    const Sent s = send_exe({"--port", "COM2", "--port", "COM3", "--json", "--log", logs, "--records", records, file});
     std::map<QString, QString> outcome;
     for (const QString& line : s.out) {
         const QJsonDocument json = QJsonDocument::fromJson(line.toUtf8());
@@ -191,6 +193,10 @@ TEST_F(WineSender, TwoPortsAtOnceEndWithJsonLinesAndASummaryCsv) {
     QFile csv(logs + "/summary.csv");
     ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
     EXPECT_EQ(QString::fromUtf8(csv.readAll()).count('\n'), 3) << "a header and a row a port";
+    std::map<std::string, std::string> kept;
+    for (const auto& r : vq::records::list(*vq::records::open_sqlite_store(dir.file("records.sqlite"), false), {}))
+        kept[r.port] = r.outcome + (r.log_file.ends_with("_" + r.outcome + ".log") ? ", logged" : "");
+    EXPECT_EQ(kept, (std::map<std::string, std::string>{{"COM2", "finished, logged"}, {"COM3", "cancelled, logged"}}));
 }
 
 TEST_F(WineSender, TheVersionIsTheBuildsAndTheListProbesCom1ToCom9AndOmitsHigherPortsNoDriverDescribes) {
