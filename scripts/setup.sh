@@ -13,10 +13,12 @@ VQ_PACKAGES=(cmake g++ make pkg-config qt6-base-dev libudev-dev libgcrypt20-dev 
 # and Wine for the Windows build; the checkers of the installed files and the
 # package; the receivers of the standard protocols that others wrote (lrzsz,
 # python3-xmodem, U-Boot in QEMU); a PostgreSQL server for the records; Tcl, which makes SQLite's
-# amalgamation for the Windows build.
+# amalgamation for the Windows build; unixODBC and psqlODBC, which Wine's
+# ODBC hands the Windows build's records to.
 VQ_TEST_PACKAGES=(xvfb x11-utils g++-mingw-w64-x86-64-posix libgcrypt-mingw-w64-dev wine64 googletest wixl msitools
                   desktop-file-utils appstream man-db lintian dpkg-dev
-                  lrzsz python3-xmodem u-boot-qemu qemu-system-x86 socat postgresql tcl)
+                  lrzsz python3-xmodem u-boot-qemu qemu-system-x86 socat postgresql tcl
+                  unixodbc odbc-postgresql)
 
 vq_install_missing() {
     local missing=()

@@ -81,6 +81,82 @@ SqlQuery list_sql(const RecordQuery& q) {
     return out;
 }
 
+namespace {
+
+std::optional<std::string> percent_decoded(std::string_view text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%') {
+            out += text[i];
+            continue;
+        }
+        unsigned value = 0;
+        if (i + 2 >= text.size() || std::from_chars(text.data() + i + 1, text.data() + i + 3, value, 16).ptr !=
+                                        text.data() + i + 3)
+            return std::nullopt;
+        out += static_cast<char>(value);
+        i += 2;
+    }
+    return out;
+}
+
+// An ODBC value, in braces (a closing one doubled) where it holds what
+// would end it; drivers take a plain value as it is.
+std::string braced(const std::string& value) {
+    if (value.find_first_of(";{}=") == std::string::npos && !value.starts_with(' ') && !value.ends_with(' '))
+        return value;
+    std::string out = "{";
+    for (const char c : value) out += c == '}' ? std::string("}}") : std::string(1, c);
+    return out + "}";
+}
+
+}  // namespace
+
+std::optional<std::string> odbc_connection_string(const std::string& uri, const std::string& driver) {
+    std::string_view rest = uri;
+    for (const std::string_view scheme : {"postgresql://", "postgres://"})
+        if (rest.starts_with(scheme)) rest.remove_prefix(scheme.size());
+    if (rest.size() == uri.size()) return std::nullopt;
+    std::map<std::string, std::string> parts;  // libpq's names
+    const std::size_t query_at = rest.find('?');
+    std::string_view query = query_at == std::string_view::npos ? std::string_view() : rest.substr(query_at + 1);
+    rest = rest.substr(0, query_at);
+    const std::size_t slash = rest.find('/');
+    std::string_view authority = rest.substr(0, slash);
+    if (slash != std::string_view::npos) parts["dbname"] = std::string(rest.substr(slash + 1));
+    if (const std::size_t at = authority.rfind('@'); at != std::string_view::npos) {
+        const std::string_view user = authority.substr(0, at);
+        const std::size_t colon = user.find(':');
+        parts["user"] = std::string(user.substr(0, colon));
+        if (colon != std::string_view::npos) parts["password"] = std::string(user.substr(colon + 1));
+        authority.remove_prefix(at + 1);
+    }
+    if (const std::size_t colon = authority.rfind(':'); colon != std::string_view::npos && authority.back() != ']') {
+        parts["port"] = std::string(authority.substr(colon + 1));
+        authority = authority.substr(0, colon);
+    }
+    if (!authority.empty()) parts["host"] = std::string(authority);
+    while (!query.empty()) {
+        const std::size_t amp = query.find('&');
+        const std::string_view pair = query.substr(0, amp);
+        const std::size_t eq = pair.find('=');
+        if (eq == std::string_view::npos) return std::nullopt;
+        parts[std::string(pair.substr(0, eq))] = std::string(pair.substr(eq + 1));
+        query = amp == std::string_view::npos ? std::string_view() : query.substr(amp + 1);
+    }
+    static const std::pair<const char*, const char*> odbc_names[] = {
+        {"host", "Server"}, {"port", "Port"}, {"dbname", "Database"}, {"user", "Uid"}, {"password", "Pwd"}};
+    std::string out = "Driver={" + driver + "};";
+    for (const auto& [libpq, odbc] : odbc_names) {
+        const auto found = parts.find(libpq);
+        if (found == parts.end()) continue;
+        const auto value = percent_decoded(found->second);
+        if (!value) return std::nullopt;
+        out += std::string(odbc) + "=" + braced(*value) + ";";
+    }
+    return out;
+}
+
 std::string numbered_parameters(const std::string& sql) {
     std::string out;
     int n = 0;

@@ -9,6 +9,7 @@
 
 #include "app/programs.h"
 #include "records/store.h"
+#include "support/postgres_server.h"
 
 namespace {
 
@@ -197,6 +198,22 @@ TEST_F(WineSender, TwoPortsAtOnceEndWithJsonLinesASummaryCsvAndTheirRecordsInSql
     for (const auto& r : vq::records::list(*vq::records::open_sqlite_store(dir.file("records.sqlite"), false), {}))
         kept[r.port] = r.outcome + (r.log_file.ends_with("_" + r.outcome + ".log") ? ", logged" : "");
     EXPECT_EQ(kept, (std::map<std::string, std::string>{{"COM2", "finished, logged"}, {"COM3", "cancelled, logged"}}));
+}
+
+// A line's server, reached through the system's ODBC: Wine's odbc32 hands it
+// to this machine's unixODBC and psqlODBC.
+TEST_F(WineSender, ARecordReachesTheLinesPostgresqlServerThroughOdbc) {
+    TempDir dir;
+    const QString file = QString::fromStdString(dir.write("fw.bin", pattern(3000)));
+    PostgresServer server;
+    Device device({});
+    plug(2, device.path);
+    const Sent s = send_exe({"--port", "COM2", "--unit", "SN-W1", "--records", QString::fromStdString(server.uri()), file});
+    EXPECT_EQ(s.exit_code, 0) << s.err.toStdString();
+    EXPECT_FALSE(s.err.contains("record")) << s.err.toStdString();
+    const auto kept = vq::records::list(*vq::records::open_server_store(server.uri()), {});
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(kept[0].unit + " " + kept[0].outcome + " " + kept[0].tty, "SN-W1 finished COM2");
 }
 
 TEST_F(WineSender, TheVersionIsTheBuildsAndTheListProbesCom1ToCom9AndOmitsHigherPortsNoDriverDescribes) {
