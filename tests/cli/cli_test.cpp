@@ -45,6 +45,10 @@ TEST(SendOptions, BadLinesAreUsageErrorsInPlainWords) {
         {{"--console", "--json", "fw.bin"}, kConsoleAlone},
         {{"--console", "-p", "COM1", "-p", "COM2", "fw.bin"}, kConsoleAlone},
         {{"--console", "--protocol", "xmodem", "fw.bin"}, ""},
+        {{"--unit", "SN\x1b[2J", "fw.bin"}, "--unit takes a serial number of at most 128 printable characters"},
+        {{"--unit", "SN1", "--all", "fw.bin"}, "--unit names one unit: give one --port"},
+        {{"--records", "/srv/r.sqlite", "fw.bin"},
+         "--records \"/srv/r.sqlite\" names no place for them: none, sqlite:PATH or postgresql://..."},
     };
     for (const auto& r : rows) {
         std::vector<std::string> line{"vellquin-send"};
