@@ -93,6 +93,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     vq::records::RecordKeeper keeper(*records, vq::records::default_spool_file());
+    vq::QtSettings settings;
 
     // The ports get their numbers once here, and keep them while the window
     // is open, as devices come and go.
@@ -106,7 +107,7 @@ int main(int argc, char** argv) {
     vq::QtFileDialog dialog;
 
     vq::Form1 window({link, clock, files, dialog, nullptr, &ports, source.get(),
-                      [&link](const vq::PortMap& numbers) { link.setPorts(numbers); }, &keeper});
+                      [&link](const vq::PortMap& numbers) { link.setPorts(numbers); }, &keeper, &settings});
     dialog.set_window(&window);
     link.set_drain_pause(vq::pause_heeding(clock, window.form().stop_request));
     window.Form_Load();

@@ -24,6 +24,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show) {
         return 2;
     }
     vq::records::RecordKeeper keeper(*records, vq::records::default_spool_file());
+    vq::RegistrySettings settings;
 
     // The book looks again as devices come and go; on Windows a port's number
     // is its COM number at every look, also after Device Manager renumbers it.
@@ -37,7 +38,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show) {
     vq::Win32FileDialog dialog;
 
     vq::Win32Form1 window({link, clock, files, dialog, nullptr, &ports, source.get(),
-                           [&](const vq::PortMap&) { link.setPorts(vq::openable_ports(ports, *source)); }, &keeper});
+                           [&](const vq::PortMap&) { link.setPorts(vq::openable_ports(ports, *source)); }, &keeper,
+                           &settings});
     dialog.set_owner(window.window());
     link.set_drain_pause(vq::pause_heeding(clock, window.form().form().stop_request));
     clock.set_window(window.window());

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <ctime>
+#include <cstdlib>
 #include <filesystem>
 
 #include "link/port_errors.h"
@@ -82,6 +83,11 @@ Protocol Form::protocol() const {
 }
 
 void Form::Form_Load() {
+    // The place chosen in an earlier run, over VELLQUIN_RECORDS and the default.
+    if (services_.window.records && services_.window.settings)
+        if (const std::string remembered = services_.window.settings->get(kRecordsSetting); !remembered.empty())
+            if (const auto target = records::parse_records_target(remembered, nullptr))
+                services_.window.records->set_target(*target);
     form_.stop_request = 0;
     form_.nak_count = 0;
     form_.reply_code = kNoAnswer;
@@ -266,6 +272,25 @@ void Form::choice_changed() {
 void Form::protocol_chosen() {
     show_toggle();
     show_choice();
+}
+
+void Form::records_asked() {
+    if (uploading_ || !services_.window.records || !services_.window.ask_text) return;
+    records::RecordKeeper& keeper = *services_.window.records;
+    const auto answer = services_.window.ask_text(kRecordsPrompt, records::records_target_text(keeper.target()));
+    if (!answer) return;
+    std::string error;
+    const auto target = answer->empty() ? records::chosen_records_target({}, std::getenv("VELLQUIN_RECORDS"), &error)
+                                        : records::parse_records_target(*answer, &error);
+    if (!target) {
+        status_.show_choice("Records: " + error + "; they still go to " + records::records_target_text(keeper.target()));
+        return;
+    }
+    keeper.set_target(*target);
+    if (services_.window.settings) services_.window.settings->set(kRecordsSetting, *answer);
+    status_.show_choice(target->kind == records::RecordsTarget::None
+                            ? std::string("Records: none are kept from now on")
+                            : "Records go to " + records::records_target_text(*target) + " from now on");
 }
 
 void Form::console_toggled(bool shown) {

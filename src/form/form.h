@@ -46,6 +46,11 @@ struct WindowServices {
     std::function<void(const PortMap&)> use_ports{};
     // Where each upload's record goes; null: none are kept.
     records::RecordKeeper* records = nullptr;
+    // Where the window's own choice of that place is remembered; null: it
+    // is not.
+    Settings* settings = nullptr;
+    // Asks for that place; null: the window's own dialog.
+    AskText ask_text{};
 
 };
 
@@ -58,9 +63,18 @@ struct FormServices {
 };
 
 // A window's services for its form: the boxes given, else the window's own.
-inline FormServices form_services(const WindowServices& window, MessageBox& own_boxes, Displays& displays) {
-    return {window, window.messages ? *window.messages : own_boxes, displays};
+inline FormServices form_services(const WindowServices& window, MessageBox& own_boxes, Displays& displays,
+                                  AskText own_ask = {}) {
+    FormServices services{window, window.messages ? *window.messages : own_boxes, displays};
+    if (!services.window.ask_text) services.window.ask_text = std::move(own_ask);
+    return services;
 }
+
+// The key the window's choice of where records go is remembered under.
+inline constexpr const char* kRecordsSetting = "records";
+inline constexpr const char* kRecordsPrompt =
+    "Where each upload's record goes: sqlite:PATH, postgresql://user@host/database, or none. "
+    "Empty: VELLQUIN_RECORDS, else the records file in your data folder.";
 
 // The help text, lines separated by CRLF.
 std::string help_text();
@@ -131,6 +145,9 @@ public:
     void choice_changed();
     void pacing_toggled();
     void protocol_chosen();
+    // The user asks to choose where the records go (from the window's
+    // menu): the choice is remembered, and the status line says where.
+    void records_asked();
     // The console pane was shown or hidden; a few times a second while it
     // shows; a line typed in it for the board.
     void console_toggled(bool shown);

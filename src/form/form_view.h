@@ -4,6 +4,7 @@
 // their events to the Form; it decides nothing itself.
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,19 @@ public:
     // Closes the window for good.
     virtual void close_window() = 0;
 };
+
+// What the window remembers from one run to the next.
+class Settings {
+public:
+    virtual ~Settings() = default;
+    // Empty when nothing is remembered under `key`.
+    virtual std::string get(const std::string& key) const = 0;
+    virtual void set(const std::string& key, const std::string& value) = 0;
+};
+
+// Asks the user for a line of text, showing `prompt` and `current`; returns
+// once answered: nullopt when the user cancels.
+using AskText = std::function<std::optional<std::string>(const std::string& prompt, const std::string& current)>;
 
 // The file dialog: its last chosen name survives a cancelled dialog.
 class FileDialog {

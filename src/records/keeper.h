@@ -40,6 +40,7 @@ public:
 
     bool enabled() const { return target_.kind != RecordsTarget::None; }
     const RecordsTarget& target() const { return target_; }
+    void set_target(RecordsTarget target) { target_ = std::move(target); }
 
 private:
     RecordsTarget target_;

@@ -17,6 +17,14 @@ std::optional<RecordsTarget> parse_records_target(const std::string& text, std::
     return std::nullopt;
 }
 
+std::string records_target_text(const RecordsTarget& target) {
+    switch (target.kind) {
+    case RecordsTarget::None: return "none";
+    case RecordsTarget::Sqlite: return "sqlite:" + target.location;
+    default: return target.location;
+    }
+}
+
 std::optional<RecordsTarget> chosen_records_target(const std::string& given, const char* environment,
                                                    std::string* error) {
     const std::string named = !given.empty() ? given : environment ? environment : "";

@@ -96,6 +96,8 @@ struct RecordsTarget {
 };
 // nullopt, with `error` set, for text that names no target.
 std::optional<RecordsTarget> parse_records_target(const std::string& text, std::string* error);
+// The target as that text again.
+std::string records_target_text(const RecordsTarget& target);
 
 // Where records go: `given` (--records), else `environment`
 // (VELLQUIN_RECORDS, null when unset), else the default. nullopt, with

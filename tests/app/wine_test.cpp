@@ -294,7 +294,7 @@ TEST_F(WineWindow, TheWindowsTestsPassAgainstADeviceBehindCom2) {
     env << "VQ_DEVICE_OUT=Z:" + QString::fromStdString(out);
     const Sent s = send(WinePrefix::program("vq_window_tests.exe"), {.program = kRoot + "/scripts/wine-run", .env = env});
     EXPECT_EQ(s.exit_code, 0) << s.out.join('\n').toStdString();
-    EXPECT_TRUE(s.out.join('\n').contains("[  PASSED  ] 11 tests.")) << s.out.join('\n').toStdString();
+    EXPECT_TRUE(s.out.join('\n').contains("[  PASSED  ] 12 tests.")) << s.out.join('\n').toStdString();
     EXPECT_EQ(device.log().count("cancel after"), 2) << "Stop and closing each sent CAN";
 }
 

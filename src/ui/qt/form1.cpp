@@ -1,6 +1,8 @@
 #include "ui/qt/form1.h"
 
+#include <QAction>
 #include <QCloseEvent>
+#include <QInputDialog>
 #include <QFontDatabase>
 #include <QScrollBar>
 #include <QTextCursor>
@@ -155,7 +157,21 @@ Form1::Form1(Form1Services services, QWidget* parent) : QWidget(parent), own_mes
 
     displays_ = std::make_unique<QtDisplays>(*ProgressBar1, *Text4);
     port_list_ = std::make_unique<ComboPortList>(*Combo1);
-    form_ = std::make_unique<Form>(static_cast<FormView&>(*this), form_services(services, own_messages_, *displays_));
+    form_ = std::make_unique<Form>(
+        static_cast<FormView&>(*this),
+        form_services(services, own_messages_, *displays_,
+                      [this](const std::string& prompt, const std::string& current) -> std::optional<std::string> {
+                          bool ok = false;
+                          const QString text = QInputDialog::getText(
+                              this, QStringLiteral("Vellquin Tool"), QString::fromStdString(prompt), QLineEdit::Normal,
+                              QString::fromStdString(current), &ok);
+                          return ok ? std::optional(text.trimmed().toStdString()) : std::nullopt;
+                      }));
+    // Where the records go, from the status line's menu: the layout stays as it is.
+    auto* records = new QAction(QStringLiteral("Where records go\u2026"), StatusLine);
+    StatusLine->setContextMenuPolicy(Qt::ActionsContextMenu);
+    StatusLine->addAction(records);
+    connect(records, &QAction::triggered, this, [this] { form_->records_asked(); });
 
     connect(Command1, &QPushButton::clicked, this, [this] { form_->Command1_Click(); });
     connect(Command2, &QPushButton::clicked, this, [this] { form_->Command2_Click(); });

@@ -41,6 +41,7 @@ public:
     void Command1_Click() { form_->Command1_Click(); }
     void Command2_Click() { form_->Command2_Click(); }
     void Command3_Click() { form_->Command3_Click(); }
+    void records_asked() { form_->records_asked(); }
     std::int16_t init_serial_port() { return form_->init_serial_port(); }
     void wait_seconds(float seconds) { form_->wait_seconds(seconds); }
     std::int16_t read_reply() { return form_->read_reply(); }

@@ -1,5 +1,7 @@
 #include "ui/qt/qt_displays.h"
 
+#include <QSettings>
+
 #include <QPainter>
 #include <QStyle>
 
@@ -53,6 +55,16 @@ void QtMessageBox::show(const std::string& text) {
     QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(kApplicationTitle), QString::fromStdString(text),
                     QMessageBox::Ok, parent_);
     box.exec();
+}
+
+std::string QtSettings::get(const std::string& key) const {
+    return QSettings(QStringLiteral("Vellquin"), QStringLiteral("Vellquin Tool")).value(QString::fromStdString(key)).toString().toStdString();
+}
+
+void QtSettings::set(const std::string& key, const std::string& value) {
+    QSettings settings(QStringLiteral("Vellquin"), QStringLiteral("Vellquin Tool"));
+    settings.setValue(QString::fromStdString(key), QString::fromStdString(value));
+    settings.sync();
 }
 
 void QtFileDialog::ShowOpen(std::function<void()> closed) {

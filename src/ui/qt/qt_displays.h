@@ -51,6 +51,13 @@ private:
     QWidget* parent_;
 };
 
+// The window's settings, where Qt keeps an application's (QSettings).
+class QtSettings final : public Settings {
+public:
+    std::string get(const std::string& key) const override;
+    void set(const std::string& key, const std::string& value) override;
+};
+
 // Returns at once and lets the dialog run in the window's own event loop, so
 // a running upload keeps its timing while the user chooses. A second call
 // while the dialog is open brings it to the front.

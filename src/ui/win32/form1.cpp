@@ -17,6 +17,7 @@ enum ControlId : int {
 };
 static_assert(kConsoleText - kCommand1 + 1 == 18, "a font for each control");
 constexpr UINT_PTR kConsoleTimer = 1;
+
 constexpr UINT kConsolePollMs = 50;
 constexpr int kConsoleTextKept = 100000;  // characters; the oldest half goes beyond it
 constexpr UINT kChoiceChanged = WM_APP + 1;  // a selection, once the box shows its text
@@ -147,7 +148,15 @@ Win32Form1::Win32Form1(WindowServices services) : services_(std::move(services))
     own_messages_.set_owner(window_);
     displays_ = std::make_unique<Win32Displays>(ProgressBar1, Text4);
     port_list_ = std::make_unique<Win32ComboList>(Combo1);
-    form_ = std::make_unique<Form>(static_cast<FormView&>(*this), form_services(services_, own_messages_, *displays_));
+    form_ = std::make_unique<Form>(static_cast<FormView&>(*this),
+                                   form_services(services_, own_messages_, *displays_,
+                                                 [this](const std::string& prompt, const std::string& current) {
+                                                     return ask_text(window_, prompt, current);
+                                                 }));
+    // Where the records go, from the system menu: the layout stays as it is.
+    HMENU menu = GetSystemMenu(window_, FALSE);
+    AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    AppendMenuW(menu, MF_STRING, kRecordsCommand, L"Where records go\x2026");
 }
 
 Win32Form1::~Win32Form1() {
@@ -381,6 +390,12 @@ LRESULT Win32Form1::handle(UINT message, WPARAM w, LPARAM l) {
         else if (code == EN_CHANGE && id == kCommandText) form_->choice_changed();
         return 0;
     }
+    case WM_SYSCOMMAND:
+        if ((w & 0xFFF0) == kRecordsCommand && form_) {
+            form_->records_asked();
+            return 0;
+        }
+        break;
     case WM_TIMER:
         if (w == kConsoleTimer && form_) form_->console_tick();
         return 0;

@@ -27,6 +27,8 @@ public:
     HWND window() const { return window_; }
     void show();
     Form& form() { return *form_; }
+    // The system menu's command that asks where records go.
+    static constexpr UINT kRecordsCommand = 0x0100;  // below 0xF000, a multiple of 16
     // Once the window has been destroyed (closed for good).
     bool closed() const { return window_ == nullptr; }
     // Runs once the window has been destroyed.

@@ -42,6 +42,108 @@ void Win32MessageBox::show(const std::string& text) {
     MessageBoxW(owner_, wide(text).c_str(), L"Vellquin Tool", MB_OK);
 }
 
+namespace {
+
+constexpr const wchar_t* kSettingsKey = L"Software\\Vellquin\\Vellquin Tool";
+
+// A dialog's template in memory: the header, then each control, every
+// part on the boundary the format asks for.
+class DialogTemplate {
+public:
+    DialogTemplate(const wchar_t* title, short cx, short cy, WORD controls) {
+        put_dword(DS_MODALFRAME | DS_CENTER | DS_SETFONT | WS_POPUP | WS_CAPTION | WS_SYSMENU);
+        put_dword(0);
+        words_.push_back(controls);
+        for (const short v : {short(0), short(0), cx, cy}) words_.push_back(static_cast<WORD>(v));
+        words_.push_back(0);  // no menu
+        words_.push_back(0);  // the standard class
+        put_text(title);
+        words_.push_back(9);  // the font's points, then its name
+        put_text(L"Segoe UI");
+    }
+    // `atom`: 0x80 button, 0x81 edit, 0x82 static.
+    void add(WORD atom, DWORD style, short x, short y, short cx, short cy, WORD id, const wchar_t* text) {
+        if (words_.size() % 2) words_.push_back(0);  // DWORD-aligned
+        put_dword(style | WS_CHILD | WS_VISIBLE);
+        put_dword(0);
+        for (const short v : {x, y, cx, cy}) words_.push_back(static_cast<WORD>(v));
+        words_.push_back(id);
+        words_.push_back(0xFFFF);
+        words_.push_back(atom);
+        put_text(text);
+        words_.push_back(0);  // no creation data
+    }
+    const DLGTEMPLATE* get() const { return reinterpret_cast<const DLGTEMPLATE*>(words_.data()); }
+
+private:
+    void put_dword(DWORD v) {
+        words_.push_back(LOWORD(v));
+        words_.push_back(HIWORD(v));
+    }
+    void put_text(const wchar_t* text) {
+        for (; *text; ++text) words_.push_back(static_cast<WORD>(*text));
+        words_.push_back(0);
+    }
+    std::vector<WORD> words_;
+};
+
+struct Asked {
+    std::wstring prompt, text;
+};
+
+constexpr WORD kAskedText = 100, kAskedPrompt = 101;
+
+INT_PTR CALLBACK asked(HWND dialog, UINT message, WPARAM w, LPARAM l) {
+    auto* a = reinterpret_cast<Asked*>(GetWindowLongPtrW(dialog, DWLP_USER));
+    switch (message) {
+    case WM_INITDIALOG:
+        SetWindowLongPtrW(dialog, DWLP_USER, l);
+        a = reinterpret_cast<Asked*>(l);
+        SetDlgItemTextW(dialog, kAskedPrompt, a->prompt.c_str());
+        SetDlgItemTextW(dialog, kAskedText, a->text.c_str());
+        return TRUE;
+    case WM_COMMAND:
+        if (LOWORD(w) == IDOK) {
+            a->text = wide(window_text(GetDlgItem(dialog, kAskedText)));
+            EndDialog(dialog, IDOK);
+        } else if (LOWORD(w) == IDCANCEL) {
+            EndDialog(dialog, IDCANCEL);
+        }
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+}  // namespace
+
+std::string RegistrySettings::get(const std::string& key) const {
+    wchar_t value[2048];
+    DWORD size = sizeof value;
+    if (RegGetValueW(HKEY_CURRENT_USER, kSettingsKey, wide(key).c_str(), RRF_RT_REG_SZ, nullptr, value, &size) !=
+        ERROR_SUCCESS)
+        return {};
+    return narrow(value);
+}
+
+void RegistrySettings::set(const std::string& key, const std::string& value) {
+    const std::wstring text = wide(value);
+    RegSetKeyValueW(HKEY_CURRENT_USER, kSettingsKey, wide(key).c_str(), REG_SZ, text.c_str(),
+                    static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+}
+
+std::optional<std::string> ask_text(HWND owner, const std::string& prompt, const std::string& current) {
+    DialogTemplate t(L"Vellquin Tool", 300, 92, 4);
+    t.add(0x82, SS_LEFT, 7, 7, 286, 34, kAskedPrompt, L"");
+    t.add(0x81, WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, 7, 45, 286, 14, kAskedText, L"");
+    t.add(0x80, WS_TABSTOP | BS_DEFPUSHBUTTON, 182, 68, 50, 16, IDOK, L"OK");
+    t.add(0x80, WS_TABSTOP | BS_PUSHBUTTON, 243, 68, 50, 16, IDCANCEL, L"Cancel");
+    Asked a{wide(prompt), wide(current)};
+    if (DialogBoxIndirectParamW(GetModuleHandleW(nullptr), t.get(), owner, asked, reinterpret_cast<LPARAM>(&a)) != IDOK)
+        return std::nullopt;
+    return narrow(a.text);
+}
+
 Win32FileDialog::~Win32FileDialog() {
     // A dialog still open belongs to its thread, which touches nothing of
     // ours once its owner is gone (its message is not posted).

@@ -42,6 +42,18 @@ private:
     HWND owner_;
 };
 
+// The window's settings, in the registry under
+// HKEY_CURRENT_USER\Software\Vellquin\Vellquin Tool.
+class RegistrySettings final : public Settings {
+public:
+    std::string get(const std::string& key) const override;
+    void set(const std::string& key, const std::string& value) override;
+};
+
+// A modal dialog with `prompt`, a line holding `current`, OK and Cancel:
+// the line when OK is pressed, nullopt for Cancel.
+std::optional<std::string> ask_text(HWND owner, const std::string& prompt, const std::string& current);
+
 // The system's "open" dialog (GetOpenFileNameW), with no filter and no
 // title of its own; a typed name of a file that does not exist is taken
 // too. It runs its own loop until the user has chosen.

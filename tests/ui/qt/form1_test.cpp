@@ -12,6 +12,7 @@
 
 #include "link/event_clock.h"
 #include "protocol/failure.h"
+#include "records/keeper.h"
 #include "support/fake_link.h"
 #include "support/recording_host.h"
 #include "support/temp_file.h"
@@ -297,6 +298,56 @@ TEST(WindowWait, AButtonClickedDuringAWaitRunsBeforeTheWaitReturns) {
     QTimer::singleShot(30, [&] { window.Command1->click(); });
     window.wait_seconds(0.1f);
     EXPECT_EQ(dialog.opened, 1);
+}
+
+struct MemorySettings final : Settings {
+    std::string get(const std::string& key) const override {
+        const auto found = values.find(key);
+        return found == values.end() ? std::string() : found->second;
+    }
+    void set(const std::string& key, const std::string& value) override { values[key] = value; }
+    std::map<std::string, std::string> values;
+};
+
+TEST(RecordsSetting, IsRememberedAcrossRunsAndABadPlaceLeavesTheOneBefore) {
+    test::FakeLink link;
+    test::VirtualClock clock;
+    test::MemoryFiles files;
+    test::RecordingMessages messages;
+    FakeDialog dialog;
+    MemorySettings settings;
+    settings.values[kRecordsSetting] = "sqlite:/srv/line-1.sqlite";  // from the run before
+    records::RecordKeeper keeper({}, "spool.sqlite");
+    std::optional<std::string> answer;
+    std::string shown;
+    Form1 window({link, clock, files, dialog, &messages, nullptr, nullptr, {}, &keeper, &settings,
+                  [&](const std::string&, const std::string& current) {
+                      shown = current;
+                      return answer;
+                  }});
+    window.Form_Load();
+    EXPECT_EQ(records::records_target_text(keeper.target()), "sqlite:/srv/line-1.sqlite");
+    const struct {
+        std::optional<std::string> answer;
+        std::string target, remembered, status;
+    } rows[] = {
+        {std::nullopt, "sqlite:/srv/line-1.sqlite", "sqlite:/srv/line-1.sqlite", ""},
+        {"postgresql://station@db/line", "postgresql://station@db/line", "postgresql://station@db/line",
+         "Records go to postgresql://station@db/line from now on"},
+        {"mysql://db", "postgresql://station@db/line", "postgresql://station@db/line",
+         "Records: records \"mysql://db\" names no place for them: none, sqlite:PATH or postgresql://...; they "
+         "still go to postgresql://station@db/line"},
+        {"none", "none", "none", "Records: none are kept from now on"},
+    };
+    for (const auto& r : rows) {
+        answer = r.answer;
+        window.StatusLine->setText({});
+        window.records_asked();
+        EXPECT_EQ(records::records_target_text(keeper.target()), r.target);
+        EXPECT_EQ(settings.values[kRecordsSetting], r.remembered);
+        EXPECT_EQ(window.StatusLine->text().toStdString(), r.status);
+    }
+    EXPECT_EQ(shown, "postgresql://station@db/line") << "the place in use is offered";
 }
 
 }  // namespace

@@ -21,6 +21,7 @@
 #include "support/recording_host.h"
 #include "ui/win32/message_clock.h"
 #include "ui/win32/win32_controls.h"
+#include "records/keeper.h"
 
 namespace vq {
 namespace {
@@ -92,7 +93,11 @@ struct WindowRig {
     LocalFileSystem files;
     ChosenFile dialog;
     test::RecordingMessages messages;
-    Win32Form1 window{{link, clock, files, dialog, &messages, &book, &source}};
+    records::RecordKeeper records{{}, "spool.sqlite"};
+    RegistrySettings settings;
+    std::optional<std::string> answer;  // to where records go
+    Win32Form1 window{{link, clock, files, dialog, &messages, &book, &source, {}, &records, &settings,
+                       [this](const std::string&, const std::string&) { return answer; }}};
     Recorded recorded;
 };
 
@@ -373,6 +378,22 @@ TEST(Win32Window, TheConsolePaneGrowsTheWindowTakesTypedLinesAndLeavesThePortToA
     GetClientRect(rig.window.window(), &client);
     EXPECT_EQ(client.bottom, client_size(GetDpiForWindow(rig.window.window())).cy);
     EXPECT_FALSE(rig.link.PortOpen()) << "hidden, the pane holds no port";
+}
+
+// The system menu asks where records go; the answer is remembered in the
+// registry for the next run.
+TEST(Win32Window, TheSystemMenuChoosesWhereRecordsGoAndTheRegistryRemembersIt) {
+    WindowRig rig;
+    EXPECT_NE(GetMenuState(GetSystemMenu(rig.window.window(), FALSE), Win32Form1::kRecordsCommand, MF_BYCOMMAND),
+              static_cast<UINT>(-1));
+    rig.answer = "sqlite:C:\\records\\line-1.sqlite";
+    SendMessageW(rig.window.window(), WM_SYSCOMMAND, Win32Form1::kRecordsCommand, 0);
+    EXPECT_EQ(records::records_target_text(rig.records.target()), "sqlite:C:\\records\\line-1.sqlite");
+    EXPECT_EQ(RegistrySettings().get(kRecordsSetting), "sqlite:C:\\records\\line-1.sqlite");
+    EXPECT_EQ(window_text(rig.window.StatusLine), "Records go to sqlite:C:\\records\\line-1.sqlite from now on");
+    WindowRig next;  // the next run
+    EXPECT_EQ(records::records_target_text(next.records.target()), "sqlite:C:\\records\\line-1.sqlite");
+    RegistrySettings().set(kRecordsSetting, "");
 }
 
 }  // namespace
