@@ -71,9 +71,9 @@ void print_records(std::FILE* out, const std::vector<UploadRecord>& found, const
             JsonLine line;
             for (std::size_t i = 0; i < records::kColumns.size(); ++i) {
                 const std::string name(records::kColumns[i]), value = records::field_text(r, i);
-                if (i == 13 || i == 15 || (i >= 17 && i != 18 && i < 22)) line.add(name, static_cast<std::int64_t>(std::stoll(value)));
-                else if (i == 18) line.add(name, r.seconds);
-                else line.add(name, value);
+                if (!records::numeric_column(i)) line.add(name, value);
+                else if (value.find('.') != std::string::npos) line.add(name, std::stod(value));
+                else line.add(name, static_cast<std::int64_t>(std::stoll(value)));
             }
             std::fprintf(out, "%s\n", line.text().c_str());
         }

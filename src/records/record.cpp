@@ -20,6 +20,13 @@ std::string number(std::int64_t n) { return std::to_string(n); }
 
 }  // namespace
 
+bool numeric_column(std::size_t column) {
+    switch (column) {
+    case 13: case 15: case 17: case 18: case 19: case 20: case 21: return true;
+    default: return false;
+    }
+}
+
 std::string field_text(const UploadRecord& r, std::size_t column) {
     switch (column) {
     case 0: return r.id;

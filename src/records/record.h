@@ -44,6 +44,9 @@ inline constexpr std::array<std::string_view, 24> kColumns = {
     "image_path", "image_bytes", "image_sha256", "bytes_acknowledged", "outcome", "exit_status",
     "seconds",  "resends",    "naks",       "retries",      "text",               "log_file"};
 
+// Whether the column at that place holds a number (JSON writes it bare).
+bool numeric_column(std::size_t column);
+
 // A field by its column's place, as text (numbers in decimal), and back.
 std::string field_text(const UploadRecord& r, std::size_t column);
 void set_field(UploadRecord& r, std::size_t column, const std::string& text);
