@@ -3,8 +3,10 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "cli/arguments.h"
 #include "cli/records_command.h"
 
 int main(int argc, char** argv) {
-    return vq::cli::run_records_command({argv, argv + argc}, std::getenv("VELLQUIN_RECORDS"), stdout, stderr);
+    return vq::cli::run_records_command(vq::cli::utf8_arguments(argc, argv), std::getenv("VELLQUIN_RECORDS"), stdout,
+                                        stderr);
 }

@@ -5,12 +5,8 @@
 #include <cstdlib>
 #include <filesystem>
 
-#ifdef _WIN32
-#include <windows.h>
 
-#include <shellapi.h>
-#endif
-
+#include "cli/arguments.h"
 #include "cli/outputs.h"
 #include "cli/runner.h"
 #include "cli/send_options.h"
@@ -22,31 +18,10 @@
 #include "protocol/report.h"
 #include "records/store.h"
 
-namespace {
-
-// The arguments as UTF-8. Windows hands main() its ANSI code page's
-// rendering, so they are taken from the wide command line there, and the
-// console is told that what is printed is UTF-8.
-std::vector<std::string> utf8_arguments(int argc, char** argv) {
-#ifdef _WIN32
-    (void)argc, (void)argv;
-    SetConsoleOutputCP(CP_UTF8);
-    int count = 0;
-    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
-    std::vector<std::string> args;
-    for (int i = 0; i < count; ++i) args.push_back(vq::utf8_from_path(std::filesystem::path(wide[i])));
-    LocalFree(wide);
-    return args;
-#else
-    return {argv, argv + argc};
-#endif
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     using namespace vq;
-    const cli::ParsedSendOptions parsed = cli::parse_send_options(utf8_arguments(argc, argv));
+    const cli::ParsedSendOptions parsed = cli::parse_send_options(cli::utf8_arguments(argc, argv));
     const cli::SendOptions& options = parsed.options;
     if (!parsed.error.empty()) {
         cli::say("", parsed.error);
