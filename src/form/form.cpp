@@ -228,7 +228,8 @@ records::UploadRecord Form::starting_record() const {
     const int n = port_number_of(r.port);
     if (const PortBook::Entry* e = services_.window.ports && names_a_port(n) ? services_.window.ports->at(n) : nullptr) {
         r.tty = e->port.device;
-        r.adapter = e->port.description;
+        for (const std::string* part : {&e->port.identity, &e->port.location, &e->port.description})
+            if (!part->empty()) r.adapter += (r.adapter.empty() ? "" : ", ") + *part;
     }
     r.protocol = protocol_word(protocol());
     r.pace = pace_word(reply_pacing_ && protocol() == Protocol::Device ? Pace::Reply : Pace::Fixed);
