@@ -17,12 +17,13 @@
 #include "protocol/image_file.h"
 #include "protocol/report.h"
 #include "records/store.h"
+#include "station/recipe.h"
 
 
 int main(int argc, char** argv) {
     using namespace vq;
     const cli::ParsedSendOptions parsed = cli::parse_send_options(cli::utf8_arguments(argc, argv));
-    const cli::SendOptions& options = parsed.options;
+    cli::SendOptions options = parsed.options;
     if (!parsed.error.empty()) {
         cli::say("", parsed.error);
         return exit_code::kUsage;
@@ -39,6 +40,27 @@ int main(int argc, char** argv) {
         for (const std::string& line : cli::describe_ports(PortMap::from_environment_or_system()))
             std::printf("%s\n", line.c_str());
         return exit_code::kFinished;
+    }
+    if (!options.recipe.empty()) {
+        // A station: the recipe, checked against its image, fixes the rest.
+        const auto loaded = station::load_recipe(options.recipe);
+        if (const auto* error = std::get_if<std::string>(&loaded)) {
+            cli::say("", *error);
+            return exit_code::kUsage;
+        }
+        const station::Recipe& recipe = std::get<station::Recipe>(loaded);
+        options.file = recipe.image;
+        options.protocol = recipe.protocol;
+        options.pace = recipe.pace;
+        if (options.station.empty()) options.station = recipe.station;
+        if (options.records.empty()) options.records = recipe.records;
+        std::string slots;
+        for (const station::Slot& slot : recipe.slots) {
+            options.ports.push_back(slot.port);
+            slots += (slots.empty() ? "" : ", ") + slot.name + " on " + slot.port;
+        }
+        cli::say("", "station \"" + recipe.name + "\": " + utf8_from_path(path_from_utf8(recipe.image).filename()) +
+                         " (" + recipe.sha256.substr(0, 12) + "), slots " + slots);
     }
     std::vector<std::string> ports = options.ports;
     if (ports.empty() && !options.all) {

@@ -144,6 +144,12 @@ struct Parser {
             ->type_name("NAME");
         app.add_option("--operator", operator_name, "Who runs the upload, on record.")->type_name("NAME");
         app.add_option("--unit", unit, "The serial number of the unit flashed, on record.")->type_name("SERIAL");
+        recipe_option = app.add_option("--recipe", recipe,
+                                       "Run a station: the recipe (a TOML file) fixes the image and its SHA-256, the "
+                                       "protocol, the pacing, the station's name, where records go and the jig's "
+                                       "slots; each slot flashes every board plugged into it, as --repeat does, "
+                                       "until Ctrl-C or --count. No FILE, --port or --all then.")
+                            ->type_name("RECIPE");
         app.add_flag("--console", console,
                      "Once the upload has ended, keep the port open and join it to this terminal: what the board "
                      "prints shows (the lines its console showed during the upload too), and keys go to it as they "
@@ -169,6 +175,8 @@ struct Parser {
     std::string trace, timeout, pace = "fixed", log, count, protocol, start_wait, name, command, prompt = kDefaultPrompt;
     std::string verify, fail_on = kDefaultFailOn, records, station, operator_name, unit;
     CLI::Option* records_option = nullptr;
+    CLI::Option* recipe_option = nullptr;
+    std::string recipe;
     std::vector<std::string> then;
     CLI::Option* verify_option = nullptr;
     CLI::Option* then_option = nullptr;
@@ -244,7 +252,7 @@ ParsedSendOptions parse_send_options(const std::vector<std::string>& arguments) 
     if (!o.trace.empty() && (o.all || o.ports.size() > 1)) parsed.error = "--trace is for one port; use --log DIR";
     o.json = p.json;
     o.log_dir = p.log;
-    o.repeat = p.repeat;
+    o.repeat = p.repeat || p.recipe_option->count() > 0;  // a station flashes every board plugged in
     if (p.count_option->count() > 0) {
         std::size_t used = 0;
         try {
@@ -331,6 +339,14 @@ ParsedSendOptions parse_send_options(const std::vector<std::string>& arguments) 
     if (o.protocol != Protocol::Device && o.pace == Pace::Reply)
         parsed.error = "--pace is for --protocol device; the other protocols always go at the receiver's pace";
 
+    o.recipe = p.recipe;
+    if (p.recipe_option->count() > 0) {
+        // The recipe fixes what an operator may not change.
+        for (const char* fixed : {"--port", "--all", "--protocol", "--pace", "--name", "--command", "--unit", "--repeat"})
+            if (p.app.count(fixed) > 0) parsed.error = std::string("--recipe fixes what ") + fixed + " would choose";
+        if (!p.files.empty()) parsed.error = "--recipe names the image: no FILE";
+        return parsed;
+    }
     if (p.files.size() == 1) o.file = p.files.front();
     if (parsed.error.empty() && !o.list && p.files.size() != 1) parsed.error = "give exactly one FILE (see --help)";
     return parsed;

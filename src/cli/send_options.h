@@ -36,6 +36,7 @@ struct SendOptions {
     std::string station;              // the station's name on record; empty for the host name
     std::string operator_name;        // who ran the upload, on record
     std::string unit;                 // the unit's serial number, on record
+    std::string recipe;               // a station's recipe: the image, protocol, pacing and slots
     std::string file;                 // the image, UTF-8
 };
 

@@ -47,6 +47,9 @@ TEST(SendOptions, BadLinesAreUsageErrorsInPlainWords) {
         {{"--console", "--protocol", "xmodem", "fw.bin"}, ""},
         {{"--unit", "SN\x1b[2J", "fw.bin"}, "--unit takes a serial number of at most 128 printable characters"},
         {{"--unit", "SN1", "--all", "fw.bin"}, "--unit names one unit: give one --port"},
+        {{"--recipe", "x.toml", "--port", "COM1"}, "--recipe fixes what --port would choose"},
+        {{"--recipe", "x.toml", "fw.bin"}, "--recipe names the image: no FILE"},
+        {{"--recipe", "x.toml", "--count", "5"}, ""},
         {{"--records", "/srv/r.sqlite", "fw.bin"},
          "--records \"/srv/r.sqlite\" names no place for them: none, sqlite:PATH or postgresql://..."},
     };

@@ -1,0 +1,43 @@
+#pragma once
+// A station's recipe: the TOML file an engineer writes once for a jig, and
+// an operator only opens. It fixes the image (and its SHA-256, so that no
+// other file is ever sent), the protocol and pacing, where the records go,
+// and the jig's slots, each a port.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "protocol/upload.h"
+
+namespace vq::station {
+
+struct Slot {
+    std::string name;
+    std::string port;  // a device path (a USB location under /dev/serial/by-path), or COMn
+};
+
+struct Recipe {
+    std::string path;     // the recipe file itself
+    std::string name;
+    std::string image;    // absolute
+    std::string sha256;   // lowercase; the image's, checked when loaded
+    std::int64_t image_bytes = 0;
+    Protocol protocol = Protocol::Device;
+    Pace pace = Pace::Fixed;
+    std::string station;  // empty: the host name
+    std::string records;  // a records URL; empty: as the program would keep them
+    std::vector<Slot> slots;
+};
+
+// Reads a recipe and checks it against its image: a recipe that does not
+// parse, lacks a field, has a value of the wrong kind or an unknown one,
+// names a missing image or one whose SHA-256 is another, or puts two slots
+// on one port gives its error instead: "FILE:LINE: field: what is wrong".
+// Features of a station this program does not run yet (a start other than
+// on insertion, unit serials, a required operator) are refused the same way.
+std::variant<Recipe, std::string> load_recipe(const std::string& path);
+
+}  // namespace vq::station
