@@ -113,6 +113,10 @@ public:
 
     std::string where() const override { return uri_; }
 
+    std::int64_t next_number(const std::string& name, std::int64_t first) override {
+        return std::stoll(run(kNextNumberSql, {name, std::to_string(first)}).at(0).at(0));
+    }
+
 private:
     void close() {
         if (dbc_ != SQL_NULL_HDBC) {
@@ -193,15 +197,27 @@ private:
     // As the Linux build's: a current schema is only read.
     void prepare() {
         if (schema_version() == kSchemaVersion) return;
+        // The lock is taken before the transaction, so that what the
+        // transaction reads is what the station before it committed.
+        run("SELECT pg_advisory_lock(1448169540)", {});  // "VQRD"
+        struct Unlock {
+            OdbcStore& store;
+            ~Unlock() {
+                try {
+                    store.run("SELECT pg_advisory_unlock(1448169540)", {});
+                } catch (const StoreError&) {
+                    // a connection that broke has given its locks back
+                }
+            }
+        } unlock{*this};
         transaction([&] {
-            run("SELECT pg_advisory_xact_lock(1448169540)", {});  // "VQRD"
             const int found = schema_version();
             if (found > kSchemaVersion)
                 throw StoreError(StoreError::Refused, uri_ + " has records of schema " + std::to_string(found) +
                                                           ", newer than this program's " + std::to_string(kSchemaVersion));
             if (found == kSchemaVersion) return;
             run("CREATE TABLE IF NOT EXISTS vq_schema (version INTEGER NOT NULL)", {});
-            for (const std::string& sql : schema_statements()) run(sql, {});
+            for (const std::string& sql : schema_statements(found)) run(sql, {});
             run("DELETE FROM vq_schema", {});
             run("INSERT INTO vq_schema (version) VALUES (?)", {std::to_string(kSchemaVersion)});
         });

@@ -32,8 +32,9 @@ std::string like_escaped(const std::string& text) {
 
 }  // namespace
 
-std::vector<std::string> schema_statements() {
-    return {"CREATE TABLE IF NOT EXISTS uploads ("
+std::vector<std::string> schema_statements(int from) {
+    std::vector<std::string> out;
+    if (from < 1) out = {"CREATE TABLE IF NOT EXISTS uploads ("
             "id TEXT PRIMARY KEY, started_at TEXT NOT NULL, ended_at TEXT NOT NULL, station TEXT NOT NULL, "
             "operator TEXT NOT NULL, tool_version TEXT NOT NULL, port TEXT NOT NULL, tty TEXT NOT NULL, "
             "adapter TEXT NOT NULL, unit TEXT NOT NULL, protocol TEXT NOT NULL, pace TEXT NOT NULL, "
@@ -44,6 +45,14 @@ std::vector<std::string> schema_statements() {
             "CREATE INDEX IF NOT EXISTS uploads_by_time ON uploads (started_at)",
             "CREATE INDEX IF NOT EXISTS uploads_by_unit ON uploads (unit, started_at)",
             "CREATE INDEX IF NOT EXISTS uploads_by_image ON uploads (image_sha256)"};
+    // 2: a station's slot, the image as sent when a serial was stamped into
+    // it, and the counters that hand out serials.
+    if (from < 2)
+        for (const char* sql : {"ALTER TABLE uploads ADD COLUMN slot TEXT NOT NULL DEFAULT ''",
+                                "ALTER TABLE uploads ADD COLUMN sent_sha256 TEXT NOT NULL DEFAULT ''",
+                                "CREATE TABLE IF NOT EXISTS vq_counters (name TEXT PRIMARY KEY, next BIGINT NOT NULL)"})
+            out.push_back(sql);
+    return out;
 }
 
 std::string insert_sql() {

@@ -9,8 +9,16 @@
 
 namespace vq::records {
 
-// The uploads table and its indexes, each statement on its own.
-std::vector<std::string> schema_statements();
+// What makes the schema current from version `from` (0: none), each
+// statement on its own: the uploads table and its indexes, then each
+// version's additions.
+std::vector<std::string> schema_statements(int from);
+
+// The counters of next_number, one SQL for both databases: the number
+// handed out is the row's `next` before it was advanced.
+inline constexpr const char* kNextNumberSql =
+    "INSERT INTO vq_counters (name, next) VALUES (?, CAST(? AS BIGINT) + 1) "
+    "ON CONFLICT (name) DO UPDATE SET next = vq_counters.next + 1 RETURNING next - 1";
 
 // "INSERT INTO uploads (id, ...) VALUES (?, ...)".
 std::string insert_sql();

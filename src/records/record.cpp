@@ -56,7 +56,9 @@ std::string field_text(const UploadRecord& r, std::size_t column) {
     case 20: return number(r.naks);
     case 21: return number(r.retries);
     case 22: return r.text;
-    default: return r.log_file;
+    case 23: return r.log_file;
+    case 24: return r.slot;
+    default: return r.sent_sha256;
     }
 }
 
@@ -86,7 +88,9 @@ void set_field(UploadRecord& r, std::size_t column, const std::string& text) {
     case 20: r.naks = static_cast<int>(integer()); break;
     case 21: r.retries = static_cast<int>(integer()); break;
     case 22: r.text = text; break;
-    default: r.log_file = text; break;
+    case 23: r.log_file = text; break;
+    case 24: r.slot = text; break;
+    default: r.sent_sha256 = text; break;
     }
 }
 

@@ -35,14 +35,17 @@ struct UploadRecord {
     int retries = 0;
     std::string text;        // the ending in words
     std::string log_file;    // when --log wrote one
+    std::string slot;        // a station's slot, by the recipe's name for it
+    std::string sent_sha256; // of the image as sent, when a serial was stamped into it
 };
 
 // The columns, in the order every store writes and reads them.
-inline constexpr std::array<std::string_view, 24> kColumns = {
+inline constexpr std::array<std::string_view, 26> kColumns = {
     "id",       "started_at", "ended_at",   "station",      "operator",           "tool_version",
     "port",     "tty",        "adapter",    "unit",         "protocol",           "pace",
     "image_path", "image_bytes", "image_sha256", "bytes_acknowledged", "outcome", "exit_status",
-    "seconds",  "resends",    "naks",       "retries",      "text",               "log_file"};
+    "seconds",  "resends",    "naks",       "retries",      "text",               "log_file",
+    "slot",     "sent_sha256"};
 
 // Whether the column at that place holds a number (JSON writes it bare).
 bool numeric_column(std::size_t column);

@@ -70,6 +70,11 @@ public:
 
     std::string where() const override { return uri_; }
 
+    std::int64_t next_number(const std::string& name, std::int64_t first) override {
+        const Result next = run(numbered_parameters(kNextNumberSql), {name, std::to_string(first)});
+        return std::stoll(PQgetvalue(next.get(), 0, 0));
+    }
+
 private:
     static std::string words(std::string text) {
         while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
@@ -118,24 +123,29 @@ private:
     void prepare() {
         int found = schema_version();
         if (found == kSchemaVersion) return;
+        // The lock is taken before the transaction, so that what the
+        // transaction reads is what the station before it committed.
+        run("SELECT pg_advisory_lock(1448169540)", {});  // "VQRD"
+        const auto unlock = [this] { PQclear(PQexec(conn_, "SELECT pg_advisory_unlock(1448169540)")); };
         run("BEGIN", {});
         try {
-            run("SELECT pg_advisory_xact_lock(1448169540)", {});  // "VQRD"
             found = schema_version();
             if (found > kSchemaVersion)
                 throw StoreError(StoreError::Refused, uri_ + " has records of schema " + std::to_string(found) +
                                                           ", newer than this program's " + std::to_string(kSchemaVersion));
             if (found < kSchemaVersion) {
                 run("CREATE TABLE IF NOT EXISTS vq_schema (version INTEGER NOT NULL)", {});
-                for (const std::string& sql : schema_statements()) run(sql, {});
+                for (const std::string& sql : schema_statements(found)) run(sql, {});
                 run("DELETE FROM vq_schema", {});
                 run("INSERT INTO vq_schema (version) VALUES ($1)", {std::to_string(kSchemaVersion)});
             }
             run("COMMIT", {});
         } catch (...) {
             PQclear(PQexec(conn_, "ROLLBACK"));
+            unlock();
             throw;
         }
+        unlock();
     }
 
     std::string uri_;

@@ -128,6 +128,17 @@ public:
 
     std::string where() const override { return "sqlite:" + path_; }
 
+    std::int64_t next_number(const std::string& name, std::int64_t first) override {
+        std::int64_t number = 0;
+        transaction([&] {
+            Statement next(db_, kNextNumberSql, path_);
+            next.bind(1, name);
+            next.bind(2, std::to_string(first));
+            if (next.step()) number = std::stoll(std::string(next.view(0)));
+        });
+        return number;
+    }
+
 private:
     template <typename Work>
     void transaction(Work work) {
@@ -187,7 +198,7 @@ private:
                 const Identity now = identity();
                 refuse_unless_ours(now);
                 if (now.version == kSchemaVersion) return;
-                for (const std::string& sql : schema_statements()) exec(sql);
+                for (const std::string& sql : schema_statements(now.version)) exec(sql);
                 exec("PRAGMA application_id=" + std::to_string(kApplicationId));
                 exec("PRAGMA user_version=" + std::to_string(kSchemaVersion));
             });

@@ -17,7 +17,7 @@ namespace vq::records {
 
 // The schema this program writes; an older one is upgraded, a newer one
 // refused.
-inline constexpr int kSchemaVersion = 1;
+inline constexpr int kSchemaVersion = 2;
 
 // Why a store failed. Unreachable: the server could not be reached (down,
 // refused, credentials, network) and a record may be spooled; Refused: what
@@ -70,6 +70,10 @@ public:
     }
     // "sqlite:/home/ann/.local/share/vellquin-tool/records.sqlite".
     virtual std::string where() const = 0;
+    // The next number of the counter `name` (`first` for a new one), which
+    // is used from then on whatever happens: no number is handed out twice,
+    // to any station that shares the store.
+    virtual std::int64_t next_number(const std::string& name, std::int64_t first) = 0;
 };
 
 // Newest first.

@@ -72,10 +72,14 @@ TEST_F(Server, TheReadmesRolesLetStationsWriteAndReadersOnlyRead) {
     }
 }
 
-TEST_F(Server, YieldIsCountedAsInSqlite) {
+TEST_F(Server, YieldIsCountedAsInSqliteAndACounterHandsOutEachNumberOnce) {
     const auto store = open_server_store(server.uri());
     test::put_yield_day(*store);
     test::expect_yield_by_station(*store);
+    const auto other = open_server_store(server.uri());
+    EXPECT_EQ(store->next_number("VQ-{:06d}", 100), 100);
+    EXPECT_EQ(other->next_number("VQ-{:06d}", 100), 101);
+    EXPECT_EQ(store->next_number("another", 1), 1);
 }
 
 TEST_F(Server, StoppedMidRunItGetsEveryRecordOnceItIsBack) {
@@ -113,18 +117,18 @@ TEST_F(Server, OneThatDoesNotAnswerIsUnreachableWithinTwoSeconds) {
 
 TEST_F(Server, ANewerSchemaIsRefusedAndTheRecordSpooled) {
     open_server_store(server.uri());  // makes the schema
-    sql(server.uri(), "UPDATE vq_schema SET version = 2");
+    sql(server.uri(), "UPDATE vq_schema SET version = 3");
     try {
         open_server_store(server.uri());
         ADD_FAILURE() << "a newer schema was taken";
     } catch (const StoreError& e) {
         EXPECT_EQ(e.kind(), StoreError::Refused);
-        EXPECT_EQ(std::string(e.what()), server.uri() + " has records of schema 2, newer than this program's 1");
+        EXPECT_EQ(std::string(e.what()), server.uri() + " has records of schema 3, newer than this program's 2");
     }
     RecordKeeper keeper(target, dir.file("spool.sqlite"));
     const RecordKeeper::Kept kept = keeper.keep(record("SN1"));
     EXPECT_EQ(kept.where, "sqlite:" + dir.file("spool.sqlite"));
-    EXPECT_NE(kept.note.find("newer than this program's 1"), std::string::npos) << kept.note;
+    EXPECT_NE(kept.note.find("newer than this program's 2"), std::string::npos) << kept.note;
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <fstream>
 #include <map>
+#include <set>
 #include <thread>
 
 #include "records/keeper.h"
@@ -72,12 +73,12 @@ TEST(SqliteStore, RefusesByNameAndLeavesAloneAFileThatIsNotItsRecords) {
         ASSERT_EQ(std::system(("sqlite3 '" + file + "' '" + statement + "'").c_str()), 0);
     };
     sql(other, "CREATE TABLE photos (name TEXT)");
-    sql(newer, "PRAGMA user_version=2");
+    sql(newer, "PRAGMA user_version=3");
     const struct {
         std::string file, words;
     } rows[] = {{text, " is not a records database"},
                 {other, " is another program's SQLite database"},
-                {newer, " has records of schema 2, newer than this program's 1"}};
+                {newer, " has records of schema 3, newer than this program's 2"}};
     for (const auto& r : rows) {
         std::ifstream in(r.file, std::ios::binary);
         const std::string before{std::istreambuf_iterator<char>(in), {}};
@@ -93,6 +94,22 @@ TEST(SqliteStore, RefusesByNameAndLeavesAloneAFileThatIsNotItsRecords) {
     }
 }
 
+TEST(SqliteStore, AnOlderSchemaIsUpgradedKeepingItsRecords) {
+    const test::TempDir dir;
+    const std::string file = dir.file("records.sqlite");
+    open_sqlite_store(file)->put(record("a", "2026-12-08T10:00:00.000Z", "SN1"));
+    // As version 1 left it: no slot, no image as sent, no counters.
+    ASSERT_EQ(std::system(("sqlite3 '" + file + "' 'ALTER TABLE uploads DROP COLUMN slot; ALTER TABLE uploads DROP "
+                           "COLUMN sent_sha256; DROP TABLE vq_counters; PRAGMA user_version=1'").c_str()), 0);
+    const auto store = open_sqlite_store(file);
+    EXPECT_EQ(ids(list(*store, {.unit = "SN1"})), std::vector<std::string>{"a"});
+    UploadRecord slotted = record("b", "2026-12-09T10:00:00.000Z", "SN2");
+    slotted.slot = "A";
+    store->put(slotted);
+    EXPECT_EQ(list(*store, {.unit = "SN2"}).front().slot, "A");
+    EXPECT_EQ(store->next_number("serials", 7), 7);
+}
+
 TEST(SqliteStore, SixteenWritersAtOnceLoseNothing) {
     const test::TempDir dir;
     const std::string file = dir.file("records.sqlite");
@@ -105,6 +122,20 @@ TEST(SqliteStore, SixteenWritersAtOnceLoseNothing) {
         });
     for (auto& t : ports) t.join();
     EXPECT_EQ(list(*open_sqlite_store(file), {}).size(), 400u);
+    // And sixteen stations drawing serials from one counter: each number once.
+    std::vector<std::vector<std::int64_t>> drawn(16);
+    std::vector<std::thread> stations;
+    for (auto& numbers : drawn)
+        stations.emplace_back([&] {
+            const auto store = open_sqlite_store(file);
+            for (int i = 0; i < 10; ++i) numbers.push_back(store->next_number("VQ-{:06d}", 1));
+        });
+    for (auto& t : stations) t.join();
+    std::set<std::int64_t> all;
+    for (const auto& numbers : drawn) all.insert(numbers.begin(), numbers.end());
+    EXPECT_EQ(all.size(), 160u);
+    EXPECT_EQ(*all.begin(), 1);
+    EXPECT_EQ(*all.rbegin(), 160);
 }
 
 // A server that may be down, and whose connection may break after a number
@@ -132,6 +163,7 @@ struct FlakyServer {
             }
         }
         Rows select(const SqlQuery&) override { return {}; }
+        std::int64_t next_number(const std::string&, std::int64_t first) override { return first; }
         void remove(const std::vector<std::string>&) override {}
         std::string where() const override { return "postgresql://line"; }
         FlakyServer& s;
