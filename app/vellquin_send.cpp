@@ -41,14 +41,15 @@ int main(int argc, char** argv) {
             std::printf("%s\n", line.c_str());
         return exit_code::kFinished;
     }
+    std::optional<station::Recipe> recipe_loaded;
     if (!options.recipe.empty()) {
         // A station: the recipe, checked against its image, fixes the rest.
-        const auto loaded = station::load_recipe(options.recipe);
+        auto loaded = station::load_recipe(options.recipe);
         if (const auto* error = std::get_if<std::string>(&loaded)) {
             cli::say("", *error);
             return exit_code::kUsage;
         }
-        const station::Recipe& recipe = std::get<station::Recipe>(loaded);
+        const station::Recipe& recipe = recipe_loaded.emplace(std::move(std::get<station::Recipe>(loaded)));
         options.file = recipe.image;
         options.protocol = recipe.protocol;
         options.pace = recipe.pace;
@@ -71,7 +72,10 @@ int main(int argc, char** argv) {
         }
         if (!meant.port.empty()) ports.push_back(meant.port);
     }
-    const std::vector<cli::PortTarget> targets = cli::choose_ports(ports, options.all);
+    std::vector<cli::PortTarget> targets = cli::choose_ports(ports, options.all);
+    if (recipe_loaded)  // in the recipe's order
+        for (std::size_t i = 0; i < targets.size() && i < recipe_loaded->slots.size(); ++i)
+            targets[i].slot = recipe_loaded->slots[i].name;
     cli::WrittenFiles written{options.file, options.trace, options.log_dir, {}};
     std::vector<std::string> names;
     for (const cli::PortTarget& target : targets) {
@@ -116,7 +120,7 @@ int main(int argc, char** argv) {
                                     options.protocol_from_receiver, options.verify_crc32, options.then,
                                     options.fail_on, options.console, records_target,
                                     records::default_spool_file(), options.station, options.operator_name,
-                                    options.unit};
+                                    options.unit, recipe_loaded ? recipe_loaded->stamp : std::nullopt};
     return cli::run_ports(targets, settings,
                           options.json ? cli::Output::Json : cli::Output::Plain);
 }

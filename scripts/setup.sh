@@ -6,7 +6,7 @@ set -euo pipefail
 VQ_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 # fonts-droid-fallback draws the full-width colon of the port list's label.
 VQ_PACKAGES=(cmake g++ make pkg-config qt6-base-dev libudev-dev libgcrypt20-dev libcli11-dev libgtest-dev libgmock-dev
-             libsqlite3-dev libpq-dev libcairo2-dev libtomlplusplus-dev
+             libsqlite3-dev libpq-dev libcairo2-dev libtomlplusplus-dev libfmt-dev
              fonts-droid-fallback fontconfig)
 # What the tests need beyond the build: a virtual X display for the window's
 # caption; the Windows cross-compiler, its libgcrypt, GoogleTest's sources

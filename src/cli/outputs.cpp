@@ -207,6 +207,7 @@ void JsonEvents::started(const UploadStart& s) {
     line.add("sha256", s.sha256).add("pace", pace_word(pace_of(s.protocol, s.pace)));
     // Records of the device's own protocol read as they always have.
     if (s.protocol != Protocol::Device) line.add("protocol", protocol_word(s.protocol));
+    if (!s.unit.empty()) line.add("unit", s.unit);
     print_json(line, true, out_);
 }
 

@@ -10,6 +10,7 @@
 #include "link/port_map.h"
 #include "protocol/upload.h"
 #include "records/store.h"
+#include "station/stamp.h"
 
 namespace vq::cli {
 
@@ -18,6 +19,7 @@ struct PortTarget {
     std::string name;    // as given: COM3, /dev/ttyUSB0, /dev/serial/by-id/...
     PortMap ports;       // what the COM numbers stand for
     std::string choice;  // the port choice, as the window's port list would hold it
+    std::string slot{};  // a station's slot, by the recipe's name for it
     std::string device() const;
 };
 
@@ -46,6 +48,7 @@ struct RunSettings {
     records::RecordsTarget records{};  // where each upload's record goes
     std::string spool{};               // where it waits while the server cannot be reached
     std::string station{}, operator_name{}, unit{};
+    std::optional<station::SerialStamp> stamp{};  // a station's serials, stamped into each image
 };
 
 struct UploadStart {
@@ -56,6 +59,7 @@ struct UploadStart {
     Pace pace = Pace::Fixed;
     std::string tty{};        // the tty the device path leads to, when that is another name
     Protocol protocol = Protocol::Device;
+    std::string unit{};       // the serial stamped into this unit's image
 };
 
 struct UploadOutcome {

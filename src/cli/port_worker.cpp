@@ -13,6 +13,7 @@
 #include "cli/outputs.h"
 #include "records/file_hash.h"
 #include "records/record_writer.h"
+#include "station/stamp.h"
 #include "cli/send_ports.h"
 #include "cli/trace_writer.h"
 #include "link/port_opening.h"
@@ -213,6 +214,7 @@ records::UploadRecord PortWorker::first_record(const UploadStart& start, const s
     if (!settings_.station.empty()) r.station = settings_.station;
     r.operator_name = settings_.operator_name;
     r.port = target_.name;
+    r.slot = target_.slot;
     r.tty = start.tty.empty() ? start.device : start.tty;
     r.adapter = start.identity;
     r.unit = settings_.unit;
@@ -221,6 +223,14 @@ records::UploadRecord PortWorker::first_record(const UploadStart& start, const s
     std::error_code ec;
     if (!log_path.empty()) r.log_file = utf8_from_path(std::filesystem::absolute(path_from_utf8(log_path), ec));
     return r;
+}
+
+void PortWorker::not_started(const UploadStart& start, UploadOutcome outcome) {
+    outcome.wall_seconds = 0;
+    post([start, outcome](PortOutput& o) {
+        o.started(start);
+        o.ended(outcome);
+    });
 }
 
 void PortWorker::upload_once() {
@@ -254,13 +264,28 @@ void PortWorker::upload_once() {
             outcome.timeout_words = timed_out ? timeout_words : "";
             outcome.exit_status = timed_out ? exit_code::kTimedOut : exit_code::kStopped;
             outcome.ending = std::string(timed_out ? timeout_words : "stopped") + " while hashing the file; nothing was sent";
-            outcome.wall_seconds = std::chrono::duration<double>(Clock::now() - started_at).count();
-            post([start, outcome](PortOutput& o) {
-                o.started(start);
-                o.ended(outcome);
-            });
-            return;
+            return not_started(start, outcome);
         }
+    }
+    // The unit's serial, from the counter in the records, before anything is sent.
+    std::string serial;
+    if (settings_.stamp) {
+        std::string why;
+        try {
+            if (const auto text = station::serial_text(
+                    *settings_.stamp, keeper_.next_number(settings_.stamp->counter(), settings_.stamp->first), &why))
+                serial = *text;
+        } catch (const records::StoreError& e) {
+            why = e.what();
+        }
+        if (serial.empty()) {
+            UploadOutcome outcome;
+            outcome.result.end = UploadEnd::Failed;
+            outcome.exit_status = exit_code::kFailed;
+            outcome.ending = "no serial for this unit, so nothing was sent: " + why;
+            return not_started(start, outcome);
+        }
+        start.unit = serial;
     }
     post([start](PortOutput& o) { o.started(start); });
 
@@ -286,7 +311,10 @@ void PortWorker::upload_once() {
     PlainClock& clock = clock_;
     clock.wake_on([&link] { return link.handle(); });
     NoDisplays displays;
-    LocalFileSystem files;
+    LocalFileSystem local_files;
+    std::optional<station::StampedFiles> stamped_files;
+    if (!serial.empty()) stamped_files.emplace(local_files, *settings_.stamp, serial);
+    FileSystem& files = stamped_files ? static_cast<FileSystem&>(*stamped_files) : local_files;
     FormState form;
     ForwardedMessages messages([this](const std::string& text) { post([text](PortOutput& o) { o.message(text); }); });
     Forwarder forward([this](std::function<void(PortOutput&)> call) { post(std::move(call)); });
@@ -307,7 +335,16 @@ void PortWorker::upload_once() {
         return o;
     };
     const auto ending_of = [](const UploadOutcome& o) { return records::Ending{o.word(), o.exit_status, o.ending}; };
-    records::RecordWriter on_record(keeper_, first_record(start, log_path),
+    records::UploadRecord first = first_record(start, log_path);
+    if (!serial.empty()) {
+        first.unit = serial;
+        try {
+            first.sent_sha256 = records::sha256_hex(files.open_image(settings_.file)->read_all());
+        } catch (const std::exception&) {
+            // the upload finds the file gone too, and says so
+        }
+    }
+    records::RecordWriter on_record(keeper_, std::move(first),
                                     [&](const UploadResult& r) { return ending_of(outcome_of(r)); });
     ObserverList observers;
     observers.add(&on_record);  // first: committed before anyone hears of the ending

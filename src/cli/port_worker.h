@@ -44,6 +44,9 @@ public:
 
 private:
     void upload_once();
+    // An upload that ends before anything is sent: the outputs hear of its
+    // start and its `outcome`.
+    void not_started(const UploadStart& start, UploadOutcome outcome);
     // The record as far as it is known at the start of an upload.
     records::UploadRecord first_record(const UploadStart& start, const std::string& log_path) const;
     // Waits a quarter second at a time until `condition` holds; false when

@@ -3,6 +3,7 @@
 #ifndef VQ_NO_CHARTS
 #include <cairo-svg.h>
 #include <cairo.h>
+#include <fontconfig/fontconfig.h>
 #endif
 
 #include <CLI/CLI.hpp>
@@ -152,6 +153,9 @@ std::string plot_yield(const std::vector<YieldRow>& rows, const std::string& fil
     cairo_surface_finish(surface);
     const cairo_status_t finished = cairo_surface_status(surface);
     cairo_surface_destroy(surface);
+    // The font caches cairo and fontconfig keep for a next drawing: there is none.
+    cairo_debug_reset_static_data();
+    FcFini();
     if (status != CAIRO_STATUS_SUCCESS) return cairo_status_to_string(status);
     if (finished != CAIRO_STATUS_SUCCESS) return cairo_status_to_string(finished);
     return {};

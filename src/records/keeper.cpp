@@ -36,6 +36,11 @@ RecordKeeper::Kept RecordKeeper::keep(const UploadRecord& record) {
     }
 }
 
+std::int64_t RecordKeeper::next_number(const std::string& name, std::int64_t first) {
+    if (!enabled()) throw StoreError(StoreError::Failed, "serials are counted where records go, and none are kept");
+    return open_(target_)->next_number(name, first);
+}
+
 RecordKeeper::Synced RecordKeeper::sync() {
     Synced synced;
     std::error_code ec;

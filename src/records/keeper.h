@@ -38,6 +38,11 @@ public:
     // Sends the spool to the server.
     Synced sync();
 
+    // The next number of a counter where the records go; throws StoreError
+    // when it cannot be had (no records are kept, or their place cannot be
+    // reached): a number from anywhere else could be given twice.
+    std::int64_t next_number(const std::string& name, std::int64_t first);
+
     bool enabled() const { return target_.kind != RecordsTarget::None; }
     const RecordsTarget& target() const { return target_; }
     void set_target(RecordsTarget target) { target_ = std::move(target); }

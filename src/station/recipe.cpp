@@ -9,6 +9,7 @@
 #include "protocol/image_file.h"
 #include "records/file_hash.h"
 #include "records/store.h"
+#include "protocol/upload.h"
 
 namespace vq::station {
 namespace {
@@ -43,6 +44,16 @@ public:
         for (const auto& [key, node] : in)
             if (std::find(keys.begin(), keys.end(), key.str()) == keys.end())
                 fail(&node, prefix + std::string(key.str()), "not a field of a recipe");
+    }
+
+    std::int64_t number(const toml::table& in, const std::string& key, std::int64_t least, std::int64_t most,
+                        const std::string& prefix) const {
+        const toml::node* node = in.get(key);
+        if (!node) fail(&in, prefix + key, "missing");
+        const auto value = node->value<std::int64_t>();
+        if (!value || *value < least || *value > most)
+            fail(node, prefix + key, "must be a whole number from " + std::to_string(least) + " to " + std::to_string(most));
+        return *value;
     }
 
     const toml::table& table() const { return table_; }
@@ -96,10 +107,22 @@ Recipe read(const std::string& path, const toml::table& table) {
         const toml::table* t = serial->as_table();
         if (!t) r.fail(serial, "unit_serial", "must be a table");
         const std::string mode = r.text(*t, "mode", true, "unit_serial.");
-        if (mode != "none")
+        if (mode == "stamp") {
+            r.only(*t, {"mode", "offset", "format", "width", "first"}, "unit_serial.");
+            SerialStamp stamp;
+            stamp.offset = r.number(*t, "offset", 0, kLargestImage, "unit_serial.");
+            stamp.width = static_cast<std::size_t>(r.number(*t, "width", 1, 256, "unit_serial."));
+            stamp.first = t->get("first") ? r.number(*t, "first", 0, INT64_MAX / 2, "unit_serial.") : 1;
+            stamp.format = r.text(*t, "format", true, "unit_serial.");
+            std::string error;
+            if (!serial_text(stamp, stamp.first, &error)) r.fail(t->get("format"), "unit_serial.format", error);
+            if (recipe.records == "none") r.fail(table.get("records"), "records", "stamped serials are counted in the records: not none");
+            recipe.stamp = stamp;
+        } else if (mode != "none") {
             r.fail(t->get("mode"), "unit_serial.mode",
-                   mode == "scan" || mode == "stamp" ? "\"" + mode + "\" is not run by this version: none"
-                                                     : "\"" + mode + "\" is none of none, scan, stamp");
+                   mode == "scan" ? "\"scan\" is not run by this version: none or stamp"
+                                  : "\"" + mode + "\" is none of none, scan, stamp");
+        }
     }
 
     const toml::node* slots = table.get("slot");
@@ -130,6 +153,11 @@ Recipe read(const std::string& path, const toml::table& table) {
         r.fail(table.get("sha256"), "sha256",
                recipe.image + " has SHA-256 " + (found.empty() ? std::string("unreadable") : found) +
                    ", not the recipe's: it is another file");
+    if (recipe.stamp && recipe.stamp->offset + static_cast<std::int64_t>(recipe.stamp->width) > recipe.image_bytes)
+        r.fail(table.at_path("unit_serial.offset").node(), "unit_serial.offset",
+               "the serial's " + std::to_string(recipe.stamp->width) + " bytes at " +
+                   std::to_string(recipe.stamp->offset) + " end past the image's " +
+                   std::to_string(recipe.image_bytes) + " bytes");
     return recipe;
 }
 

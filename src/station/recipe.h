@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "protocol/upload.h"
+#include "station/stamp.h"
 
 namespace vq::station {
 
@@ -29,6 +30,7 @@ struct Recipe {
     Pace pace = Pace::Fixed;
     std::string station;  // empty: the host name
     std::string records;  // a records URL; empty: as the program would keep them
+    std::optional<SerialStamp> stamp;  // unit serials stamped into the image
     std::vector<Slot> slots;
 };
 
@@ -37,7 +39,8 @@ struct Recipe {
 // names a missing image or one whose SHA-256 is another, or puts two slots
 // on one port gives its error instead: "FILE:LINE: field: what is wrong".
 // Features of a station this program does not run yet (a start other than
-// on insertion, unit serials, a required operator) are refused the same way.
+// on insertion, scanned serials, a required operator) are refused the same
+// way. Stamped serials need a place for records: their counter is there.
 std::variant<Recipe, std::string> load_recipe(const std::string& path);
 
 }  // namespace vq::station

@@ -2,6 +2,12 @@
 
 #include "app/programs.h"
 
+#include <fstream>
+#include <set>
+
+#include "records/file_hash.h"
+#include "records/store.h"
+
 namespace {
 
 using namespace vq::test;
@@ -359,6 +365,51 @@ TEST(Programs, RepeatFlashesEachDevicePluggedIntoTheJigUntilTheCount) {
     const auto csv = read_file(logs.toStdString() + "/summary.csv");  // the link as given and the tty it led to
     const QString row = QString::fromUtf8(reinterpret_cast<const char*>(csv.data()), csv.size()).section('\n', 1, 1);
     EXPECT_TRUE(row.section(',', 2, 2) == jig && row.section(',', 9, 9).startsWith("/dev/pts/")) << row.toStdString();
+}
+
+// A station from a recipe: each board plugged into the slot gets the next
+// serial stamped into its image, and its record names the slot and the unit.
+TEST(Programs, ARecipesStationStampsEachBoardWithTheNextSerialAndRecordsIt) {
+    vq::test::TempDir dir;
+    const auto image = pattern(3000);
+    dir.write("fw.bin", image);
+    const std::string jig = dir.file("jig"), records = dir.file("records.sqlite");
+    {
+        std::ofstream recipe(dir.file("board.toml"));
+        recipe << "name = \"Board X\"\nimage = \"fw.bin\"\nsha256 = \"" << vq::records::sha256_hex(image)
+               << "\"\nrecords = \"sqlite:" << records << "\"\n[unit_serial]\nmode = \"stamp\"\noffset = 1020\n"
+               << "format = \"VQ-{:06d}\"\nwidth = 12\nfirst = 7\n[[slot]]\nname = \"A\"\nport = \"" << jig << "\"\n";
+    }
+    QProcess station;
+    station.start(kBin + "/vellquin-send", {"--recipe", QString::fromStdString(dir.file("board.toml")), "--count", "2"});
+    QString err;
+    QElapsedTimer waited;
+    waited.start();
+    while (!err.contains("waiting for a device") && waited.elapsed() < 5000) {
+        station.waitForReadyRead(100);
+        err += QString::fromUtf8(station.readAllStandardError());
+    }
+    QProcess first, second;
+    first.start(kBin + "/vellquin-device",
+                {"-q", "--link", QString::fromStdString(jig), "--unplug-after", "1.5", "--out", QString::fromStdString(dir.file("1.bin"))});
+    ASSERT_TRUE(first.waitForFinished(5000));
+    second.start(kBin + "/vellquin-device", {"-q", "--link", QString::fromStdString(jig), "--out", QString::fromStdString(dir.file("2.bin"))});
+    ASSERT_TRUE(station.waitForFinished(15000));
+    second.terminate();
+    second.waitForFinished(3000);
+    EXPECT_EQ(station.exitCode(), 0) << err.toStdString();
+    for (const auto& [board, serial] : {std::pair{"1.bin", "VQ-000007"}, std::pair{"2.bin", "VQ-000008"}}) {
+        auto expected = image;
+        std::fill(expected.begin() + 1020, expected.begin() + 1032, std::uint8_t{0});
+        std::copy(serial, serial + 9, expected.begin() + 1020);  // across the edge of the first block
+        const auto got = read_file(dir.file(board));
+        EXPECT_TRUE(got.size() >= image.size() && std::equal(expected.begin(), expected.end(), got.begin())) << board;
+    }
+    const auto kept = vq::records::list(*vq::records::open_sqlite_store(records, false), {});
+    std::set<std::string> units;
+    for (const auto& r : kept) units.insert(r.unit + " in " + r.slot);
+    EXPECT_EQ(units, (std::set<std::string>{"VQ-000007 in A", "VQ-000008 in A"}));
+    EXPECT_EQ(read_file(dir.file("fw.bin")), image) << "the file itself is never changed";
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "protocol/failure.h"
 #include "records/file_hash.h"
 #include "support/temp_file.h"
 
@@ -50,6 +51,7 @@ TEST(Recipe, FixesTheImageByItsHashTheProtocolAndTheSlots) {
     }() + "\""));
     ASSERT_TRUE(std::holds_alternative<Recipe>(loaded)) << std::get<std::string>(loaded);
     const Recipe& recipe = std::get<Recipe>(loaded);
+    EXPECT_FALSE(recipe.stamp);
     EXPECT_EQ(recipe.image, r.dir.file("images/fw.bin")) << "beside the recipe";
     EXPECT_EQ(recipe.sha256, r.sha);
     EXPECT_EQ(recipe.protocol, Protocol::Ymodem);
@@ -72,7 +74,13 @@ TEST(Recipe, EachBadOneIsRefusedNamingTheFieldAndTheLine) {
         {"protocol = \"zmodem\"", ":4: protocol: \"zmodem\" is none of device, xmodem, xmodem-1k, ymodem"},
         {"pace = \"reply\"", ":6: pace: reply paces the device protocol only"},
         {"start = \"on-scan\"", ":6: start: \"on-scan\" is not run by this version: on-insertion"},
-        {"unit_serial = { mode = \"stamp\" }", ":6: unit_serial.mode: \"stamp\" is not run by this version: none"},
+        {"unit_serial = { mode = \"scan\" }", ":6: unit_serial.mode: \"scan\" is not run by this version: none or stamp"},
+        {"unit_serial = { mode = \"stamp\", offset = 2990, format = \"{:d}\", width = 16 }",
+         ":6: unit_serial.offset: the serial's 16 bytes at 2990 end past the image's 3000 bytes"},
+        {"unit_serial = { mode = \"stamp\", offset = 0, format = \"VQ-{\", width = 16 }",
+         ":6: unit_serial.format: \"VQ-{\" is no format of one number: "},
+        {"unit_serial = { mode = \"stamp\", offset = 0, format = \"VQ-{:06d}\", width = 8 }",
+         ":6: unit_serial.format: \"VQ-000001\" is longer than the width, 8 bytes"},
         {"records = \"mysql://db\"", ":6: records: records \"mysql://db\" names no place for them: none, sqlite:PATH or postgresql://..."},
     };
     for (const auto& row : rows) {
@@ -88,6 +96,20 @@ TEST(Recipe, EachBadOneIsRefusedNamingTheFieldAndTheLine) {
         out << "[[slot]]\nname = \"C\"\nport = \"COM4\"\n";
     }
     EXPECT_EQ(std::get<std::string>(load_recipe(two)), file + ":14: slot.port: two slots on COM4");
+}
+
+TEST(SerialStamp, IsWrittenAtItsPlacePaddedWithZerosAndTheFileIsLeftAsItIs) {
+    const SerialStamp stamp{.offset = 2, .width = 6, .format = "{:x}", .first = 1};
+    EXPECT_EQ(stamp.counter(), "unit_serial {:x}");
+    EXPECT_EQ(stamped({9, 9, 9, 9, 9, 9, 9, 9, 9}, stamp, "ff"), (std::vector<std::uint8_t>{9, 9, 'f', 'f', 0, 0, 0, 0, 9}));
+    test::TempDir dir;
+    dir.write("fw.bin", {1, 2, 3, 4, 5});
+    LocalFileSystem disk;
+    StampedFiles files(disk, stamp, "ab");
+    EXPECT_THROW(files.open_image(dir.file("fw.bin")), Failure) << "too short now for the serial";
+    dir.write("fw.bin", std::vector<std::uint8_t>(10, 1));
+    EXPECT_EQ(files.open_image(dir.file("fw.bin"))->read_all()[2], 'a');
+    EXPECT_EQ(disk.open_image(dir.file("fw.bin"))->read_all()[2], 1);
 }
 
 }  // namespace
