@@ -56,7 +56,7 @@ int main(int argc, char** argv) {
         if (options.station.empty()) options.station = recipe.station;
         if (options.records.empty()) options.records = recipe.records;
         std::string slots;
-        for (const station::Slot& slot : recipe.slots) {
+        for (const station::Slot& slot : recipe.jig_slots) {
             options.ports.push_back(slot.port);
             slots += (slots.empty() ? "" : ", ") + slot.name + " on " + slot.port;
         }
@@ -74,8 +74,8 @@ int main(int argc, char** argv) {
     }
     std::vector<cli::PortTarget> targets = cli::choose_ports(ports, options.all);
     if (recipe_loaded)  // in the recipe's order
-        for (std::size_t i = 0; i < targets.size() && i < recipe_loaded->slots.size(); ++i)
-            targets[i].slot = recipe_loaded->slots[i].name;
+        for (std::size_t i = 0; i < targets.size() && i < recipe_loaded->jig_slots.size(); ++i)
+            targets[i].slot = recipe_loaded->jig_slots[i].name;
     cli::WrittenFiles written{options.file, options.trace, options.log_dir, {}};
     std::vector<std::string> names;
     for (const cli::PortTarget& target : targets) {

@@ -14,6 +14,7 @@
 #include "protocol/image_file.h"
 #include "records/keeper.h"
 #include "ui/qt/form1.h"
+#include "ui/qt/station_window.h"
 #include "ui/qt/qt_displays.h"
 
 namespace {
@@ -25,6 +26,8 @@ const char* kHelp =
     "Options:\n"
     "  -h, --help     Show this help and exit.\n"
     "  -v, --version  Show the version and exit.\n"
+    "  --station RECIPE  Open a production station for the recipe (a TOML file) instead of the window:\n"
+    "                 a tile per jig slot, each board plugged in flashed, the operator changes nothing.\n"
     "Qt's own options (-platform NAME, -style NAME, ...) are accepted as well.\n"
     "\n";
 
@@ -83,6 +86,27 @@ int main(int argc, char** argv) {
     // draws only with its SVG plugin, and the window would show none. The
     // launcher takes the theme's from the desktop entry.
     QApplication::setWindowIcon(icon);
+
+    // A production station, when asked for.
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (std::strcmp(argv[i], "--station") != 0) continue;
+        auto loaded = vq::station::load_recipe(argv[i + 1]);
+        if (const auto* error = std::get_if<std::string>(&loaded)) {
+            std::fprintf(stderr, "vellquin-tool: %s\n", error->c_str());
+            return 2;
+        }
+        vq::station::Recipe& recipe = std::get<vq::station::Recipe>(loaded);
+        std::string error;
+        const auto records =
+            vq::records::chosen_records_target(recipe.records, std::getenv("VELLQUIN_RECORDS"), &error);
+        if (!records) {
+            std::fprintf(stderr, "vellquin-tool: %s\n", error.c_str());
+            return 2;
+        }
+        vq::StationWindow station(std::move(recipe), *records);
+        station.showMaximized();
+        return QApplication::exec();
+    }
 
     // Each upload's record goes where VELLQUIN_RECORDS says, else into the
     // user's records file.

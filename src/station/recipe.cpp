@@ -136,7 +136,7 @@ Recipe read(const std::string& path, const toml::table& table) {
         Slot slot{r.text(*t, "name", true, "slot."), r.text(*t, "port", true, "slot.")};
         if (!names.insert(slot.name).second) r.fail(t->get("name"), "slot.name", "\"" + slot.name + "\" names two slots");
         if (!ports.insert(slot.port).second) r.fail(t->get("port"), "slot.port", "two slots on " + slot.port);
-        recipe.slots.push_back(std::move(slot));
+        recipe.jig_slots.push_back(std::move(slot));
     }
 
     // The image, beside the recipe unless its path is absolute, and the very file the recipe names.

@@ -31,7 +31,7 @@ struct Recipe {
     std::string station;  // empty: the host name
     std::string records;  // a records URL; empty: as the program would keep them
     std::optional<SerialStamp> stamp;  // unit serials stamped into the image
-    std::vector<Slot> slots;
+    std::vector<Slot> jig_slots;  // not "slots": Qt takes that word
 };
 
 // Reads a recipe and checks it against its image: a recipe that does not

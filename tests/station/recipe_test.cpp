@@ -55,8 +55,8 @@ TEST(Recipe, FixesTheImageByItsHashTheProtocolAndTheSlots) {
     EXPECT_EQ(recipe.image, r.dir.file("images/fw.bin")) << "beside the recipe";
     EXPECT_EQ(recipe.sha256, r.sha);
     EXPECT_EQ(recipe.protocol, Protocol::Ymodem);
-    ASSERT_EQ(recipe.slots.size(), 2u);
-    EXPECT_EQ(recipe.slots[1].name + " " + recipe.slots[1].port, "B COM4");
+    ASSERT_EQ(recipe.jig_slots.size(), 2u);
+    EXPECT_EQ(recipe.jig_slots[1].name + " " + recipe.jig_slots[1].port, "B COM4");
 }
 
 TEST(Recipe, EachBadOneIsRefusedNamingTheFieldAndTheLine) {

@@ -1,0 +1,54 @@
+// The station window over a device on a pty: the slot's tile shows the
+// board flashed and passed, the header counts it, and its record names the
+// slot.
+
+#include "ui/qt/station_window.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <fstream>
+
+#include "records/file_hash.h"
+#include "records/store.h"
+#include "sim/pty_device.h"
+#include "station/recipe.h"
+#include "support/temp_file.h"
+
+namespace vq {
+namespace {
+
+TEST(StationWindow, ABoardInItsSlotIsFlashedPassedCountedAndRecorded) {
+    const test::TempDir dir;
+    const std::vector<std::uint8_t> image(5000, 0x42);
+    dir.write("fw.bin", image);
+    sim::PtyDevice device;
+    device.start();
+    {
+        std::ofstream(dir.file("board.toml")) << "name = \"Board X\"\nimage = \"fw.bin\"\nsha256 = \""
+                                              << records::sha256_hex(image) << "\"\n[[slot]]\nname = \"A\"\nport = \""
+                                              << device.path() << "\"\n";
+    }
+    auto recipe = station::load_recipe(dir.file("board.toml"));
+    ASSERT_TRUE(std::holds_alternative<station::Recipe>(recipe)) << std::get<std::string>(recipe);
+    const std::string records = dir.file("records.sqlite");
+    {
+        StationWindow station(std::get<station::Recipe>(std::move(recipe)), {records::RecordsTarget::Sqlite, records});
+        EXPECT_EQ(station.Title->text(), "Board X");
+        ASSERT_EQ(station.Tiles.size(), 1u);
+        QElapsedTimer waited;
+        waited.start();
+        while (!station.Tiles[0]->text().contains("PASS") && waited.elapsed() < 15000)
+            QApplication::processEvents(QEventLoop::AllEvents, 50);
+        EXPECT_TRUE(station.Tiles[0]->text().contains("\u2714 PASS")) << station.Tiles[0]->text().toStdString();
+        EXPECT_TRUE(station.Detail->text().endsWith("passed 1, failed 0, first-pass yield 100%"))
+            << station.Detail->text().toStdString();
+    }  // closing stops the slot, which waits for its board to go
+    const auto kept = records::list(*records::open_sqlite_store(records, false), {});
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(kept[0].slot + " " + kept[0].outcome, "A finished");
+}
+
+}  // namespace
+}  // namespace vq
