@@ -10,6 +10,7 @@ namespace vq::records {
 RecordKeeper::Kept RecordKeeper::keep(const UploadRecord& record) {
     if (!enabled()) return {};
     std::string why;
+    StoreError::Kind kind = StoreError::Failed;
     try {
         if (target_.kind == RecordsTarget::Postgres) {
             const Synced before = sync();
@@ -20,6 +21,7 @@ RecordKeeper::Kept RecordKeeper::keep(const UploadRecord& record) {
         return {true, store->where(), {}};
     } catch (const StoreError& e) {
         why = e.what();
+        kind = e.kind();
     }
     // Kept beside the default file: sent later to a server, looked at by
     // hand when the file asked for could not take it.
@@ -28,7 +30,8 @@ RecordKeeper::Kept RecordKeeper::keep(const UploadRecord& record) {
         if (spool_path_ == target_.location) throw StoreError(StoreError::Failed, why);
         open_sqlite_store(spool_path_)->put(record);
         return {true, "sqlite:" + spool_path_,
-                server ? "record kept locally: the records server is unreachable or refused it (" + why +
+                server ? std::string("record kept locally: the records server ") +
+                             (kind == StoreError::Unreachable ? "is unreachable (" : "refused it (") + why +
                              "); it will be sent later"
                        : "record kept in " + spool_path_ + ": " + why};
     } catch (const StoreError& e) {

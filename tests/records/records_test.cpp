@@ -179,8 +179,8 @@ TEST(RecordKeeper, AnUnreachableServerGetsItsRecordsLaterEachOnceWhateverBreaks)
         const RecordKeeper::Kept kept = keeper.keep(record(id, std::string("2026-12-10T10:00:0") + id + ".000Z"));
         EXPECT_TRUE(kept.kept);
         EXPECT_EQ(kept.where, "sqlite:" + dir.file("spool.sqlite"));
-        EXPECT_EQ(kept.note, "record kept locally: the records server is unreachable or refused it (connection "
-                             "refused); it will be sent later");
+        EXPECT_EQ(kept.note, "record kept locally: the records server is unreachable (connection refused); it will "
+                             "be sent later");
     }
     server.down = false;
     server.breaks_after = 2;  // in the middle of the spool
