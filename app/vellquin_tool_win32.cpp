@@ -9,9 +9,49 @@
 #include "protocol/image_file.h"
 #include "records/keeper.h"
 #include "ui/win32/form1.h"
+#include "ui/win32/station_window.h"
+
+#include <shellapi.h>
+
+#include <optional>
 #include "ui/win32/message_clock.h"
 
+namespace {
+
+// The station window until it is closed; a recipe that cannot be run is
+// said in a box.
+int run_station(const std::string& path, int show) {
+    auto loaded = vq::station::load_recipe(path);
+    std::string error;
+    std::optional<vq::records::RecordsTarget> records;
+    if (const auto* problem = std::get_if<std::string>(&loaded)) error = *problem;
+    else if (!(records = vq::records::chosen_records_target(std::get<vq::station::Recipe>(loaded).records,
+                                                            std::getenv("VELLQUIN_RECORDS"), &error)))
+        error = "records: " + error;
+    if (!error.empty()) {
+        MessageBoxW(nullptr, vq::wide(error).c_str(), L"Vellquin Tool", MB_OK);
+        return 2;
+    }
+    vq::Win32StationWindow station(std::get<vq::station::Recipe>(std::move(loaded)), *records);
+    station.on_closed = [] { PostQuitMessage(0); };
+    ShowWindow(station.window(), show == SW_SHOWDEFAULT || show == SW_SHOWNORMAL ? SW_SHOWMAXIMIZED : show);
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) vq::dispatch(station.window(), message);
+    return static_cast<int>(message.wParam);
+}
+
+}  // namespace
+
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show) {
+    // A production station, when asked for: vellquin-tool --station RECIPE.
+    int count = 0;
+    wchar_t** args = CommandLineToArgvW(GetCommandLineW(), &count);
+    std::string recipe_path;
+    for (int i = 1; i + 1 < count; ++i)
+        if (std::wstring(args[i]) == L"--station") recipe_path = vq::narrow(args[i + 1]);
+    LocalFree(args);
+    if (!recipe_path.empty()) return run_station(recipe_path, show);
+
     // Each upload's record goes where VELLQUIN_RECORDS says, else into the
     // user's records file.
     const wchar_t* named = _wgetenv(L"VELLQUIN_RECORDS");

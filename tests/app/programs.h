@@ -84,6 +84,7 @@ struct How {
     std::function<void()> start_signal_clock{};      // waits for the moment signals_at counts from
     bool stdout_reader_gone = false;               // stdout is a pipe whose reader has gone
     bool as_nobody = false;                        // when this is root
+    int wait_ms = 60000;                           // at most, for the program to end
 };
 
 struct Sent {
@@ -141,7 +142,7 @@ inline Sent send(const QStringList& args, const How& how = {}) {
         const pid_t pid = static_cast<pid_t>(p.processId());
         if (pid > 0 && p.state() == QProcess::Running) ::kill(pid, signo);
     }
-    p.waitForFinished(60000);
+    p.waitForFinished(how.wait_ms);
     return {p.exitCode(), QString::fromLocal8Bit(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts),
             QString::fromLocal8Bit(p.readAllStandardError()), p.exitStatus() == QProcess::CrashExit};
 }

@@ -292,9 +292,10 @@ TEST_F(WineWindow, TheWindowsTestsPassAgainstADeviceBehindCom2) {
     prefix_->plug(2, device.path);
     QStringList env = prefix_->env();
     env << "VQ_DEVICE_OUT=Z:" + QString::fromStdString(out);
-    const Sent s = send(WinePrefix::program("vq_window_tests.exe"), {.program = kRoot + "/scripts/wine-run", .env = env});
+    const Sent s = send(WinePrefix::program("vq_window_tests.exe"),
+                        {.program = kRoot + "/scripts/wine-run", .env = env, .wait_ms = 180000});
     EXPECT_EQ(s.exit_code, 0) << s.out.join('\n').toStdString();
-    EXPECT_TRUE(s.out.join('\n').contains("[  PASSED  ] 12 tests.")) << s.out.join('\n').toStdString();
+    EXPECT_TRUE(s.out.join('\n').contains("[  PASSED  ] 13 tests.")) << s.out.join('\n').toStdString();
     EXPECT_EQ(device.log().count("cancel after"), 2) << "Stop and closing each sent CAN";
 }
 

@@ -21,7 +21,10 @@
 #include "support/recording_host.h"
 #include "ui/win32/message_clock.h"
 #include "ui/win32/win32_controls.h"
+#include "records/file_hash.h"
 #include "records/keeper.h"
+#include "station/recipe.h"
+#include "ui/win32/station_window.h"
 
 namespace vq {
 namespace {
@@ -394,6 +397,27 @@ TEST(Win32Window, TheSystemMenuChoosesWhereRecordsGoAndTheRegistryRemembersIt) {
     WindowRig next;  // the next run
     EXPECT_EQ(records::records_target_text(next.records.target()), "sqlite:C:\\records\\line-1.sqlite");
     RegistrySettings().set(kRecordsSetting, "");
+}
+
+// The station window: the slot on COM2 flashes the board there, its tile
+// says PASS and the header counts it.
+TEST(Win32Station, TheBoardInTheSlotIsFlashedAndItsTileSaysPass) {
+    const auto image = pattern(3000);
+    const auto path = std::filesystem::temp_directory_path() / "vq-station-fw.bin";
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+    const auto recipe_path = std::filesystem::temp_directory_path() / "vq-station.toml";
+    std::ofstream(recipe_path) << "name = \"Board X\"\nimage = \"vq-station-fw.bin\"\nsha256 = \""
+                               << records::sha256_hex(image) << "\"\n[[slot]]\nname = \"A\"\nport = \"COM2\"\n";
+    auto recipe = station::load_recipe(utf8_from_path(recipe_path));
+    ASSERT_TRUE(std::holds_alternative<station::Recipe>(recipe)) << std::get<std::string>(recipe);
+    Win32StationWindow station(std::get<station::Recipe>(std::move(recipe)), {});
+    ShowWindow(station.window(), SW_SHOW);
+    EXPECT_EQ(window_text(station.Title), "Board X");
+    ASSERT_TRUE(pump_until([&] { return station.tiles().at(0).state == station::Tile::State::Passed; }))
+        << window_text(station.Tiles.at(0));
+    EXPECT_EQ(window_text(station.Tiles[0]), "\u2714 PASS remove the board");
+    const std::string detail = window_text(station.Detail);
+    EXPECT_TRUE(detail.ends_with("passed 1, failed 0, first-pass yield 100%")) << detail;
 }
 
 }  // namespace

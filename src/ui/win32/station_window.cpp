@@ -1,0 +1,199 @@
+#include "ui/win32/station_window.h"
+
+#include <cmath>
+
+#include "ui/win32/win32_controls.h"
+
+namespace vq {
+namespace {
+
+constexpr const wchar_t* kClassName = L"org.vellquin.VellquinTool.Station";
+constexpr int kStopAll = 100, kFirstStop = 200, kFirstTile = 300;
+
+HFONT font(int points, UINT dpi, bool bold) {
+    return CreateFontW(-MulDiv(points, static_cast<int>(dpi), 72), 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE,
+                       FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
+                       DEFAULT_PITCH | FF_SWISS, L"Segoe UI");
+}
+
+// Grey waiting, blue flashing, green pass, red fail; the caption says the
+// same in words and a symbol.
+COLORREF colour_of(station::Tile::State state) {
+    switch (state) {
+    case station::Tile::State::Flashing: return RGB(0x1f, 0x5f, 0xa8);
+    case station::Tile::State::Passed: return RGB(0x1e, 0x7d, 0x32);
+    case station::Tile::State::Failed: return RGB(0xb3, 0x26, 0x1e);
+    default: return RGB(0x5f, 0x63, 0x68);
+    }
+}
+
+}  // namespace
+
+Win32StationWindow::Win32StationWindow(station::Recipe recipe, const records::RecordsTarget& records) {
+    static const bool registered = [] {
+        WNDCLASSEXW c{};
+        c.cbSize = sizeof c;
+        c.lpfnWndProc = DefWindowProcW;  // replaced per window
+        c.hInstance = GetModuleHandleW(nullptr);
+        c.hIcon = LoadIconW(c.hInstance, MAKEINTRESOURCEW(1));
+        c.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+        c.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+        c.lpszClassName = kClassName;
+        return RegisterClassExW(&c) != 0;
+    }();
+    (void)registered;
+    const HINSTANCE instance = GetModuleHandleW(nullptr);
+    window_ = CreateWindowExW(WS_EX_CONTROLPARENT, kClassName, wide(recipe.name).c_str(), WS_OVERLAPPEDWINDOW,
+                              CW_USEDEFAULT, CW_USEDEFAULT, 1024, 720, nullptr, nullptr, instance, nullptr);
+    SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Win32StationWindow::procedure));
+    const UINT dpi = GetDpiForWindow(window_);
+    big_ = font(20, dpi, true);
+    large_ = font(26, dpi, true);
+    small_ = font(11, dpi, false);
+    auto make = [&](const wchar_t* cls, const wchar_t* text, DWORD style, int id) {
+        return CreateWindowExW(0, cls, text, WS_CHILD | WS_VISIBLE | style, 0, 0, 10, 10, window_,
+                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
+    };
+    Title = make(L"STATIC", L"", SS_LEFT, 0);
+    Detail = make(L"STATIC", L"", SS_LEFT, 0);
+    SendMessageW(Title, WM_SETFONT, reinterpret_cast<WPARAM>(big_), FALSE);
+    SendMessageW(Detail, WM_SETFONT, reinterpret_cast<WPARAM>(small_), FALSE);
+    for (std::size_t i = 0; i < recipe.jig_slots.size(); ++i) {
+        Tiles.push_back(make(L"STATIC", L"", SS_OWNERDRAW, kFirstTile + static_cast<int>(i)));
+        Stops.push_back(make(L"BUTTON", wide("Stop " + recipe.jig_slots[i].name).c_str(), WS_TABSTOP | BS_PUSHBUTTON,
+                             kFirstStop + static_cast<int>(i)));
+        SendMessageW(Stops.back(), WM_SETFONT, reinterpret_cast<WPARAM>(small_), FALSE);
+    }
+    StopAll = make(L"BUTTON", L"Stop all", WS_TABSTOP | BS_PUSHBUTTON, kStopAll);
+    SendMessageW(StopAll, WM_SETFONT, reinterpret_cast<WPARAM>(small_), FALSE);
+    shown_.resize(Tiles.size());
+    lay_out();
+    // The slots' threads hand their news to this window's thread.
+    form_ = std::make_unique<station::StationForm>(std::move(recipe), records, static_cast<station::StationView&>(*this),
+                                                   [window = window_, this] {
+                                                       auto* work = new std::function<void()>([this] { form_->deliver(); });
+                                                       if (!PostMessageW(window, kRunOnWindowThread, 0, reinterpret_cast<LPARAM>(work)))
+                                                           delete work;
+                                                   });
+    form_->start();
+}
+
+Win32StationWindow::~Win32StationWindow() {
+    form_->stop_all();
+    form_.reset();  // joins the slots' threads
+    if (window_) DestroyWindow(window_);
+    for (HFONT f : {big_, large_, small_}) DeleteObject(f);
+}
+
+// The header across the top, Stop all at the bottom, the tiles in a grid
+// between, each with its Stop below it.
+void Win32StationWindow::lay_out() {
+    RECT client{};
+    GetClientRect(window_, &client);
+    const int dpi = static_cast<int>(GetDpiForWindow(window_));
+    const auto px = [dpi](int at96) { return MulDiv(at96, dpi, 96); };
+    const int margin = px(12), header = px(40), detail = px(24), button = px(32);
+    MoveWindow(Title, margin, margin, client.right - 2 * margin, header, TRUE);
+    MoveWindow(Detail, margin, margin + header, client.right - 2 * margin, detail, TRUE);
+    MoveWindow(StopAll, client.right - margin - px(160), client.bottom - margin - button, px(160), button, TRUE);
+    const int count = static_cast<int>(Tiles.size());
+    if (count == 0) return;
+    const int columns = std::max(1, static_cast<int>(std::ceil(std::sqrt(count))));
+    const int rows = (count + columns - 1) / columns;
+    const int top = 2 * margin + header + detail, bottom = client.bottom - 2 * margin - button;
+    const int cell_w = (client.right - margin) / columns, cell_h = std::max(px(120), (bottom - top) / rows);
+    for (int i = 0; i < count; ++i) {
+        const int x = margin + (i % columns) * cell_w, y = top + (i / columns) * cell_h;
+        MoveWindow(Tiles[static_cast<std::size_t>(i)], x, y, cell_w - margin, cell_h - margin - button, TRUE);
+        MoveWindow(Stops[static_cast<std::size_t>(i)], x, y + cell_h - margin - button, cell_w - margin, button, TRUE);
+    }
+}
+
+void Win32StationWindow::draw_tile(const DRAWITEMSTRUCT& item) {
+    const std::size_t index = item.CtlID - kFirstTile;
+    if (index >= shown_.size()) return;
+    const station::Tile& tile = shown_[index];
+    HBRUSH fill = CreateSolidBrush(colour_of(tile.state));
+    FillRect(item.hDC, &item.rcItem, fill);
+    DeleteObject(fill);
+    SetBkMode(item.hDC, TRANSPARENT);
+    SetTextColor(item.hDC, RGB(255, 255, 255));
+    RECT box = item.rcItem;
+    InflateRect(&box, -8, -8);
+    const struct {
+        std::string text;
+        HFONT font;
+    } lines[] = {{tile.slot, big_}, {station::tile_caption(tile.state), large_}, {tile.unit, big_},
+                 {tile.words + (tile.remove ? " \u00B7 remove the board" : ""), small_}};
+    for (const auto& line : lines) {
+        if (line.text.empty()) continue;
+        HGDIOBJ was = SelectObject(item.hDC, line.font);
+        const std::wstring text = wide(line.text);
+        RECT measure = box;
+        DrawTextW(item.hDC, text.c_str(), static_cast<int>(text.size()), &measure, DT_CENTER | DT_WORDBREAK | DT_CALCRECT | DT_NOPREFIX);
+        measure.left = box.left;
+        measure.right = box.right;
+        DrawTextW(item.hDC, text.c_str(), static_cast<int>(text.size()), &measure, DT_CENTER | DT_WORDBREAK | DT_NOPREFIX);
+        box.top = measure.bottom + 4;
+        SelectObject(item.hDC, was);
+    }
+}
+
+void Win32StationWindow::show_header(const std::string& title, const std::string& detail) {
+    SetWindowTextW(Title, wide(title).c_str());
+    SetWindowTextW(Detail, wide(detail).c_str());
+}
+
+void Win32StationWindow::show_tile(std::size_t index, const station::Tile& tile) {
+    if (index >= shown_.size()) return;
+    shown_[index] = tile;
+    SetWindowTextW(Tiles[index], wide(station::tile_caption(tile.state) + " " + tile.words).c_str());  // for readers of the screen
+    InvalidateRect(Tiles[index], nullptr, TRUE);
+}
+
+LRESULT CALLBACK Win32StationWindow::procedure(HWND window, UINT message, WPARAM w, LPARAM l) {
+    auto* self = reinterpret_cast<Win32StationWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    return self ? self->handle(window, message, w, l) : DefWindowProcW(window, message, w, l);
+}
+
+LRESULT Win32StationWindow::handle(HWND window, UINT message, WPARAM w, LPARAM l) {
+    switch (message) {
+    case WM_COMMAND:
+        if (HIWORD(w) == BN_CLICKED && form_) {
+            const int id = LOWORD(w);
+            if (id == kStopAll) form_->stop_all();
+            else if (id >= kFirstStop && id < kFirstStop + static_cast<int>(Stops.size())) form_->stop(static_cast<std::size_t>(id - kFirstStop));
+        }
+        return 0;
+    case kRunOnWindowThread: {
+        const std::unique_ptr<std::function<void()>> work(reinterpret_cast<std::function<void()>*>(l));
+        (*work)();
+        return 0;
+    }
+    case WM_DRAWITEM:
+        draw_tile(*reinterpret_cast<const DRAWITEMSTRUCT*>(l));
+        return TRUE;
+    case WM_SIZE:
+        lay_out();
+        return 0;
+    case WM_DPICHANGED: {
+        const RECT* suggested = reinterpret_cast<const RECT*>(l);
+        SetWindowPos(window, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                     suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+        return 0;
+    }
+    case WM_CLOSE:
+        if (form_) form_->stop_all();
+        DestroyWindow(window);
+        return 0;
+    case WM_DESTROY:
+        window_ = nullptr;
+        if (on_closed) on_closed();
+        return 0;
+    default:
+        return DefWindowProcW(window, message, w, l);
+    }
+}
+
+}  // namespace vq
