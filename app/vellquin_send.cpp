@@ -50,6 +50,10 @@ int main(int argc, char** argv) {
             return exit_code::kUsage;
         }
         const station::Recipe& recipe = recipe_loaded.emplace(std::move(std::get<station::Recipe>(loaded)));
+        if (recipe.operator_required && options.operator_name.empty()) {
+            cli::say("", options.recipe + ": the recipe asks who runs the station: --operator NAME");
+            return exit_code::kUsage;
+        }
         options.file = recipe.image;
         options.protocol = recipe.protocol;
         options.pace = recipe.pace;

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QInputDialog>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -103,7 +104,18 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "vellquin-tool: %s\n", error.c_str());
             return 2;
         }
-        vq::StationWindow station(std::move(recipe), *records);
+        // Who runs it, when the recipe asks: on every record.
+        std::string operator_name;
+        while (recipe.operator_required && operator_name.empty()) {
+            bool ok = false;
+            operator_name = QInputDialog::getText(nullptr, QString::fromStdString(recipe.name),
+                                                  QStringLiteral("Who runs this station? Your name or badge:"),
+                                                  QLineEdit::Normal, {}, &ok)
+                                .trimmed()
+                                .toStdString();
+            if (!ok) return 0;
+        }
+        vq::StationWindow station(std::move(recipe), *records, operator_name);
         station.showMaximized();
         return QApplication::exec();
     }

@@ -32,7 +32,15 @@ int run_station(const std::string& path, int show) {
         MessageBoxW(nullptr, vq::wide(error).c_str(), L"Vellquin Tool", MB_OK);
         return 2;
     }
-    vq::Win32StationWindow station(std::get<vq::station::Recipe>(std::move(loaded)), *records);
+    vq::station::Recipe& recipe = std::get<vq::station::Recipe>(loaded);
+    // Who runs it, when the recipe asks: on every record.
+    std::string operator_name;
+    while (recipe.operator_required && operator_name.empty()) {
+        const auto answer = vq::ask_text(nullptr, "Who runs this station? Your name or badge:", {});
+        if (!answer) return 0;
+        operator_name = *answer;
+    }
+    vq::Win32StationWindow station(std::move(recipe), *records, operator_name);
     station.on_closed = [] { PostQuitMessage(0); };
     ShowWindow(station.window(), show == SW_SHOWDEFAULT || show == SW_SHOWNORMAL ? SW_SHOWMAXIMIZED : show);
     MSG message;

@@ -31,6 +31,7 @@ struct Recipe {
     std::string station;  // empty: the host name
     std::string records;  // a records URL; empty: as the program would keep them
     std::optional<SerialStamp> stamp;  // unit serials stamped into the image
+    bool operator_required = false;    // every upload names who ran it
     std::vector<Slot> jig_slots;  // not "slots": Qt takes that word
 };
 
@@ -39,8 +40,7 @@ struct Recipe {
 // names a missing image or one whose SHA-256 is another, or puts two slots
 // on one port gives its error instead: "FILE:LINE: field: what is wrong".
 // Features of a station this program does not run yet (a start other than
-// on insertion, scanned serials, a required operator) are refused the same
-// way. Stamped serials need a place for records: their counter is there.
+// on insertion, scanned serials) are refused the same way. Stamped serials need a place for records: their counter is there.
 std::variant<Recipe, std::string> load_recipe(const std::string& path);
 
 }  // namespace vq::station

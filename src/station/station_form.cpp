@@ -59,7 +59,8 @@ void SlotTile::ended(const cli::UploadOutcome& outcome) {
     if (!stopped) counted_(passed, tile_.unit);
 }
 
-cli::RunSettings station_settings(const Recipe& recipe, const records::RecordsTarget& records) {
+cli::RunSettings station_settings(const Recipe& recipe, const records::RecordsTarget& records,
+                                  const std::string& operator_name) {
     cli::RunSettings s;
     s.file = recipe.image;
     s.pace = recipe.pace;
@@ -69,13 +70,17 @@ cli::RunSettings station_settings(const Recipe& recipe, const records::RecordsTa
     s.records = records;
     s.spool = records::default_spool_file();
     s.station = recipe.station;
+    s.operator_name = operator_name;
     s.stamp = recipe.stamp;
     return s;
 }
 
 StationForm::StationForm(Recipe recipe, const records::RecordsTarget& records, StationView& view,
-                         std::function<void()> wake)
-    : recipe_(std::move(recipe)), settings_(station_settings(recipe_, records)), view_(view), wake_(std::move(wake)) {}
+                         std::function<void()> wake, std::string operator_name)
+    : recipe_(std::move(recipe)),
+      settings_(station_settings(recipe_, records, operator_name)),
+      view_(view),
+      wake_(std::move(wake)) {}
 
 StationForm::~StationForm() { runs_.clear(); }
 
@@ -121,7 +126,9 @@ void StationForm::stop_all() {
 
 void StationForm::show_header() {
     const std::string image = utf8_from_path(path_from_utf8(recipe_.image).filename());
-    std::string detail = image + " \u00B7 " + recipe_.sha256.substr(0, 12) + " \u00B7 passed " +
+    std::string detail = image + " \u00B7 " + recipe_.sha256.substr(0, 12) +
+                         (settings_.operator_name.empty() ? std::string() : " \u00B7 operator " + settings_.operator_name) +
+                         " \u00B7 passed " +
                          std::to_string(counts_.passed) + ", failed " + std::to_string(counts_.failed);
     if (counts_.units > 0)
         detail += ", first-pass yield " + std::to_string(100 * counts_.first_passed / counts_.units) + "%";

@@ -63,13 +63,16 @@ private:
 
 // The settings of every slot's uploads, from the recipe: the image, the
 // protocol and pacing, the station, the serials, and where records go.
-cli::RunSettings station_settings(const Recipe& recipe, const records::RecordsTarget& records);
+cli::RunSettings station_settings(const Recipe& recipe, const records::RecordsTarget& records,
+                                  const std::string& operator_name);
 
 class StationForm {
 public:
     // `wake` is called from the slots' threads; the view then calls
     // deliver() on its own thread.
-    StationForm(Recipe recipe, const records::RecordsTarget& records, StationView& view, std::function<void()> wake);
+    // `operator_name` is on every record and in the header.
+    StationForm(Recipe recipe, const records::RecordsTarget& records, StationView& view, std::function<void()> wake,
+                std::string operator_name = {});
     ~StationForm();
 
     void start();

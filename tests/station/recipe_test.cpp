@@ -74,6 +74,7 @@ TEST(Recipe, EachBadOneIsRefusedNamingTheFieldAndTheLine) {
         {"protocol = \"zmodem\"", ":4: protocol: \"zmodem\" is none of device, xmodem, xmodem-1k, ymodem"},
         {"pace = \"reply\"", ":6: pace: reply paces the device protocol only"},
         {"start = \"on-scan\"", ":6: start: \"on-scan\" is not run by this version: on-insertion"},
+        {"operator_required = \"yes\"", ":6: operator_required: must be true or false"},
         {"unit_serial = { mode = \"scan\" }", ":6: unit_serial.mode: \"scan\" is not run by this version: none or stamp"},
         {"unit_serial = { mode = \"stamp\", offset = 2990, format = \"{:d}\", width = 16 }",
          ":6: unit_serial.offset: the serial's 16 bytes at 2990 end past the image's 3000 bytes"},

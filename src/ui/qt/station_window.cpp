@@ -22,7 +22,8 @@ const char* colour_of(station::Tile::State state) {
 
 }  // namespace
 
-StationWindow::StationWindow(station::Recipe recipe, const records::RecordsTarget& records, QWidget* parent)
+StationWindow::StationWindow(station::Recipe recipe, const records::RecordsTarget& records,
+                             const std::string& operator_name, QWidget* parent)
     : QWidget(parent) {
     setWindowTitle(QString::fromStdString(recipe.name));
     auto* layout = new QVBoxLayout(this);
@@ -59,7 +60,7 @@ StationWindow::StationWindow(station::Recipe recipe, const records::RecordsTarge
     // The slots' threads wake this one, which takes their news.
     form_ = std::make_unique<station::StationForm>(std::move(recipe), records, static_cast<station::StationView&>(*this), [this] {
         QMetaObject::invokeMethod(this, [this] { form_->deliver(); }, Qt::QueuedConnection);
-    });
+    }, operator_name);
     form_->start();
 }
 

@@ -15,7 +15,9 @@ namespace vq {
 
 class StationWindow final : public QWidget, private station::StationView {
 public:
-    StationWindow(station::Recipe recipe, const records::RecordsTarget& records, QWidget* parent = nullptr);
+    // `operator_name`: who runs the station, on every record.
+    StationWindow(station::Recipe recipe, const records::RecordsTarget& records, const std::string& operator_name = {},
+                  QWidget* parent = nullptr);
     ~StationWindow() override;
 
     station::StationForm& form() { return *form_; }

@@ -29,7 +29,8 @@ COLORREF colour_of(station::Tile::State state) {
 
 }  // namespace
 
-Win32StationWindow::Win32StationWindow(station::Recipe recipe, const records::RecordsTarget& records) {
+Win32StationWindow::Win32StationWindow(station::Recipe recipe, const records::RecordsTarget& records,
+                                       const std::string& operator_name) {
     static const bool registered = [] {
         WNDCLASSEXW c{};
         c.cbSize = sizeof c;
@@ -75,7 +76,8 @@ Win32StationWindow::Win32StationWindow(station::Recipe recipe, const records::Re
                                                        auto* work = new std::function<void()>([this] { form_->deliver(); });
                                                        if (!PostMessageW(window, kRunOnWindowThread, 0, reinterpret_cast<LPARAM>(work)))
                                                            delete work;
-                                                   });
+                                                   },
+                                                   operator_name);
     form_->start();
 }
 

@@ -16,7 +16,9 @@ namespace vq {
 class Win32StationWindow final : private station::StationView {
 public:
     // Creates the window, hidden, and starts the slots.
-    Win32StationWindow(station::Recipe recipe, const records::RecordsTarget& records);
+    // `operator_name`: who runs the station, on every record.
+    Win32StationWindow(station::Recipe recipe, const records::RecordsTarget& records,
+                       const std::string& operator_name = {});
     ~Win32StationWindow() override;
     Win32StationWindow(const Win32StationWindow&) = delete;
     Win32StationWindow& operator=(const Win32StationWindow&) = delete;

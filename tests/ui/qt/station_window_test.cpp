@@ -34,7 +34,8 @@ TEST(StationWindow, ABoardInItsSlotIsFlashedPassedCountedAndRecorded) {
     ASSERT_TRUE(std::holds_alternative<station::Recipe>(recipe)) << std::get<std::string>(recipe);
     const std::string records = dir.file("records.sqlite");
     {
-        StationWindow station(std::get<station::Recipe>(std::move(recipe)), {records::RecordsTarget::Sqlite, records});
+        StationWindow station(std::get<station::Recipe>(std::move(recipe)), {records::RecordsTarget::Sqlite, records},
+                              "Ann");
         EXPECT_EQ(station.Title->text(), "Board X");
         ASSERT_EQ(station.Tiles.size(), 1u);
         QElapsedTimer waited;
@@ -42,12 +43,12 @@ TEST(StationWindow, ABoardInItsSlotIsFlashedPassedCountedAndRecorded) {
         while (!station.Tiles[0]->text().contains("PASS") && waited.elapsed() < 15000)
             QApplication::processEvents(QEventLoop::AllEvents, 50);
         EXPECT_TRUE(station.Tiles[0]->text().contains("\u2714 PASS")) << station.Tiles[0]->text().toStdString();
-        EXPECT_TRUE(station.Detail->text().endsWith("passed 1, failed 0, first-pass yield 100%"))
+        EXPECT_TRUE(station.Detail->text().endsWith("operator Ann \u00B7 passed 1, failed 0, first-pass yield 100%"))
             << station.Detail->text().toStdString();
     }  // closing stops the slot, which waits for its board to go
     const auto kept = records::list(*records::open_sqlite_store(records, false), {});
     ASSERT_EQ(kept.size(), 1u);
-    EXPECT_EQ(kept[0].slot + " " + kept[0].outcome, "A finished");
+    EXPECT_EQ(kept[0].slot + " " + kept[0].outcome + " " + kept[0].operator_name, "A finished Ann");
 }
 
 }  // namespace
