@@ -11,7 +11,7 @@ namespace vq::station {
 
 std::string tile_caption(Tile::State state) {
     switch (state) {
-    case Tile::State::Waiting: return "\u25CB Waiting for a board";
+    case Tile::State::Waiting: return "\u25CB Waiting";
     case Tile::State::Flashing: return "\u21BB Flashing";
     case Tile::State::Passed: return "\u2714 PASS";
     case Tile::State::Failed: return "\u2718 FAIL";
@@ -27,6 +27,16 @@ SlotTile::SlotTile(std::size_t index, std::string slot, std::function<void(std::
 
 void SlotTile::started(const cli::UploadStart& start) {
     tile_ = {Tile::State::Flashing, tile_.slot, "0%", start.unit, 0, false};
+    show();
+}
+
+void SlotTile::on_phase(Phase phase, int) {
+    if (tile_.state != Tile::State::Flashing || tile_.percent > 0) return;
+    const char* words = phase == Phase::WakingUp          ? "waking the board"
+                        : phase == Phase::WaitingForStart ? "waiting for the board to ask"
+                                                          : nullptr;
+    if (!words || tile_.words == words) return;
+    tile_.words = words;
     show();
 }
 
@@ -54,7 +64,7 @@ void SlotTile::ended(const cli::UploadOutcome& outcome) {
     const bool stopped = outcome.exit_status == exit_code::kStopped;
     tile_.state = passed ? Tile::State::Passed : stopped ? Tile::State::Stopped : Tile::State::Failed;
     tile_.percent = passed ? 100 : tile_.percent;
-    tile_.words = passed ? "remove the board" : outcome.ending;
+    tile_.words = passed ? std::string() : outcome.ending;
     show();
     if (!stopped) counted_(passed, tile_.unit);
 }

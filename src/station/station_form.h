@@ -48,6 +48,7 @@ public:
     SlotTile(std::size_t index, std::string slot, std::function<void(std::size_t, const Tile&)> show,
              std::function<void(bool passed, const std::string& unit)> counted);
     void started(const cli::UploadStart& start) override;
+    void on_phase(Phase phase, int attempt) override;
     void on_progress(int percent) override;
     void waiting(const std::string& what, const std::string& text) override;
     void ended(const cli::UploadOutcome& outcome) override;

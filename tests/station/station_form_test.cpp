@@ -30,9 +30,10 @@ TEST(SlotTile, ShowsEachBoardsStateInWordsAndASymbolAndCountsItOnce) {
     } steps[] = {
         {[&] { tile.waiting("device", "waiting for a device on COM3"); }, Tile::State::Waiting, "plug in a board", false},
         {[&] { tile.started({.unit = "VQ-000041"}); }, Tile::State::Flashing, "0%", false},
+        {[&] { tile.on_phase(Phase::WakingUp, 3); }, Tile::State::Flashing, "waking the board", false},
         {[&] { tile.on_progress(51); }, Tile::State::Flashing, "51%", false},
-        {[&] { tile.ended(cli::UploadOutcome{}); }, Tile::State::Passed, "remove the board", false},
-        {[&] { tile.waiting("removal", "waiting for the device to be taken away"); }, Tile::State::Passed, "remove the board", true},
+        {[&] { tile.ended(cli::UploadOutcome{}); }, Tile::State::Passed, "", false},
+        {[&] { tile.waiting("removal", "waiting for the device to be taken away"); }, Tile::State::Passed, "", true},
         {[&] { tile.waiting("device", "waiting for a device on COM3"); }, Tile::State::Waiting, "plug in the next board", false},
         {[&] { tile.started({.unit = "VQ-000042"}); }, Tile::State::Flashing, "0%", false},
         {[&] { tile.ended(failed); }, Tile::State::Failed, "The device rejected the upload", false},

@@ -150,7 +150,10 @@ void Win32StationWindow::show_header(const std::string& title, const std::string
 void Win32StationWindow::show_tile(std::size_t index, const station::Tile& tile) {
     if (index >= shown_.size()) return;
     shown_[index] = tile;
-    SetWindowTextW(Tiles[index], wide(station::tile_caption(tile.state) + " " + tile.words).c_str());  // for readers of the screen
+    // The same as text, for the system's screen readers.
+    SetWindowTextW(Tiles[index], wide(station::tile_caption(tile.state) + (tile.words.empty() ? "" : " \u00B7 " + tile.words) +
+                                      (tile.remove ? " \u00B7 remove the board" : ""))
+                                     .c_str());
     InvalidateRect(Tiles[index], nullptr, TRUE);
 }
 

@@ -415,7 +415,7 @@ TEST(Win32Station, TheBoardInTheSlotIsFlashedAndItsTileSaysPass) {
     EXPECT_EQ(window_text(station.Title), "Board X");
     ASSERT_TRUE(pump_until([&] { return station.tiles().at(0).state == station::Tile::State::Passed; }))
         << window_text(station.Tiles.at(0));
-    EXPECT_EQ(window_text(station.Tiles[0]), "\u2714 PASS remove the board");
+    EXPECT_EQ(window_text(station.Tiles[0]).rfind("\u2714 PASS", 0), 0u) << window_text(station.Tiles[0]);
     const std::string detail = window_text(station.Detail);
     EXPECT_TRUE(detail.ends_with("passed 1, failed 0, first-pass yield 100%")) << detail;
 }
