@@ -402,11 +402,9 @@ LRESULT Win32Form1::handle(UINT message, WPARAM w, LPARAM l) {
     case kChoiceChanged:
         if (form_) form_->choice_changed();
         return 0;
-    case kRunOnWindowThread: {
-        const std::unique_ptr<std::function<void()>> work(reinterpret_cast<std::function<void()>*>(l));
-        (*work)();
+    case kRunOnWindowThread:
+        run_handed_over(l);
         return 0;
-    }
     case WM_ACTIVATE:
         if (LOWORD(w) != WA_INACTIVE && form_) form_->refresh_ports();
         break;

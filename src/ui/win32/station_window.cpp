@@ -48,34 +48,24 @@ Win32StationWindow::Win32StationWindow(station::Recipe recipe, const records::Re
                               CW_USEDEFAULT, CW_USEDEFAULT, 1024, 720, nullptr, nullptr, instance, nullptr);
     SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Win32StationWindow::procedure));
-    const UINT dpi = GetDpiForWindow(window_);
-    big_ = font(20, dpi, true);
-    large_ = font(26, dpi, true);
-    small_ = font(11, dpi, false);
     auto make = [&](const wchar_t* cls, const wchar_t* text, DWORD style, int id) {
         return CreateWindowExW(0, cls, text, WS_CHILD | WS_VISIBLE | style, 0, 0, 10, 10, window_,
                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
     };
     Title = make(L"STATIC", L"", SS_LEFT, 0);
     Detail = make(L"STATIC", L"", SS_LEFT, 0);
-    SendMessageW(Title, WM_SETFONT, reinterpret_cast<WPARAM>(big_), FALSE);
-    SendMessageW(Detail, WM_SETFONT, reinterpret_cast<WPARAM>(small_), FALSE);
     for (std::size_t i = 0; i < recipe.jig_slots.size(); ++i) {
         Tiles.push_back(make(L"STATIC", L"", SS_OWNERDRAW, kFirstTile + static_cast<int>(i)));
         Stops.push_back(make(L"BUTTON", wide("Stop " + recipe.jig_slots[i].name).c_str(), WS_TABSTOP | BS_PUSHBUTTON,
                              kFirstStop + static_cast<int>(i)));
-        SendMessageW(Stops.back(), WM_SETFONT, reinterpret_cast<WPARAM>(small_), FALSE);
     }
     StopAll = make(L"BUTTON", L"Stop all", WS_TABSTOP | BS_PUSHBUTTON, kStopAll);
-    SendMessageW(StopAll, WM_SETFONT, reinterpret_cast<WPARAM>(small_), FALSE);
     shown_.resize(Tiles.size());
     lay_out();
     // The slots' threads hand their news to this window's thread.
     form_ = std::make_unique<station::StationForm>(std::move(recipe), records, static_cast<station::StationView&>(*this),
                                                    [window = window_, this] {
-                                                       auto* work = new std::function<void()>([this] { form_->deliver(); });
-                                                       if (!PostMessageW(window, kRunOnWindowThread, 0, reinterpret_cast<LPARAM>(work)))
-                                                           delete work;
+                                                       run_on_window_thread(window, [this] { form_->deliver(); });
                                                    },
                                                    operator_name);
     form_->start();
@@ -89,8 +79,19 @@ Win32StationWindow::~Win32StationWindow() {
 }
 
 // The header across the top, Stop all at the bottom, the tiles in a grid
-// between, each with its Stop below it.
+// between, each with its Stop below it; the fonts for the window's DPI.
 void Win32StationWindow::lay_out() {
+    if (const UINT window_dpi = GetDpiForWindow(window_); window_dpi != font_dpi_) {
+        font_dpi_ = window_dpi;
+        for (HFONT f : {big_, large_, small_})
+            if (f) DeleteObject(f);
+        big_ = font(20, window_dpi, true);
+        large_ = font(26, window_dpi, true);
+        small_ = font(11, window_dpi, false);
+        SendMessageW(Title, WM_SETFONT, reinterpret_cast<WPARAM>(big_), FALSE);
+        for (HWND small : Stops) SendMessageW(small, WM_SETFONT, reinterpret_cast<WPARAM>(small_), FALSE);
+        for (HWND small : {Detail, StopAll}) SendMessageW(small, WM_SETFONT, reinterpret_cast<WPARAM>(small_), FALSE);
+    }
     RECT client{};
     GetClientRect(window_, &client);
     const int dpi = static_cast<int>(GetDpiForWindow(window_));
@@ -171,11 +172,9 @@ LRESULT Win32StationWindow::handle(HWND window, UINT message, WPARAM w, LPARAM l
             else if (id >= kFirstStop && id < kFirstStop + static_cast<int>(Stops.size())) form_->stop(static_cast<std::size_t>(id - kFirstStop));
         }
         return 0;
-    case kRunOnWindowThread: {
-        const std::unique_ptr<std::function<void()>> work(reinterpret_cast<std::function<void()>*>(l));
-        (*work)();
+    case kRunOnWindowThread:
+        run_handed_over(l);
         return 0;
-    }
     case WM_DRAWITEM:
         draw_tile(*reinterpret_cast<const DRAWITEMSTRUCT*>(l));
         return TRUE;
@@ -186,6 +185,7 @@ LRESULT Win32StationWindow::handle(HWND window, UINT message, WPARAM w, LPARAM l
         const RECT* suggested = reinterpret_cast<const RECT*>(l);
         SetWindowPos(window, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
                      suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+        lay_out();  // the fonts too, when the size stayed
         return 0;
     }
     case WM_CLOSE:

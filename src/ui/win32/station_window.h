@@ -44,6 +44,7 @@ private:
 
     HWND window_ = nullptr;
     HFONT big_ = nullptr, large_ = nullptr, small_ = nullptr;
+    UINT font_dpi_ = 0;  // the fonts are made for it
     std::vector<station::Tile> shown_;
     std::unique_ptr<station::StationForm> form_;
 };

@@ -165,13 +165,22 @@ void Win32FileDialog::ShowOpen(std::function<void()> closed) {
         ofn.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
         const bool chosen = GetOpenFileNameW(&ofn);
         std::string file = chosen ? narrow(name.data()) : std::string();
-        auto* back = new std::function<void()>([this, chosen, file = std::move(file), closed] {
+        run_on_window_thread(owner, [this, chosen, file = std::move(file), closed] {
             open_ = false;
             if (chosen) file_name_ = file;
             closed();
         });
-        if (!PostMessageW(owner, kRunOnWindowThread, 0, reinterpret_cast<LPARAM>(back))) delete back;
     });
+}
+
+void run_on_window_thread(HWND window, std::function<void()> work) {
+    auto* handed = new std::function<void()>(std::move(work));
+    if (!PostMessageW(window, kRunOnWindowThread, 0, reinterpret_cast<LPARAM>(handed))) delete handed;
+}
+
+void run_handed_over(LPARAM l) {
+    const std::unique_ptr<std::function<void()>> work(reinterpret_cast<std::function<void()>*>(l));
+    (*work)();
 }
 
 void Win32ComboList::Clear() {

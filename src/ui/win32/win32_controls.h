@@ -60,6 +60,10 @@ std::optional<std::string> ask_text(HWND owner, const std::string& prompt, const
 // Posted to a window of ours with a new std::function<void()> in its
 // lParam: the window runs it on its own thread, and deletes it.
 inline constexpr UINT kRunOnWindowThread = WM_APP + 2;
+// From any thread: `work` runs on `window`'s thread, unless the window is gone.
+void run_on_window_thread(HWND window, std::function<void()> work);
+// In a window's procedure: runs what kRunOnWindowThread brought.
+void run_handed_over(LPARAM l);
 
 // The system's open dialog, on a thread of its own, so that it holds no
 // upload's waits: the choice comes back to the owner's thread by a message.
