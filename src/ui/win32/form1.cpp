@@ -109,21 +109,6 @@ void draw_with_fallback(HDC dc, RECT box, const std::wstring& text, HFONT font, 
 
 constexpr const wchar_t* kClassName = L"org.vellquin.VellquinTool.Form1";
 
-void register_class() {
-    static const bool registered = [] {
-        WNDCLASSEXW c{};
-        c.cbSize = sizeof c;
-        c.lpfnWndProc = DefWindowProcW;  // replaced per window
-        c.hInstance = GetModuleHandleW(nullptr);
-        c.hIcon = LoadIconW(c.hInstance, MAKEINTRESOURCEW(1));
-        if (!c.hIcon) c.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
-        c.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-        c.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-        c.lpszClassName = kClassName;
-        return RegisterClassExW(&c) != 0;
-    }();
-    (void)registered;
-}
 
 constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 constexpr DWORD kWindowExStyle = WS_EX_CONTROLPARENT;
@@ -137,7 +122,7 @@ SIZE client_size(UINT dpi, bool console) {
 Win32Form1::Win32Form1(WindowServices services) : services_(std::move(services)) {
     INITCOMMONCONTROLSEX common{sizeof common, ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS | ICC_BAR_CLASSES};
     InitCommonControlsEx(&common);
-    register_class();
+    register_window_class(kClassName);
     window_ = CreateWindowExW(kWindowExStyle, kClassName, L"Form1", kWindowStyle, CW_USEDEFAULT, CW_USEDEFAULT, 100,
                               100, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
     SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));

@@ -31,18 +31,7 @@ COLORREF colour_of(station::Tile::State state) {
 
 Win32StationWindow::Win32StationWindow(station::Recipe recipe, const records::RecordsTarget& records,
                                        const std::string& operator_name) {
-    static const bool registered = [] {
-        WNDCLASSEXW c{};
-        c.cbSize = sizeof c;
-        c.lpfnWndProc = DefWindowProcW;  // replaced per window
-        c.hInstance = GetModuleHandleW(nullptr);
-        c.hIcon = LoadIconW(c.hInstance, MAKEINTRESOURCEW(1));
-        c.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-        c.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-        c.lpszClassName = kClassName;
-        return RegisterClassExW(&c) != 0;
-    }();
-    (void)registered;
+    register_window_class(kClassName);
     const HINSTANCE instance = GetModuleHandleW(nullptr);
     window_ = CreateWindowExW(WS_EX_CONTROLPARENT, kClassName, wide(recipe.name).c_str(), WS_OVERLAPPEDWINDOW,
                               CW_USEDEFAULT, CW_USEDEFAULT, 1024, 720, nullptr, nullptr, instance, nullptr);

@@ -173,6 +173,21 @@ void Win32FileDialog::ShowOpen(std::function<void()> closed) {
     });
 }
 
+void register_window_class(const wchar_t* name) {
+    WNDCLASSEXW c{};
+    c.cbSize = sizeof c;
+    if (GetClassInfoExW(GetModuleHandleW(nullptr), name, &c)) return;
+    c.cbSize = sizeof c;
+    c.lpfnWndProc = DefWindowProcW;  // replaced per window
+    c.hInstance = GetModuleHandleW(nullptr);
+    c.hIcon = LoadIconW(c.hInstance, MAKEINTRESOURCEW(1));
+    if (!c.hIcon) c.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
+    c.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    c.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    c.lpszClassName = name;
+    RegisterClassExW(&c);
+}
+
 void run_on_window_thread(HWND window, std::function<void()> work) {
     auto* handed = new std::function<void()>(std::move(work));
     if (!PostMessageW(window, kRunOnWindowThread, 0, reinterpret_cast<LPARAM>(handed))) delete handed;

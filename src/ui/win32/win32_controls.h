@@ -60,6 +60,10 @@ std::optional<std::string> ask_text(HWND owner, const std::string& prompt, const
 // Posted to a window of ours with a new std::function<void()> in its
 // lParam: the window runs it on its own thread, and deletes it.
 inline constexpr UINT kRunOnWindowThread = WM_APP + 2;
+// Registers a class of our windows, once: the program's icon, the arrow,
+// the dialog colour; each window puts in its own procedure.
+void register_window_class(const wchar_t* name);
+
 // From any thread: `work` runs on `window`'s thread, unless the window is gone.
 void run_on_window_thread(HWND window, std::function<void()> work);
 // In a window's procedure: runs what kRunOnWindowThread brought.
