@@ -12,11 +12,12 @@ RecordKeeper::Kept RecordKeeper::keep(const UploadRecord& record) {
     std::string why;
     StoreError::Kind kind = StoreError::Failed;
     try {
+        // One connection: the spool goes first, then the record.
+        const std::unique_ptr<RecordStore> store = open_(target_);
         if (target_.kind == RecordsTarget::Postgres) {
-            const Synced before = sync();
+            const Synced before = send_spool(store.get());
             if (!before.problem.empty() && before.left > 0) throw StoreError(StoreError::Unreachable, before.problem);
         }
-        const std::unique_ptr<RecordStore> store = open_(target_);
         store->put(record);
         return {true, store->where(), {}};
     } catch (const StoreError& e) {
@@ -44,7 +45,9 @@ std::int64_t RecordKeeper::next_number(const std::string& name, std::int64_t fir
     return open_(target_)->next_number(name, first);
 }
 
-RecordKeeper::Synced RecordKeeper::sync() {
+RecordKeeper::Synced RecordKeeper::sync() { return send_spool(nullptr); }
+
+RecordKeeper::Synced RecordKeeper::send_spool(RecordStore* server) {
     Synced synced;
     std::error_code ec;
     if (target_.kind != RecordsTarget::Postgres || !std::filesystem::exists(path_from_utf8(spool_path_), ec))
@@ -55,7 +58,8 @@ RecordKeeper::Synced RecordKeeper::sync() {
         std::reverse(waiting.begin(), waiting.end());  // oldest first
         synced.left = static_cast<int>(waiting.size());
         if (waiting.empty()) return synced;
-        const std::unique_ptr<RecordStore> server = open_(target_);
+        std::unique_ptr<RecordStore> opened;
+        if (!server) server = (opened = open_(target_)).get();
         for (const UploadRecord& r : waiting) {
             server->put(r);  // one the server has already is left as it is
             spool->remove({r.id});

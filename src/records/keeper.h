@@ -48,6 +48,9 @@ public:
     void set_target(RecordsTarget target) { target_ = std::move(target); }
 
 private:
+    // Sends the spool to `server`, or to one it opens when there is anything to send.
+    Synced send_spool(RecordStore* server);
+
     RecordsTarget target_;
     std::string spool_path_;
     StoreOpener open_;

@@ -12,6 +12,18 @@ namespace {
 
 using namespace vq::test;
 
+// What `p` writes on stderr until it says `text`, 5 s at most.
+QString stderr_until(QProcess& p, const QString& text) {
+    QString err;
+    QElapsedTimer waited;
+    waited.start();
+    while (!err.contains(text) && waited.elapsed() < 5000) {
+        p.waitForReadyRead(100);
+        err += QString::fromUtf8(p.readAllStandardError());
+    }
+    return err;
+}
+
 TEST(Programs, A20KBImageArrivesByteForByteAndTheExitStatusIs0) {
     vq::test::TempDir dir;
     const auto image = pattern(20000);
@@ -336,13 +348,7 @@ TEST(Programs, RepeatFlashesEachDevicePluggedIntoTheJigUntilTheCount) {
     QProcess sender;
     sender.start(kBin + "/vellquin-send",
                  {"--repeat", "--count", "2", "--port", jig, "--pace", "reply", "--json", "--log", logs, file});
-    QString err;  // the devices come once it waits for them
-    QElapsedTimer waited;
-    waited.start();
-    while (!err.contains("waiting for a device") && waited.elapsed() < 5000) {
-        sender.waitForReadyRead(100);
-        err += QString::fromUtf8(sender.readAllStandardError());
-    }
+    QString err = stderr_until(sender, "waiting for a device");  // the devices come once it waits for them
     QProcess first, second;
     first.start(kBin + "/vellquin-device", {"-q", "--link", jig, "--unplug-after", "1.5"});
     ASSERT_TRUE(first.waitForFinished(5000));  // plugged in, flashed, pulled out
@@ -382,13 +388,7 @@ TEST(Programs, ARecipesStationStampsEachBoardWithTheNextSerialAndRecordsIt) {
     }
     QProcess station;
     station.start(kBin + "/vellquin-send", {"--recipe", QString::fromStdString(dir.file("board.toml")), "--count", "2"});
-    QString err;
-    QElapsedTimer waited;
-    waited.start();
-    while (!err.contains("waiting for a device") && waited.elapsed() < 5000) {
-        station.waitForReadyRead(100);
-        err += QString::fromUtf8(station.readAllStandardError());
-    }
+    QString err = stderr_until(station, "waiting for a device");
     QProcess first, second;
     first.start(kBin + "/vellquin-device",
                 {"-q", "--link", QString::fromStdString(jig), "--unplug-after", "1.5", "--out", QString::fromStdString(dir.file("1.bin"))});
