@@ -54,6 +54,12 @@ int main(int argc, char** argv) {
             cli::say("", options.recipe + ": the recipe asks who runs the station: --operator NAME");
             return exit_code::kUsage;
         }
+        if (recipe.scanned_serials || recipe.start == station::Recipe::Start::OnButton) {
+            // Nobody here scans or presses a Start.
+            cli::say("", options.recipe + ": scanned serials and Start buttons are the station window's: vellquin-tool --station " +
+                             options.recipe);
+            return exit_code::kUsage;
+        }
         options.file = recipe.image;
         options.protocol = recipe.protocol;
         options.pace = recipe.pace;

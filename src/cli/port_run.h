@@ -4,9 +4,11 @@
 // passed to the main thread, where the outputs hear it in order.
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
+#include "cli/start_gate.h"
 #include "link/port_map.h"
 #include "protocol/upload.h"
 #include "records/store.h"
@@ -49,6 +51,9 @@ struct RunSettings {
     std::string spool{};               // where it waits while the server cannot be reached
     std::string station{}, operator_name{}, unit{};
     std::optional<station::SerialStamp> stamp{};  // a station's serials, stamped into each image
+    // A station's slot that starts on a scan or a button: each board in
+    // place waits for its go, and the go's unit is the upload's.
+    std::shared_ptr<StartGate> gate{};
 };
 
 struct UploadStart {

@@ -144,8 +144,14 @@ void PortWorker::run() {
             post([text](PortOutput& o) { o.waiting("device", text); });
             if (!wait_until([this] { return present_and_opens(); })) break;
         }
+        std::string unit = settings_.unit;
+        if (settings_.gate) {
+            const auto go = wait_for_go();
+            if (!go) continue;  // stopped, or the board went unstarted
+            unit = *go;
+        }
         const std::string flashed = fingerprint();
-        upload_once();
+        upload_once(unit);
         ++made;
         if (!settings_.repeat || made == settings_.count) break;
         // Gone, or gone and back already: another device node or link.
@@ -169,6 +175,16 @@ void PortWorker::abort() {
         if (link_) link_->setPortOpen(false);
     } catch (const std::exception&) {
     }
+}
+
+std::optional<std::string> PortWorker::wait_for_go() {
+    StartGate& gate = *settings_.gate;
+    gate.open();
+    post([words = gate.asking()](PortOutput& o) { o.waiting("go", words); });
+    std::optional<std::string> go;
+    wait_until([&] { return (go = gate.take()) || !present(); });
+    if (!go) gate.close();
+    return go;
 }
 
 bool PortWorker::wait_until(const std::function<bool()>& condition) {
@@ -217,7 +233,7 @@ records::UploadRecord PortWorker::first_record(const UploadStart& start, const s
     r.slot = target_.slot;
     r.tty = start.tty.empty() ? start.device : start.tty;
     r.adapter = start.identity;
-    r.unit = settings_.unit;
+    r.unit = start.unit;
     r.protocol = protocol_word(settings_.protocol);
     r.pace = pace_word(settings_.pace);
     std::error_code ec;
@@ -233,7 +249,7 @@ void PortWorker::not_started(const UploadStart& start, UploadOutcome outcome) {
     });
 }
 
-void PortWorker::upload_once() {
+void PortWorker::upload_once(const std::string& unit) {
     // --timeout bounds the whole of it: hashing, opening, the upload.
     using Clock = std::chrono::steady_clock;
     const auto started_at = Clock::now();
@@ -246,7 +262,7 @@ void PortWorker::upload_once() {
     const std::string device = target_.device();
     const bool record = settings_.record;
     UploadStart start{device, record ? usb_identity_of(device) : std::string(), size_of(settings_.file), {},
-                      settings_.pace, tty_behind(device), settings_.protocol};
+                      settings_.pace, tty_behind(device), settings_.protocol, unit};
     bool timed_out = false;
     // A file too large to send is refused by the upload at once, unhashed.
     if (record && start.size <= kLargestImage) {

@@ -43,7 +43,10 @@ public:
     PlainClock& clock() { return clock_; }
 
 private:
-    void upload_once();
+    void upload_once(const std::string& unit);
+    // With a gate: the go for the board in place, once given; nullopt when
+    // stopped or the board went first.
+    std::optional<std::string> wait_for_go();
     // An upload that ends before anything is sent: the outputs hear of its
     // start and its `outcome`.
     void not_started(const UploadStart& start, UploadOutcome outcome);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <regex>
 #include <set>
 
 #include "protocol/image_file.h"
@@ -94,10 +95,12 @@ Recipe read(const std::string& path, const toml::table& table) {
         std::string error;
         if (!records::parse_records_target(recipe.records, &error)) r.fail(table.get("records"), "records", error);
     }
-    if (const std::string start = r.text(table, "start", false); !start.empty() && start != "on-insertion")
-        r.fail(table.get("start"), "start",
-               start == "on-scan" || start == "on-button" ? "\"" + start + "\" is not run by this version: on-insertion"
-                                                          : "\"" + start + "\" is none of on-insertion, on-scan, on-button");
+    if (const std::string start = r.text(table, "start", false); !start.empty()) {
+        if (start == "on-scan") recipe.start = Recipe::Start::OnScan;
+        else if (start == "on-button") recipe.start = Recipe::Start::OnButton;
+        else if (start != "on-insertion")
+            r.fail(table.get("start"), "start", "\"" + start + "\" is none of on-insertion, on-scan, on-button");
+    }
     if (const toml::node* required = table.get("operator_required")) {
         const auto value = required->value<bool>();
         if (!value) r.fail(required, "operator_required", "must be true or false");
@@ -118,12 +121,21 @@ Recipe read(const std::string& path, const toml::table& table) {
             if (!serial_text(stamp, stamp.first, &error)) r.fail(t->get("format"), "unit_serial.format", error);
             if (recipe.records == "none") r.fail(table.get("records"), "records", "stamped serials are counted in the records: not none");
             recipe.stamp = stamp;
+        } else if (mode == "scan") {
+            r.only(*t, {"mode", "unit_pattern"}, "unit_serial.");
+            recipe.scanned_serials = true;
+            recipe.unit_pattern = r.text(*t, "unit_pattern", false, "unit_serial.");
+            try {
+                std::regex(recipe.unit_pattern, std::regex::ECMAScript);
+            } catch (const std::regex_error& e) {
+                r.fail(t->get("unit_pattern"), "unit_serial.unit_pattern", std::string("not a regular expression: ") + e.what());
+            }
         } else if (mode != "none") {
-            r.fail(t->get("mode"), "unit_serial.mode",
-                   mode == "scan" ? "\"scan\" is not run by this version: none or stamp"
-                                  : "\"" + mode + "\" is none of none, scan, stamp");
+            r.fail(t->get("mode"), "unit_serial.mode", "\"" + mode + "\" is none of none, scan, stamp");
         }
     }
+    if (recipe.start == Recipe::Start::OnScan && !recipe.scanned_serials)
+        r.fail(table.get("start"), "start", "on-scan starts a board when its serial is scanned: unit_serial.mode = \"scan\"");
 
     const toml::node* slots = table.get("slot");
     const toml::array* list = slots ? slots->as_array() : nullptr;

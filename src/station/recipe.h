@@ -31,6 +31,11 @@ struct Recipe {
     std::string station;  // empty: the host name
     std::string records;  // a records URL; empty: as the program would keep them
     std::optional<SerialStamp> stamp;  // unit serials stamped into the image
+    // When a board in its slot starts: once it is there, once its serial is
+    // scanned, or once the operator presses its Start.
+    enum class Start { OnInsertion, OnScan, OnButton } start = Start::OnInsertion;
+    bool scanned_serials = false;  // each unit's serial is scanned before its upload
+    std::string unit_pattern;      // what a scanned serial must match whole; empty: anything
     bool operator_required = false;    // every upload names who ran it
     std::vector<Slot> jig_slots;  // not "slots": Qt takes that word
 };
@@ -39,8 +44,7 @@ struct Recipe {
 // parse, lacks a field, has a value of the wrong kind or an unknown one,
 // names a missing image or one whose SHA-256 is another, or puts two slots
 // on one port gives its error instead: "FILE:LINE: field: what is wrong".
-// Features of a station this program does not run yet (a start other than
-// on insertion, scanned serials) are refused the same way. Stamped serials need a place for records: their counter is there.
+// Stamped serials need a place for records: their counter is there.
 std::variant<Recipe, std::string> load_recipe(const std::string& path);
 
 }  // namespace vq::station

@@ -1,6 +1,9 @@
 #include "station/station_form.h"
 
 #include <algorithm>
+#include <chrono>
+#include <ctime>
+#include <regex>
 
 #include "cli/send_ports.h"
 #include "protocol/report.h"
@@ -26,7 +29,7 @@ SlotTile::SlotTile(std::size_t index, std::string slot, std::function<void(std::
 }
 
 void SlotTile::started(const cli::UploadStart& start) {
-    tile_ = {Tile::State::Flashing, tile_.slot, "0%", start.unit, 0, false};
+    tile_ = {Tile::State::Flashing, tile_.slot, "0%", start.unit, 0, false, false, tile_.chosen};
     show();
 }
 
@@ -48,14 +51,27 @@ void SlotTile::on_progress(int percent) {
 }
 
 void SlotTile::waiting(const std::string& what, const std::string& text) {
-    (void)text;
-    if (what == "removal") {
+    const bool chosen = tile_.chosen;
+    if (what == "go") {
+        tile_ = {Tile::State::Waiting, tile_.slot, text, {}, 0, false, true, chosen};
+    } else if (what == "removal") {
         tile_.remove = true;  // the result stays in sight until the board goes
     } else if (tile_.state != Tile::State::Waiting) {
-        tile_ = {Tile::State::Waiting, tile_.slot, "plug in the next board", {}, 0, false};
+        tile_ = {Tile::State::Waiting, tile_.slot, "plug in the next board", {}, 0, false, false, chosen};
     } else {
-        tile_.words = "plug in a board";
+        tile_ = {Tile::State::Waiting, tile_.slot, "plug in a board", {}, 0, false, false, chosen};
     }
+    show();
+}
+
+void SlotTile::choose(bool chosen) {
+    tile_.chosen = chosen;
+    show();
+}
+
+void SlotTile::expect(const std::string& unit, const std::string& words) {
+    tile_.unit = unit;
+    tile_.words = words;
     show();
 }
 
@@ -85,12 +101,58 @@ cli::RunSettings station_settings(const Recipe& recipe, const records::RecordsTa
     return s;
 }
 
+namespace {
+
+class JigRunner final : public SlotRunner {
+public:
+    JigRunner(const cli::PortTarget& target, const cli::RunSettings& settings, cli::PortOutput& output,
+              std::function<void()> wake)
+        : run_(target, settings, std::move(wake)) {
+        run_.add_output(&output);
+    }
+    void start() override { run_.start(); }
+    void deliver() override { run_.deliver(); }
+    void stop() override { run_.stop(); }
+
+private:
+    cli::PortRun run_;
+};
+
+std::string trimmed(const std::string& text) {
+    const auto first = text.find_first_not_of(" \t\r\n");
+    return first == std::string::npos ? std::string() : text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
+}
+
+// Local midnight as the records' UTC timestamps are written.
+std::string start_of_today() {
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &now);
+#else
+    localtime_r(&now, &local);
+#endif
+    local.tm_hour = local.tm_min = local.tm_sec = 0;
+    local.tm_isdst = -1;
+    return records::utc_timestamp(std::chrono::system_clock::from_time_t(std::mktime(&local)));
+}
+
+}  // namespace
+
+SlotRunners jig_runners() {
+    return [](const cli::PortTarget& target, const cli::RunSettings& settings, cli::PortOutput& output,
+              std::function<void()> wake) -> std::unique_ptr<SlotRunner> {
+        return std::make_unique<JigRunner>(target, settings, output, std::move(wake));
+    };
+}
+
 StationForm::StationForm(Recipe recipe, const records::RecordsTarget& records, StationView& view,
-                         std::function<void()> wake, std::string operator_name)
+                         std::function<void()> wake, std::string operator_name, SlotRunners runners)
     : recipe_(std::move(recipe)),
       settings_(station_settings(recipe_, records, operator_name)),
       view_(view),
-      wake_(std::move(wake)) {}
+      wake_(std::move(wake)),
+      runners_(std::move(runners)) {}
 
 StationForm::~StationForm() { runs_.clear(); }
 
@@ -98,24 +160,24 @@ void StationForm::start() {
     std::vector<std::string> ports;
     for (const Slot& slot : recipe_.jig_slots) ports.push_back(slot.port);
     std::vector<cli::PortTarget> targets = cli::choose_ports(ports, false);
+    const bool on_button = recipe_.start == Recipe::Start::OnButton;
+    const std::string asking = recipe_.scanned_serials ? (on_button ? "scan the unit's serial, then press Start"
+                                                                    : "scan the unit's serial")
+                                                       : "press Start";
+    count_today();
     for (std::size_t i = 0; i < targets.size(); ++i) {
         targets[i].slot = recipe_.jig_slots[i].name;
         tiles_.push_back(std::make_unique<SlotTile>(
             i, recipe_.jig_slots[i].name, [this](std::size_t at, const Tile& tile) { view_.show_tile(at, tile); },
             [this](bool passed, const std::string& unit) {
-                passed ? ++counts_.passed : ++counts_.failed;
-                // A unit is one serial; without serials, every board is a unit of its own.
-                const bool first = unit.empty() || std::find(units_seen_.begin(), units_seen_.end(), unit) == units_seen_.end();
-                if (first) {
-                    ++counts_.units;
-                    if (passed) ++counts_.first_passed;
-                    if (!unit.empty()) units_seen_.push_back(unit);
-                }
+                counted(passed, unit);
                 show_header();
             }));
-        auto run = std::make_unique<cli::PortRun>(targets[i], settings_, wake_);
-        run->add_output(tiles_.back().get());
-        runs_.push_back(std::move(run));
+        cli::RunSettings settings = settings_;
+        if (recipe_.scanned_serials || on_button) settings.gate = std::make_shared<cli::StartGate>(asking);
+        gates_.push_back(settings.gate);
+        expected_.emplace_back();
+        runs_.push_back(runners_(targets[i], settings, *tiles_.back(), wake_));
         view_.show_tile(i, tiles_.back()->tile());
     }
     show_header();
@@ -134,12 +196,130 @@ void StationForm::stop_all() {
     for (const auto& run : runs_) run->stop();
 }
 
+void StationForm::note(const std::string& text) {
+    if (text == note_) return;
+    note_ = text;
+    view_.show_note(text);
+}
+
+void StationForm::choose(std::size_t slot) {
+    if (slot >= tiles_.size() || chosen_ == slot) return;
+    if (chosen_) tiles_[*chosen_]->choose(false);
+    chosen_ = slot;
+    tiles_[slot]->choose(true);
+}
+
+std::optional<std::size_t> StationForm::slot_for_scan() {
+    std::vector<std::size_t> asking;
+    for (std::size_t i = 0; i < tiles_.size(); ++i)
+        if (tiles_[i]->tile().asks) asking.push_back(i);
+    if (chosen_ && std::find(asking.begin(), asking.end(), *chosen_) != asking.end()) return chosen_;
+    if (asking.size() == 1) return asking.front();
+    if (asking.empty()) {
+        note("no board waits for a serial: plug in a board, then scan its serial");
+        return std::nullopt;
+    }
+    std::string names;
+    for (std::size_t i : asking) names += (names.empty() ? "" : ", ") + tiles_[i]->tile().slot;
+    note("boards wait in " + names + ": choose a slot, then scan again");
+    return std::nullopt;
+}
+
+std::string StationForm::used_by(const std::string& unit) {
+    if (settings_.records.kind == records::RecordsTarget::None) return {};
+    const auto store = records::open_store(settings_.records);
+    const auto found = records::list(*store, {.unit = unit, .outcome = "finished", .limit = 1});
+    if (found.empty()) return {};
+    const records::UploadRecord& r = found.front();
+    return r.started_at.substr(0, 10) + " " + r.started_at.substr(11, 8) + " UTC at " + r.station +
+           (r.slot.empty() ? std::string() : ", slot " + r.slot) +
+           (r.operator_name.empty() ? std::string() : ", by " + r.operator_name);
+}
+
+void StationForm::scan(const std::string& text) {
+    const std::string unit = trimmed(text);
+    if (unit.empty()) return;
+    if (!recipe_.scanned_serials) {
+        note("\u201C" + unit + "\u201D was scanned, but this recipe takes no scanned serials: ignored");
+        return;
+    }
+    if (!records::valid_unit(unit) ||
+        (!recipe_.unit_pattern.empty() && !std::regex_match(unit, std::regex(recipe_.unit_pattern)))) {
+        note("\u201C" + unit + "\u201D is no serial of this recipe" +
+             (recipe_.unit_pattern.empty() ? std::string() : " (" + recipe_.unit_pattern + ")") + ": nothing started");
+        return;
+    }
+    const auto slot = slot_for_scan();
+    if (!slot) return;
+    for (std::size_t i = 0; i < tiles_.size(); ++i)
+        if (i != *slot && (expected_[i] == unit || (tiles_[i]->tile().unit == unit && !tiles_[i]->tile().asks &&
+                                                    tiles_[i]->tile().state == Tile::State::Flashing))) {
+            note("\u201C" + unit + "\u201D is the serial of the board in slot " + tiles_[i]->tile().slot + ": nothing started");
+            return;
+        }
+    try {
+        if (const std::string who = used_by(unit); !who.empty()) {
+            note("\u201C" + unit + "\u201D passed already, " + who + ": nothing started");
+            return;
+        }
+    } catch (const records::StoreError& e) {
+        note("\u201C" + unit + "\u201D cannot be checked against the records, so nothing started: " + e.what());
+        return;
+    }
+    const std::string& name = tiles_[*slot]->tile().slot;
+    if (recipe_.start == Recipe::Start::OnButton) {
+        expected_[*slot] = unit;
+        tiles_[*slot]->expect(unit, "press Start");
+        note("");
+        return;
+    }
+    note(gates_[*slot]->give(unit) ? std::string() : "the board in slot " + name + " went before its serial: scan again");
+}
+
+void StationForm::start_slot(std::size_t slot) {
+    if (slot >= tiles_.size() || !gates_[slot] || recipe_.start != Recipe::Start::OnButton) return;
+    const std::string& name = tiles_[slot]->tile().slot;
+    if (!tiles_[slot]->tile().asks) return note("no board waits in slot " + name);
+    if (recipe_.scanned_serials && expected_[slot].empty()) return note("scan the serial of the board in slot " + name + " first");
+    const bool given = gates_[slot]->give(expected_[slot]);
+    expected_[slot].clear();
+    note(given ? std::string() : "the board in slot " + name + " went before its Start");
+}
+
+void StationForm::counted(bool passed, const std::string& unit) {
+    passed ? ++counts_.passed : ++counts_.failed;
+    // A unit is one serial; without serials, every board is a unit of its own.
+    const bool first = unit.empty() || std::find(units_seen_.begin(), units_seen_.end(), unit) == units_seen_.end();
+    if (first) {
+        ++counts_.units;
+        if (passed) ++counts_.first_passed;
+        if (!unit.empty()) units_seen_.push_back(unit);
+    }
+}
+
+void StationForm::count_today() {
+    if (settings_.records.kind == records::RecordsTarget::None) return;
+    std::vector<records::UploadRecord> today;
+    try {
+        const auto store = records::open_store(settings_.records);
+        today = records::list(*store, {.image = recipe_.sha256,
+                                       .station = settings_.station.empty() ? records::host_name() : settings_.station,
+                                       .since = start_of_today()});
+    } catch (const records::StoreError&) {
+        return;  // counted since the start, and said so
+    }
+    counted_since_ = "today";
+    // Oldest first, so that a unit's first upload is counted as its first.
+    for (auto r = today.rbegin(); r != today.rend(); ++r)
+        if (r->exit_status != exit_code::kStopped) counted(r->exit_status == exit_code::kFinished, r->unit);
+}
+
 void StationForm::show_header() {
     const std::string image = utf8_from_path(path_from_utf8(recipe_.image).filename());
     std::string detail = image + " \u00B7 " + recipe_.sha256.substr(0, 12) +
                          (settings_.operator_name.empty() ? std::string() : " \u00B7 operator " + settings_.operator_name) +
-                         " \u00B7 passed " +
-                         std::to_string(counts_.passed) + ", failed " + std::to_string(counts_.failed);
+                         " \u00B7 " + counted_since_ + ": passed " + std::to_string(counts_.passed) + ", failed " +
+                         std::to_string(counts_.failed);
     if (counts_.units > 0)
         detail += ", first-pass yield " + std::to_string(100 * counts_.first_passed / counts_.units) + "%";
     view_.show_header(recipe_.name, detail);

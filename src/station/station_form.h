@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,15 +22,18 @@ struct Tile {
     State state = State::Waiting;
     std::string slot;    // its name in the recipe
     std::string words;   // what is happening, or why it failed
-    std::string unit;    // the serial stamped into the board's image
+    std::string unit;    // the unit's serial, stamped or scanned
     int percent = 0;
     bool remove = false;  // the result stays until the board is taken away
+    bool asks = false;    // a board is in place and waits for its serial or its Start
+    bool chosen = false;  // the operator's choice for the next scan
 };
 
 // The state as a word and a symbol, so that colour is never the only sign.
 std::string tile_caption(Tile::State state);
 
-// The station's counts since it started.
+// The station's counts of today's uploads of the recipe's image, or of
+// those since it started when the records cannot tell.
 struct Counts {
     int passed = 0, failed = 0;
     int first_passed = 0, units = 0;  // units whose first upload passed, of units seen
@@ -40,7 +44,26 @@ public:
     virtual ~StationView() = default;
     virtual void show_header(const std::string& title, const std::string& detail) = 0;
     virtual void show_tile(std::size_t index, const Tile& tile) = 0;
+    // A line for the operator about what they did: a scan refused, a board
+    // in no slot. Empty: none.
+    virtual void show_note(const std::string& text) = 0;
 };
+
+// One slot's uploads as the form runs them: the jig's thread of
+// vellquin-send --repeat, or a fake in tests.
+class SlotRunner {
+public:
+    virtual ~SlotRunner() = default;
+    virtual void start() = 0;
+    // In the view's thread: hands what the slot reported to its output.
+    virtual void deliver() = 0;
+    virtual void stop() = 0;
+};
+// Makes a slot's runner reporting to `output`; `wake` as the form's.
+using SlotRunners = std::function<std::unique_ptr<SlotRunner>(
+    const cli::PortTarget&, const cli::RunSettings&, cli::PortOutput& output, std::function<void()> wake)>;
+// Each slot on a thread of its own, with its own port.
+SlotRunners jig_runners();
 
 // One slot's reports as its tile.
 class SlotTile final : public cli::PortOutput {
@@ -53,6 +76,10 @@ public:
     void waiting(const std::string& what, const std::string& text) override;
     void ended(const cli::UploadOutcome& outcome) override;
     const Tile& tile() const { return tile_; }
+    // The form's marks: the operator's choice, and a serial scanned for
+    // the board in place that waits for its Start.
+    void choose(bool chosen);
+    void expect(const std::string& unit, const std::string& words);
 
 private:
     void show() { show_(index_, tile_); }
@@ -73,27 +100,49 @@ public:
     // deliver() on its own thread.
     // `operator_name` is on every record and in the header.
     StationForm(Recipe recipe, const records::RecordsTarget& records, StationView& view, std::function<void()> wake,
-                std::string operator_name = {});
+                std::string operator_name = {}, SlotRunners runners = jig_runners());
     ~StationForm();
 
     void start();
     void deliver();
     void stop(std::size_t slot);
     void stop_all();
+    // What a scanner typed, up to its Enter: the serial of the board that
+    // waits for one, or of the chosen slot's when several do.
+    void scan(const std::string& text);
+    // The operator's slot for the next scan.
+    void choose(std::size_t slot);
+    // A slot's Start, when the recipe starts boards on a button.
+    void start_slot(std::size_t slot);
     const Counts& counts() const { return counts_; }
     const std::vector<std::unique_ptr<SlotTile>>& tiles() const { return tiles_; }
 
 private:
     void show_header();
+    // An upload that passed or failed, of `unit` (empty: a unit of its own).
+    void counted(bool passed, const std::string& unit);
+    // Who flashed `unit` already, in words; empty when nobody did.
+    std::string used_by(const std::string& unit);
+    // The slot a scan is for, or nullopt with the note why none.
+    std::optional<std::size_t> slot_for_scan();
+    // Today's uploads of this station and image, from the records.
+    void count_today();
+    void note(const std::string& text);
 
     Recipe recipe_;
     cli::RunSettings settings_;
     StationView& view_;
     std::function<void()> wake_;
+    SlotRunners runners_;
     Counts counts_;
+    std::string counted_since_ = "since start";
     std::vector<std::string> units_seen_;
     std::vector<std::unique_ptr<SlotTile>> tiles_;
-    std::vector<std::unique_ptr<cli::PortRun>> runs_;
+    std::vector<std::shared_ptr<cli::StartGate>> gates_;
+    std::vector<std::string> expected_;  // scanned, until its Start
+    std::optional<std::size_t> chosen_;
+    std::string note_;
+    std::vector<std::unique_ptr<SlotRunner>> runs_;
 };
 
 }  // namespace vq::station

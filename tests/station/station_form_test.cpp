@@ -1,11 +1,16 @@
 // A slot's tile follows its uploads: waiting, flashing with its serial,
 // PASS or FAIL with the reason, kept in sight until the board is removed.
+// The form, over fake slots, sends each scanned serial to the board that
+// waits for it, and counts today's uploads from the records.
 
 #include "station/station_form.h"
 
 #include <gtest/gtest.h>
 
 #include "protocol/report.h"
+#include "records/store.h"
+#include "support/record_samples.h"
+#include "support/temp_file.h"
 
 namespace vq::station {
 namespace {
@@ -50,6 +55,104 @@ TEST(SlotTile, ShowsEachBoardsStateInWordsAndASymbolAndCountsItOnce) {
     EXPECT_EQ(counted, (std::vector<std::pair<bool, std::string>>{{true, "VQ-000041"}, {false, "VQ-000042"}}))
         << "a stop is neither a pass nor a fail";
     EXPECT_EQ(tile_caption(Tile::State::Failed), "\u2718 FAIL");
+}
+
+// A slot whose board is put in place by the test.
+struct FakeSlot final : SlotRunner {
+    FakeSlot(const cli::RunSettings& s, cli::PortOutput& o) : settings(s), output(o) {}
+    void start() override {}
+    void deliver() override {}
+    void stop() override {}
+    // A board in place: it asks for its go.
+    void board_in() {
+        settings.gate->open();
+        output.waiting("go", settings.gate->asking());
+    }
+    cli::RunSettings settings;
+    cli::PortOutput& output;
+};
+
+struct Station final : StationView {
+    explicit Station(Recipe::Start start = Recipe::Start::OnScan) {
+        recipe.name = "Board X";
+        recipe.image = "/srv/fw.bin";
+        recipe.sha256 = "cd34" + std::string(60, '0');
+        recipe.station = "line-1";
+        recipe.start = start;
+        recipe.scanned_serials = true;
+        recipe.unit_pattern = "VQ-[0-9]{4}";
+        recipe.jig_slots = {{"A", "/dev/vq-test-a"}, {"B", "/dev/vq-test-b"}};
+        auto store = records::open_sqlite_store(dir.file("records.sqlite"));
+        auto passed = test::record("p", today, "VQ-0007");
+        passed.slot = "B";
+        passed.operator_name = "Ann";
+        auto failed = test::record("f", today, "VQ-0008", "failed"), long_ago = test::record("y", "2000-01-01", "VQ-0009");
+        failed.exit_status = 1;
+        store->put_all(std::vector{passed, failed, long_ago});
+        form = std::make_unique<StationForm>(recipe, records::RecordsTarget{records::RecordsTarget::Sqlite, dir.file("records.sqlite")},
+                                             *this, [] {}, "Ann",
+                                             [this](const cli::PortTarget&, const cli::RunSettings& s, cli::PortOutput& o,
+                                                    std::function<void()>) -> std::unique_ptr<SlotRunner> {
+                                                 slots.push_back(new FakeSlot(s, o));
+                                                 return std::unique_ptr<SlotRunner>(slots.back());
+                                             });
+        form->start();
+    }
+    void show_header(const std::string&, const std::string& d) override { detail = d; }
+    void show_tile(std::size_t, const Tile&) override {}
+    void show_note(const std::string& text) override { note = text; }
+    std::optional<std::string> go(std::size_t slot) { return slots[slot]->settings.gate->take(); }
+
+    test::TempDir dir;
+    const std::string today = records::utc_timestamp(std::chrono::system_clock::now());
+    Recipe recipe;
+    std::vector<FakeSlot*> slots;
+    std::string detail, note;
+    std::unique_ptr<StationForm> form;
+};
+
+TEST(StationForm, ASerialScannedGoesToTheBoardThatWaitsForItOrIsRefusedSayingWhy) {
+    Station station;
+    auto& a = *station.slots[0];
+    auto& b = *station.slots[1];
+    EXPECT_TRUE(station.detail.ends_with("today: passed 1, failed 1, first-pass yield 50%")) << station.detail;
+    const struct {
+        std::function<void()> before;
+        std::string scanned, note;
+        std::optional<std::string> a, b;  // the go each slot was given
+    } rows[] = {
+        {[] {}, "VQ-0001", "no board waits for a serial: plug in a board, then scan its serial", {}, {}},
+        {[&] { a.board_in(); }, "vq-1", "\u201Cvq-1\u201D is no serial of this recipe (VQ-[0-9]{4}): nothing started", {}, {}},
+        {[] {}, " VQ-0001\r\n", "", "VQ-0001", {}},
+        {[&] { a.output.started({.unit = "VQ-0001"}); b.board_in(); }, "VQ-0001",
+         "\u201CVQ-0001\u201D is the serial of the board in slot A: nothing started", {}, {}},
+        {[] {}, "VQ-0007", "\u201CVQ-0007\u201D passed already, " + station.today.substr(0, 10) + " " +
+                               station.today.substr(11, 8) + " UTC at line-1, slot B, by Ann: nothing started", {}, {}},
+        {[&] { a.output.ended({}); a.board_in(); }, "VQ-0002", "boards wait in A, B: choose a slot, then scan again", {}, {}},
+        {[&] { station.form->choose(1); }, "VQ-0008", "", {}, "VQ-0008"},
+    };
+    for (const auto& row : rows) {
+        row.before();
+        station.form->scan(row.scanned);
+        EXPECT_EQ(station.note, row.note) << row.scanned;
+        EXPECT_EQ(station.go(0), row.a) << row.scanned;
+        EXPECT_EQ(station.go(1), row.b) << row.scanned;
+    }
+    EXPECT_TRUE(station.detail.ends_with("today: passed 2, failed 1, first-pass yield 66%")) << station.detail;
+}
+
+TEST(StationForm, WithStartButtonsAScannedBoardWaitsForItsStart) {
+    Station station(Recipe::Start::OnButton);
+    auto& a = *station.slots[0];
+    a.board_in();
+    station.form->start_slot(0);
+    EXPECT_EQ(station.note, "scan the serial of the board in slot A first");
+    station.form->scan("VQ-0003");
+    EXPECT_EQ(station.form->tiles()[0]->tile().words, "press Start");
+    EXPECT_EQ(station.go(0), std::nullopt) << "not before its Start";
+    station.form->start_slot(0);
+    EXPECT_EQ(station.go(0), "VQ-0003");
+    EXPECT_EQ(station.note, "");
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 #include "ui/qt/station_window.h"
 
 #include <QCloseEvent>
+#include <QEvent>
+#include <QHBoxLayout>
 #include <QGridLayout>
 #include <QMetaObject>
 #include <QVBoxLayout>
@@ -35,6 +37,22 @@ StationWindow::StationWindow(station::Recipe recipe, const records::RecordsTarge
     Title->setFont(big);
     layout->addWidget(Title);
     layout->addWidget(Detail);
+    Note = new QLabel(this);
+    Note->setWordWrap(true);
+    QFont noted = Note->font();
+    noted.setPointSizeF(noted.pointSizeF() * 1.5);
+    noted.setBold(true);
+    Note->setFont(noted);
+    layout->addWidget(Note);
+    Scan = new QLineEdit(this);
+    Scan->setPlaceholderText(QStringLiteral("Scan the unit's serial"));
+    Scan->setVisible(recipe.scanned_serials);
+    layout->addWidget(Scan);
+    connect(Scan, &QLineEdit::returnPressed, this, [this] {
+        const std::string text = Scan->text().toStdString();
+        Scan->clear();
+        form_->scan(text);
+    });
     auto* grid = new QGridLayout();
     layout->addLayout(grid, 1);
     const int count = static_cast<int>(recipe.jig_slots.size());
@@ -46,9 +64,22 @@ StationWindow::StationWindow(station::Recipe recipe, const records::RecordsTarge
         tile->setMinimumSize(240, 160);
         tile->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
         auto* stop = new QPushButton(QStringLiteral("Stop %1").arg(QString::fromStdString(recipe.jig_slots[static_cast<std::size_t>(i)].name)), this);
+        const QString name = QString::fromStdString(recipe.jig_slots[static_cast<std::size_t>(i)].name);
+        auto* start = new QPushButton(QStringLiteral("Start %1").arg(name), this);
+        start->setVisible(recipe.start == station::Recipe::Start::OnButton);
+        start->setEnabled(false);
+        tile->installEventFilter(this);
+        auto* buttons = new QHBoxLayout();
+        buttons->addWidget(start);
+        buttons->addWidget(stop);
         auto* cell = new QVBoxLayout();
         cell->addWidget(tile, 1);
-        cell->addWidget(stop);
+        cell->addLayout(buttons);
+        Starts.push_back(start);
+        connect(start, &QPushButton::clicked, this, [this, i] {
+            form_->start_slot(static_cast<std::size_t>(i));
+            Scan->setFocus();
+        });
         grid->addLayout(cell, i / columns, i % columns);
         Tiles.push_back(tile);
         Stops.push_back(stop);
@@ -62,6 +93,7 @@ StationWindow::StationWindow(station::Recipe recipe, const records::RecordsTarge
         QMetaObject::invokeMethod(this, [this] { form_->deliver(); }, Qt::QueuedConnection);
     }, operator_name);
     form_->start();
+    Scan->setFocus();
 }
 
 StationWindow::~StationWindow() {
@@ -79,6 +111,18 @@ void StationWindow::show_header(const std::string& title, const std::string& det
     Detail->setText(QString::fromStdString(detail));
 }
 
+bool StationWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::MouseButtonPress)
+        for (std::size_t i = 0; i < Tiles.size(); ++i)
+            if (Tiles[i] == watched) {
+                form_->choose(i);
+                Scan->setFocus();
+            }
+    return QWidget::eventFilter(watched, event);
+}
+
+void StationWindow::show_note(const std::string& text) { Note->setText(QString::fromStdString(text)); }
+
 void StationWindow::show_tile(std::size_t index, const station::Tile& tile) {
     if (index >= Tiles.size()) return;
     QString text = QStringLiteral("<div style='font-size:18pt'>%1</div><div style='font-size:28pt;font-weight:bold'>%2</div>")
@@ -87,8 +131,12 @@ void StationWindow::show_tile(std::size_t index, const station::Tile& tile) {
     if (!tile.unit.empty()) text += QStringLiteral("<div style='font-size:16pt'>%1</div>").arg(QString::fromStdString(tile.unit).toHtmlEscaped());
     text += QStringLiteral("<div style='font-size:12pt'>%1</div>").arg(QString::fromStdString(tile.words).toHtmlEscaped());
     if (tile.remove) text += QStringLiteral("<div style='font-size:12pt'>remove the board</div>");
+    if (tile.chosen) text += QStringLiteral("<div style='font-size:12pt'>\u25B6 the next scan is for this slot</div>");
     Tiles[index]->setText(text);
-    Tiles[index]->setStyleSheet(QStringLiteral("QLabel { color: white; background: %1; border-radius: 8px; }").arg(QLatin1String(colour_of(tile.state))));
+    Tiles[index]->setStyleSheet(QStringLiteral("QLabel { color: white; background: %1; border-radius: 8px; border: %2; }")
+                                    .arg(QLatin1String(colour_of(tile.state)),
+                                         tile.chosen ? QStringLiteral("6px solid #f9a825") : QStringLiteral("none")));
+    Starts[index]->setEnabled(tile.asks);
 }
 
 }  // namespace vq

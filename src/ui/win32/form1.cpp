@@ -184,7 +184,7 @@ void Win32Form1::create_controls() {
     CommandText = make(kCommandText, L"EDIT", L"", WS_TABSTOP | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE);
     SendMessageW(CommandText, EM_SETCUEBANNER, TRUE, reinterpret_cast<LPARAM>(L"loady"));
     ConsoleInput = make(kConsoleInput, L"EDIT", L"", WS_TABSTOP | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE);
-    SetWindowSubclass(ConsoleInput, &Win32Form1::enter_sends, 1, reinterpret_cast<DWORD_PTR>(this));
+    on_enter(ConsoleInput, [this] { console_typed(); });
     ConsoleText = make(kConsoleText, L"EDIT", L"", WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL,
                        WS_EX_CLIENTEDGE);
     SendMessageW(ConsoleText, EM_SETLIMITTEXT, 2 * kConsoleTextKept, 0);
@@ -321,16 +321,6 @@ void Win32Form1::console_toggled() {
 void Win32Form1::console_typed() {
     form_->console_line(window_text(ConsoleInput));
     SetWindowTextW(ConsoleInput, L"");
-}
-
-// Enter in ConsoleInput sends its line, where the dialog keys would take it.
-LRESULT CALLBACK Win32Form1::enter_sends(HWND edit, UINT message, WPARAM w, LPARAM l, UINT_PTR, DWORD_PTR self) {
-    if (message == WM_GETDLGCODE && w == VK_RETURN) return DLGC_WANTALLKEYS | DefSubclassProc(edit, message, w, l);
-    if (message == WM_CHAR && w == VK_RETURN) {
-        reinterpret_cast<Win32Form1*>(self)->console_typed();
-        return 0;
-    }
-    return DefSubclassProc(edit, message, w, l);
 }
 
 // The edit box breaks lines at CRLF; its oldest text goes once it grows long.

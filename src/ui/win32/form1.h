@@ -79,7 +79,6 @@ private:
     void console_toggled();
     // The line typed in ConsoleInput goes to the board.
     void console_typed();
-    static LRESULT CALLBACK enter_sends(HWND edit, UINT message, WPARAM w, LPARAM l, UINT_PTR, DWORD_PTR self);
 
     WindowServices services_;
     HWND window_ = nullptr;

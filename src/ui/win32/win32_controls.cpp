@@ -188,6 +188,28 @@ void register_window_class(const wchar_t* name) {
     RegisterClassExW(&c);
 }
 
+namespace {
+
+LRESULT CALLBACK enter_calls(HWND edit, UINT message, WPARAM w, LPARAM l, UINT_PTR id, DWORD_PTR data) {
+    auto* typed = reinterpret_cast<std::function<void()>*>(data);
+    if (message == WM_GETDLGCODE && w == VK_RETURN) return DLGC_WANTALLKEYS | DefSubclassProc(edit, message, w, l);
+    if (message == WM_CHAR && w == VK_RETURN) {
+        (*typed)();
+        return 0;
+    }
+    if (message == WM_NCDESTROY) {
+        RemoveWindowSubclass(edit, &enter_calls, id);
+        delete typed;
+    }
+    return DefSubclassProc(edit, message, w, l);
+}
+
+}  // namespace
+
+void on_enter(HWND edit, std::function<void()> typed) {
+    SetWindowSubclass(edit, &enter_calls, 1, reinterpret_cast<DWORD_PTR>(new std::function<void()>(std::move(typed))));
+}
+
 void run_on_window_thread(HWND window, std::function<void()> work) {
     auto* handed = new std::function<void()>(std::move(work));
     if (!PostMessageW(window, kRunOnWindowThread, 0, reinterpret_cast<LPARAM>(handed))) delete handed;

@@ -69,6 +69,10 @@ void run_on_window_thread(HWND window, std::function<void()> work);
 // In a window's procedure: runs what kRunOnWindowThread brought.
 void run_handed_over(LPARAM l);
 
+// Enter in a one-line edit box calls `typed`, where the dialog keys would
+// take it, for as long as the box lives.
+void on_enter(HWND edit, std::function<void()> typed);
+
 // The system's open dialog, on a thread of its own, so that it holds no
 // upload's waits: the choice comes back to the owner's thread by a message.
 // A second ShowOpen while the dialog is open does nothing.

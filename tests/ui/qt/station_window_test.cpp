@@ -1,6 +1,6 @@
-// The station window over a device on a pty: the slot's tile shows the
-// board flashed and passed, the header counts it, and its record names the
-// slot.
+// The station window over a device on a pty: the board waits for its
+// scanned serial, the slot's tile shows it flashed and passed, the header
+// counts it, and its record names the slot and the unit.
 
 #include "ui/qt/station_window.h"
 
@@ -27,7 +27,8 @@ TEST(StationWindow, ABoardInItsSlotIsFlashedPassedCountedAndRecorded) {
     device.start();
     {
         std::ofstream(dir.file("board.toml")) << "name = \"Board X\"\nimage = \"fw.bin\"\nsha256 = \""
-                                              << records::sha256_hex(image) << "\"\n[[slot]]\nname = \"A\"\nport = \""
+                                              << records::sha256_hex(image)
+                                              << "\"\nunit_serial = { mode = \"scan\" }\n[[slot]]\nname = \"A\"\nport = \""
                                               << device.path() << "\"\n";
     }
     auto recipe = station::load_recipe(dir.file("board.toml"));
@@ -40,15 +41,19 @@ TEST(StationWindow, ABoardInItsSlotIsFlashedPassedCountedAndRecorded) {
         ASSERT_EQ(station.Tiles.size(), 1u);
         QElapsedTimer waited;
         waited.start();
+        while (!station.Tiles[0]->text().contains("scan the unit") && waited.elapsed() < 5000)
+            QApplication::processEvents(QEventLoop::AllEvents, 50);
+        station.Scan->setText("VQ-1");
+        emit station.Scan->returnPressed();
         while (!station.Tiles[0]->text().contains("PASS") && waited.elapsed() < 15000)
             QApplication::processEvents(QEventLoop::AllEvents, 50);
         EXPECT_TRUE(station.Tiles[0]->text().contains("\u2714 PASS")) << station.Tiles[0]->text().toStdString();
-        EXPECT_TRUE(station.Detail->text().endsWith("operator Ann \u00B7 passed 1, failed 0, first-pass yield 100%"))
+        EXPECT_TRUE(station.Detail->text().endsWith("operator Ann \u00B7 today: passed 1, failed 0, first-pass yield 100%"))
             << station.Detail->text().toStdString();
     }  // closing stops the slot, which waits for its board to go
     const auto kept = records::list(*records::open_sqlite_store(records, false), {});
     ASSERT_EQ(kept.size(), 1u);
-    EXPECT_EQ(kept[0].slot + " " + kept[0].outcome + " " + kept[0].operator_name, "A finished Ann");
+    EXPECT_EQ(kept[0].slot + " " + kept[0].unit + " " + kept[0].outcome + " " + kept[0].operator_name, "A VQ-1 finished Ann");
 }
 
 }  // namespace

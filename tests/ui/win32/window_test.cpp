@@ -399,25 +399,39 @@ TEST(Win32Window, TheSystemMenuChoosesWhereRecordsGoAndTheRegistryRemembersIt) {
     RegistrySettings().set(kRecordsSetting, "");
 }
 
-// The station window: the slot on COM2 flashes the board there, its tile
-// says PASS and the header counts it.
-TEST(Win32Station, TheBoardInTheSlotIsFlashedAndItsTileSaysPass) {
+// The station window: the board on COM2 waits for its scanned serial, the
+// slot flashes it, its tile says PASS and the header counts it; at 144 DPI
+// its type grows by half.
+TEST(Win32Station, TheBoardInTheSlotIsFlashedOnItsScanAndItsTileSaysPass) {
     const auto image = pattern(3000);
     const auto path = std::filesystem::temp_directory_path() / "vq-station-fw.bin";
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
     const auto recipe_path = std::filesystem::temp_directory_path() / "vq-station.toml";
     std::ofstream(recipe_path) << "name = \"Board X\"\nimage = \"vq-station-fw.bin\"\nsha256 = \""
-                               << records::sha256_hex(image) << "\"\n[[slot]]\nname = \"A\"\nport = \"COM2\"\n";
+                               << records::sha256_hex(image)
+                               << "\"\nunit_serial = { mode = \"scan\" }\n[[slot]]\nname = \"A\"\nport = \"COM2\"\n";
     auto recipe = station::load_recipe(utf8_from_path(recipe_path));
     ASSERT_TRUE(std::holds_alternative<station::Recipe>(recipe)) << std::get<std::string>(recipe);
     Win32StationWindow station(std::get<station::Recipe>(std::move(recipe)), {});
     ShowWindow(station.window(), SW_SHOW);
     EXPECT_EQ(window_text(station.Title), "Board X");
+    ASSERT_TRUE(pump_until([&] { return station.tiles().at(0).asks; })) << window_text(station.Tiles.at(0));
+    SetWindowTextW(station.Scan, L"VQ-1");
+    SendMessageW(station.Scan, WM_CHAR, VK_RETURN, 0);
     ASSERT_TRUE(pump_until([&] { return station.tiles().at(0).state == station::Tile::State::Passed; }))
         << window_text(station.Tiles.at(0));
+    EXPECT_EQ(station.tiles()[0].unit, "VQ-1");
     EXPECT_EQ(window_text(station.Tiles[0]).rfind("\u2714 PASS", 0), 0u) << window_text(station.Tiles[0]);
     const std::string detail = window_text(station.Detail);
     EXPECT_TRUE(detail.ends_with("passed 1, failed 0, first-pass yield 100%")) << detail;
+    const auto title_height = [&] {
+        LOGFONTW font{};
+        GetObjectW(reinterpret_cast<HFONT>(SendMessageW(station.Title, WM_GETFONT, 0, 0)), sizeof font, &font);
+        return font.lfHeight;
+    };
+    RECT bigger{0, 0, 1536, 1080};
+    SendMessageW(station.window(), WM_DPICHANGED, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(&bigger));
+    EXPECT_EQ(title_height(), -40) << "20 points at 144 DPI";
 }
 
 }  // namespace
