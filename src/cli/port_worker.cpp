@@ -139,10 +139,22 @@ void PortWorker::run() {
     const std::string device = target_.device();
     const std::string where = target_.name + (device.empty() || device == target_.name ? "" : " (" + device + ")");
     for (int made = 0; !stopped_;) {
-        if (settings_.repeat && !present_and_opens()) {
-            const std::string text = "waiting for a device on " + where;
-            post([text](PortOutput& o) { o.waiting("device", text); });
-            if (!wait_until([this] { return present_and_opens(); })) break;
+        if (settings_.repeat) {
+            // Said again whenever why it cannot start changes: no board, or
+            // one whose port cannot be opened (held by another program, say).
+            std::optional<std::string> said;
+            const bool there = wait_until([&] {
+                if (present_and_opens()) return true;
+                if (said != unopened_) {
+                    said = unopened_;
+                    post([what = unopened_.empty() ? "device" : "opening",
+                          text = unopened_.empty() ? "waiting for a device on " + where : unopened_](PortOutput& o) {
+                        o.waiting(what, text);
+                    });
+                }
+                return false;
+            });
+            if (!there) break;
         }
         std::string unit = settings_.unit;
         if (settings_.gate) {
@@ -212,7 +224,8 @@ std::string PortWorker::fingerprint() const {
 #endif
 }
 
-bool PortWorker::present_and_opens() const {
+bool PortWorker::present_and_opens() {
+    unopened_.clear();
     if (!present()) return false;
     SystemSerialLink probe(target_.ports);
     try {
@@ -220,7 +233,8 @@ bool PortWorker::present_and_opens() const {
         probe.setPortOpen(true);
         probe.setPortOpen(false);
         return true;
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
+        unopened_ = e.what();
         return false;
     }
 }

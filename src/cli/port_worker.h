@@ -55,7 +55,9 @@ private:
     // Waits a quarter second at a time until `condition` holds; false when
     // stopped first.
     bool wait_until(const std::function<bool()>& condition);
-    bool present_and_opens() const;
+    // Whether the device is there and its port opens; when it is there but
+    // does not open, `unopened_` says why.
+    bool present_and_opens();
     bool present() const;
     // What the port's name leads to now; another value after a replug, even
     // one quicker than the looks for it.
@@ -68,6 +70,7 @@ private:
     PortRun& run_;
     records::RecordKeeper keeper_;
     PlainClock clock_;
+    std::string unopened_;
     bool stopped_ = false;
     bool aborted_ = false;  // the port of the upload under way was closed under it
     SerialLink* link_ = nullptr;  // of the upload under way

@@ -68,6 +68,33 @@ long live_lock_owner(const std::string& text) {
     return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM ? pid : 0;
 }
 
+namespace {
+
+// "minicom, pid 1234" for a program that has `tty` open, as far as this
+// user may look into other programs (the one named by `pid` first, a lock
+// file's owner); empty when none is seen.
+std::string holder_of(const std::string& tty, long pid) {
+    const auto name_of = [](const std::string& process) {
+        std::string comm;
+        std::getline(std::ifstream("/proc/" + process + "/comm"), comm);
+        return comm.empty() ? std::string() : comm + ", pid " + process;
+    };
+    if (pid > 0) return name_of(std::to_string(pid));
+    std::error_code ec;
+    for (const auto& process : std::filesystem::directory_iterator("/proc", ec)) {
+        const std::string id = process.path().filename().string();
+        if (id.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::error_code fd_ec;
+        for (const auto& fd : std::filesystem::directory_iterator(process.path() / "fd", fd_ec)) {
+            std::error_code link_ec;
+            if (std::filesystem::read_symlink(fd.path(), link_ec).string() == tty) return name_of(id);
+        }
+    }
+    return {};
+}
+
+}  // namespace
+
 std::string PosixSerialLink::uucp_lock_folder() {
     for (const char* folder : {"/run/lock", "/var/lock"})
         if (::access(folder, F_OK) == 0) return folder;
@@ -101,12 +128,16 @@ void PosixSerialLink::open_port(const std::string& device) {
     std::error_code ec;
     const auto real = std::filesystem::canonical(path_from_utf8(device), ec);
     const std::string tty = ec ? device : utf8_from_path(real);
-    const Failure held(err::PortAlreadyOpen, device + ": held by another program");
+    // Named once the refused descriptor is closed, so that it is not ours.
+    const auto held = [&](long pid = 0) {
+        const std::string holder = holder_of(tty, pid);
+        return Failure(err::PortAlreadyOpen, device + ": held by another program" + (holder.empty() ? "" : " (" + holder + ")"));
+    };
 
     const int fd = ::open(tty.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         const int error = errno;
-        if (error == EBUSY) throw held;  // TIOCEXCL
+        if (error == EBUSY) throw held();  // TIOCEXCL
         if (error == EACCES || error == EPERM || error == EROFS)
             throw Failure(err::PermissionDenied, permission_problem(device, ownership_of(device)));
         throw Failure(err::PortInvalid, device + ": " + system_words(error));
@@ -118,7 +149,7 @@ void PosixSerialLink::open_port(const std::string& device) {
     }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         ::close(fd);
-        throw held;
+        throw held();
     }
     if (!lock_folder_.empty()) {
         const std::string lock = uucp_lock_path(lock_folder_, tty);
@@ -136,9 +167,9 @@ void PosixSerialLink::open_port(const std::string& device) {
             if (errno != EEXIST) break;  // a lock folder this user may not write in: flock and TIOCEXCL hold it
             std::ifstream in(lock);
             const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-            if (live_lock_owner(text) != 0) {
+            if (const long owner = live_lock_owner(text); owner != 0) {
                 ::close(fd);
-                throw held;
+                throw held(owner);
             }
             ::unlink(lock.c_str());  // stale: its program is gone
         }

@@ -54,6 +54,8 @@ void SlotTile::waiting(const std::string& what, const std::string& text) {
     const bool chosen = tile_.chosen;
     if (what == "go") {
         tile_ = {Tile::State::Waiting, tile_.slot, text, {}, 0, false, true, chosen};
+    } else if (what == "opening") {
+        tile_ = {Tile::State::Waiting, tile_.slot, text, {}, 0, false, false, chosen};
     } else if (what == "removal") {
         tile_.remove = true;  // the result stays in sight until the board goes
     } else if (tile_.state != Tile::State::Waiting) {

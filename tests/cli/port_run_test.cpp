@@ -7,7 +7,13 @@
 
 #include <algorithm>
 #include <chrono>
+#include <fstream>
 #include <memory>
+#include <utility>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include "records/file_hash.h"
 #include "cli/main_loop.h"
@@ -39,7 +45,11 @@ struct Heard final : PortOutput {
         end = Clock::now();
         outcome = o;
     }
+    void started(const UploadStart& s) override { unit = s.unit; }
+    void waiting(const std::string& what, const std::string& text) override { waits.push_back(what + ": " + text); }
     std::optional<Clock::time_point> first_progress, end;
+    std::string unit;
+    std::vector<std::string> waits;
     UploadOutcome outcome;
 };
 
@@ -81,6 +91,35 @@ TEST(PortRun, ReportsProgressWhileTheUploadRunsOnOnePortAndOnSeveral) {
                 << ports << " ports: five blocks take half a second, and the first was heard before them";
         }
     }
+}
+
+TEST(PortRun, AJigsBoardWaitsWhileItsPortIsHeldThenForItsGoAndIsSentAsTheUnitGiven) {
+    test::TempDir dir;
+    RunSettings settings = sending(dir.write("fw.bin", std::vector<std::uint8_t>(2000, 0x5A)), true);
+    settings.repeat = true;
+    settings.count = 1;
+    settings.gate = std::make_shared<StartGate>("scan the unit's serial");
+    Runs r(1, {}, settings);
+    const std::string port = r.devices[0]->path();
+    int held = ::open(port.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    EXPECT_FALSE(settings.gate->give("VQ-8")) << "no board asks yet";
+    r.runs[0]->start();
+    const Heard& heard = *r.heard[0];
+    ASSERT_TRUE(r.loop.run([&] { return r.runs[0]->finished(); },
+                           {.on_wake = [&] {
+                               r.runs[0]->deliver();
+                               if (held >= 0 && !heard.waits.empty()) ::close(std::exchange(held, -1));
+                               if (heard.waits.size() == 2 && heard.unit.empty()) settings.gate->give("VQ-9");
+                           }},
+                           10.0));
+    std::string us;
+    std::getline(std::ifstream("/proc/self/comm"), us);
+    EXPECT_EQ(heard.waits, (std::vector<std::string>{
+                               "opening: " + port + ": held by another program (" + us + ", pid " + std::to_string(::getpid()) + ")",
+                               "go: scan the unit's serial"}));
+    EXPECT_EQ(heard.unit, "VQ-9");
+    EXPECT_EQ(heard.outcome.result.end, UploadEnd::Finished);
 }
 
 TEST(PortRun, AStopRightAfterTheStartStopsBeforeTheUploadHasBegun) {

@@ -164,7 +164,9 @@ TEST(HeldPorts, APortHeldInAnyWayFailsWith8005AndAStaleLockFileIsReplaced) {
             ADD_FAILURE() << "opened a port held by way " << way;
         } catch (const Failure& f) {
             EXPECT_EQ(f.number(), err::PortAlreadyOpen) << way << ": " << f.what();
-            EXPECT_EQ(f.what(), pty.path + ": held by another program");
+            std::string us;
+            std::getline(std::ifstream("/proc/self/comm"), us);
+            EXPECT_EQ(f.what(), pty.path + ": held by another program (" + us + ", pid " + std::to_string(::getpid()) + ")");
         }
         EXPECT_EQ(descriptors(), before) << way << ": the refused opening kept its descriptor";
         if (way == LockFile) {

@@ -34,6 +34,9 @@ TEST(SlotTile, ShowsEachBoardsStateInWordsAndASymbolAndCountsItOnce) {
         bool remove;
     } steps[] = {
         {[&] { tile.waiting("device", "waiting for a device on COM3"); }, Tile::State::Waiting, "plug in a board", false},
+        {[&] { tile.waiting("opening", "COM3: held by another program (minicom, pid 9)"); }, Tile::State::Waiting,
+         "COM3: held by another program (minicom, pid 9)", false},
+        {[&] { tile.waiting("go", "scan the unit's serial"); }, Tile::State::Waiting, "scan the unit's serial", false},
         {[&] { tile.started({.unit = "VQ-000041"}); }, Tile::State::Flashing, "0%", false},
         {[&] { tile.on_phase(Phase::WakingUp, 3); }, Tile::State::Flashing, "waking the board", false},
         {[&] { tile.on_progress(51); }, Tile::State::Flashing, "51%", false},
