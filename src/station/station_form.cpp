@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <ctime>
+#include <filesystem>
 #include <regex>
 
 #include "cli/send_ports.h"
@@ -149,12 +150,14 @@ SlotRunners jig_runners() {
 }
 
 StationForm::StationForm(Recipe recipe, const records::RecordsTarget& records, StationView& view,
-                         std::function<void()> wake, std::string operator_name, SlotRunners runners)
+                         std::function<void()> wake, std::string operator_name, SlotRunners runners,
+                         std::unique_ptr<PortSource> ports)
     : recipe_(std::move(recipe)),
       settings_(station_settings(recipe_, records, operator_name)),
       view_(view),
       wake_(std::move(wake)),
-      runners_(std::move(runners)) {}
+      runners_(std::move(runners)),
+      ports_(std::move(ports)) {}
 
 StationForm::~StationForm() { runs_.clear(); }
 
@@ -167,6 +170,7 @@ void StationForm::start() {
                                                                     : "scan the unit's serial")
                                                        : "press Start";
     count_today();
+    for (const PortInfo& port : ports_->present()) known_ports_.push_back(port.device);
     for (std::size_t i = 0; i < targets.size(); ++i) {
         targets[i].slot = recipe_.jig_slots[i].name;
         tiles_.push_back(std::make_unique<SlotTile>(
@@ -198,11 +202,7 @@ void StationForm::stop_all() {
     for (const auto& run : runs_) run->stop();
 }
 
-void StationForm::note(const std::string& text) {
-    if (text == note_) return;
-    note_ = text;
-    view_.show_note(text);
-}
+void StationForm::note(const std::string& text) { view_.show_note(text); }
 
 void StationForm::choose(std::size_t slot) {
     if (slot >= tiles_.size() || chosen_ == slot) return;
@@ -286,6 +286,45 @@ void StationForm::start_slot(std::size_t slot) {
     const bool given = gates_[slot]->give(expected_[slot]);
     expected_[slot].clear();
     note(given ? std::string() : "the board in slot " + name + " went before its Start");
+}
+
+namespace {
+
+// Whether a listed device is the port a slot names: the same name (COM
+// names in any case), or the same device behind a link.
+bool same_port(const std::string& device, const std::string& slot) {
+    if (device == slot) return true;
+    if (cli::is_com_name(device) && cli::is_com_name(slot))
+        return std::equal(device.begin(), device.end(), slot.begin(), slot.end(),
+                          [](char a, char b) { return std::toupper(static_cast<unsigned char>(a)) == std::toupper(static_cast<unsigned char>(b)); });
+    std::error_code ec;
+    return std::filesystem::equivalent(path_from_utf8(device), path_from_utf8(slot), ec);
+}
+
+}  // namespace
+
+void StationForm::look_for_strays() {
+    std::vector<std::string> now;
+    for (const PortInfo& port : ports_->present()) now.push_back(port.device);
+    // A stray taken away is said again when it comes back.
+    const auto gone = [&](const std::string& d) { return std::find(now.begin(), now.end(), d) == now.end(); };
+    std::erase_if(known_ports_, gone);
+    std::vector<std::string> seen_once;
+    for (const std::string& device : now) {
+        if (std::find(known_ports_.begin(), known_ports_.end(), device) != known_ports_.end()) continue;
+        if (std::any_of(recipe_.jig_slots.begin(), recipe_.jig_slots.end(),
+                        [&](const Slot& slot) { return same_port(device, slot.port); }))
+            continue;
+        // Seen at two looks, so that a slot's board whose links udev has
+        // not made yet is not taken for a stray.
+        if (std::find(strays_seen_.begin(), strays_seen_.end(), device) == strays_seen_.end()) {
+            seen_once.push_back(device);
+            continue;
+        }
+        known_ports_.push_back(device);
+        note("a board on " + device + " is in no slot of this recipe: it is left alone");
+    }
+    strays_seen_ = std::move(seen_once);
 }
 
 void StationForm::counted(bool passed, const std::string& unit) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cli/port_worker.h"
+#include "link/port_sources.h"
 #include "station/recipe.h"
 
 namespace vq::station {
@@ -100,7 +101,8 @@ public:
     // deliver() on its own thread.
     // `operator_name` is on every record and in the header.
     StationForm(Recipe recipe, const records::RecordsTarget& records, StationView& view, std::function<void()> wake,
-                std::string operator_name = {}, SlotRunners runners = jig_runners());
+                std::string operator_name = {}, SlotRunners runners = jig_runners(),
+                std::unique_ptr<PortSource> ports = port_source_from_environment());
     ~StationForm();
 
     void start();
@@ -114,6 +116,9 @@ public:
     void choose(std::size_t slot);
     // A slot's Start, when the recipe starts boards on a button.
     void start_slot(std::size_t slot);
+    // Called by the view every second: a board plugged in since the start
+    // into a port that is no slot's is left alone, and said so once.
+    void look_for_strays();
     const Counts& counts() const { return counts_; }
     const std::vector<std::unique_ptr<SlotTile>>& tiles() const { return tiles_; }
 
@@ -141,7 +146,9 @@ private:
     std::vector<std::shared_ptr<cli::StartGate>> gates_;
     std::vector<std::string> expected_;  // scanned, until its Start
     std::optional<std::size_t> chosen_;
-    std::string note_;
+    std::unique_ptr<PortSource> ports_;
+    std::vector<std::string> known_ports_;  // there at the start, or said already
+    std::vector<std::string> strays_seen_;  // in no slot at the last look
     std::vector<std::unique_ptr<SlotRunner>> runs_;
 };
 

@@ -60,6 +60,16 @@ TEST(SlotTile, ShowsEachBoardsStateInWordsAndASymbolAndCountsItOnce) {
     EXPECT_EQ(tile_caption(Tile::State::Failed), "\u2718 FAIL");
 }
 
+struct FakePorts final : PortSource {
+    explicit FakePorts(std::vector<std::string>& d) : devices(d) {}
+    std::vector<PortInfo> present() override {
+        std::vector<PortInfo> out;
+        for (const auto& d : devices) out.push_back({.device = d, .description = {}, .identity = {}});
+        return out;
+    }
+    std::vector<std::string>& devices;
+};
+
 // A slot whose board is put in place by the test.
 struct FakeSlot final : SlotRunner {
     FakeSlot(const cli::RunSettings& s, cli::PortOutput& o) : settings(s), output(o) {}
@@ -98,7 +108,8 @@ struct Station final : StationView {
                                                     std::function<void()>) -> std::unique_ptr<SlotRunner> {
                                                  slots.push_back(new FakeSlot(s, o));
                                                  return std::unique_ptr<SlotRunner>(slots.back());
-                                             });
+                                             },
+                                             std::make_unique<FakePorts>(devices));
         form->start();
     }
     void show_header(const std::string&, const std::string& d) override { detail = d; }
@@ -110,6 +121,7 @@ struct Station final : StationView {
     const std::string today = records::utc_timestamp(std::chrono::system_clock::now());
     Recipe recipe;
     std::vector<FakeSlot*> slots;
+    std::vector<std::string> devices{"/dev/ttyS0"};
     std::string detail, note;
     std::unique_ptr<StationForm> form;
 };
@@ -142,6 +154,28 @@ TEST(StationForm, ASerialScannedGoesToTheBoardThatWaitsForItOrIsRefusedSayingWhy
         EXPECT_EQ(station.go(1), row.b) << row.scanned;
     }
     EXPECT_TRUE(station.detail.ends_with("today: passed 2, failed 1, first-pass yield 66%")) << station.detail;
+}
+
+TEST(StationForm, ABoardInAPortThatIsNoSlotIsSaidOnceEachTimeItIsPluggedIn) {
+    Station station;
+    const std::string stray = "a board on /dev/ttyUSB4 is in no slot of this recipe: it is left alone";
+    const struct {
+        std::vector<std::string> present;
+        int looks;
+        std::string note;
+    } rows[] = {
+        {{"/dev/ttyS0", "/dev/vq-test-a"}, 3, ""},
+        {{"/dev/ttyS0", "/dev/ttyUSB4"}, 1, ""},  // a slot's links may not be made yet
+        {{"/dev/ttyS0", "/dev/ttyUSB4"}, 1, stray},
+        {{"/dev/ttyS0"}, 1, ""},
+        {{"/dev/ttyS0", "/dev/ttyUSB4"}, 2, stray},
+    };
+    for (const auto& row : rows) {
+        station.devices = row.present;
+        for (int i = 0; i < row.looks; ++i) station.form->look_for_strays();
+        EXPECT_EQ(station.note, row.note) << row.present.back();
+        station.note.clear();
+    }
 }
 
 TEST(StationForm, WithStartButtonsAScannedBoardWaitsForItsStart) {

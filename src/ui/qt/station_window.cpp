@@ -5,6 +5,7 @@
 #include <QHBoxLayout>
 #include <QGridLayout>
 #include <QMetaObject>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <cmath>
 
@@ -94,6 +95,9 @@ StationWindow::StationWindow(station::Recipe recipe, const records::RecordsTarge
     }, operator_name);
     form_->start();
     Scan->setFocus();
+    auto* look = new QTimer(this);
+    connect(look, &QTimer::timeout, this, [this] { form_->look_for_strays(); });
+    look->start(1000);
 }
 
 StationWindow::~StationWindow() {

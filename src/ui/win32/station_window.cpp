@@ -10,6 +10,7 @@ namespace vq {
 namespace {
 
 constexpr const wchar_t* kClassName = L"org.vellquin.VellquinTool.Station";
+constexpr UINT_PTR kLookForStrays = 1;
 constexpr int kStopAll = 100, kFirstStop = 200, kFirstTile = 300, kFirstStart = 400;
 
 HFONT font(int points, UINT dpi, bool bold) {
@@ -73,6 +74,7 @@ Win32StationWindow::Win32StationWindow(station::Recipe recipe, const records::Re
                                                    operator_name);
     form_->start();
     SetFocus(Scan);
+    SetTimer(window_, kLookForStrays, 1000, nullptr);
 }
 
 Win32StationWindow::~Win32StationWindow() {
@@ -203,6 +205,9 @@ LRESULT Win32StationWindow::handle(HWND window, UINT message, WPARAM w, LPARAM l
             else if (id >= kFirstTile && id < kFirstTile + count) form_->choose(static_cast<std::size_t>(id - kFirstTile));
             if (id != kStopAll && id >= kFirstTile) SetFocus(Scan);
         }
+        return 0;
+    case WM_TIMER:
+        if (w == kLookForStrays && form_) form_->look_for_strays();
         return 0;
     case kRunOnWindowThread:
         run_handed_over(l);
