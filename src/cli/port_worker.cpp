@@ -19,6 +19,7 @@
 #include "link/port_opening.h"
 #include "link/port_sources.h"
 #include "link/system_serial_link.h"
+#include "protocol/failure.h"
 #include "protocol/host.h"
 #include "protocol/image_file.h"
 #include "protocol/report.h"
@@ -233,8 +234,11 @@ bool PortWorker::present_and_opens() {
         probe.setPortOpen(true);
         probe.setPortOpen(false);
         return true;
-    } catch (const std::exception& e) {
-        unopened_ = e.what();
+    } catch (const Failure& e) {
+        // Held, or not this user's to open: a board there all the same.
+        if (e.number() == err::PortAlreadyOpen || e.number() == err::PermissionDenied) unopened_ = e.what();
+        return false;
+    } catch (const std::exception&) {
         return false;
     }
 }

@@ -56,7 +56,7 @@ private:
     // stopped first.
     bool wait_until(const std::function<bool()>& condition);
     // Whether the device is there and its port opens; when it is there but
-    // does not open, `unopened_` says why.
+    // held or forbidden, `unopened_` says so.
     bool present_and_opens();
     bool present() const;
     // What the port's name leads to now; another value after a replug, even

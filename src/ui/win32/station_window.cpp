@@ -36,13 +36,14 @@ Win32StationWindow::Win32StationWindow(station::Recipe recipe, const records::Re
                                        const std::string& operator_name) {
     register_window_class(kClassName);
     const HINSTANCE instance = GetModuleHandleW(nullptr);
-    window_ = CreateWindowExW(WS_EX_CONTROLPARENT, kClassName, wide(recipe.name).c_str(), WS_OVERLAPPEDWINDOW,
+    // Clipped, so that a control moved away leaves no background over the tiles.
+    window_ = CreateWindowExW(WS_EX_CONTROLPARENT, kClassName, wide(recipe.name).c_str(), WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
                               CW_USEDEFAULT, CW_USEDEFAULT, 1024, 720, nullptr, nullptr, instance, nullptr);
     SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Win32StationWindow::procedure));
     dpi_ = GetDpiForWindow(window_);
     auto make = [&](const wchar_t* cls, const wchar_t* text, DWORD style, int id) {
-        return CreateWindowExW(0, cls, text, WS_CHILD | WS_VISIBLE | style, 0, 0, 10, 10, window_,
+        return CreateWindowExW(0, cls, text, WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | style, 0, 0, 10, 10, window_,
                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
     };
     scanning_ = recipe.scanned_serials;
@@ -148,7 +149,7 @@ void Win32StationWindow::draw_tile(const DRAWITEMSTRUCT& item) {
         std::string text;
         HFONT font;
     } lines[] = {{tile.slot, big_}, {station::tile_caption(tile.state), large_}, {tile.unit, big_},
-                 {tile.words + (tile.remove ? " \u00B7 remove the board" : ""), small_},
+                 {tile.words + (tile.remove ? (tile.words.empty() ? "" : " \u00B7 ") + std::string("remove the board") : ""), small_},
                  {tile.chosen ? "\u25B6 the next scan is for this slot" : "", small_}};
     for (const auto& line : lines) {
         if (line.text.empty()) continue;
