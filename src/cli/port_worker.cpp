@@ -243,7 +243,7 @@ bool PortWorker::present_and_opens() {
     }
 }
 
-records::UploadRecord PortWorker::first_record(const UploadStart& start, const std::string& log_path) const {
+records::UploadRecord PortWorker::first_record(const UploadStart& start) const {
     records::UploadRecord r = records::starting_record(settings_.file, start.size, start.sha256);
     if (!settings_.station.empty()) r.station = settings_.station;
     r.operator_name = settings_.operator_name;
@@ -254,8 +254,6 @@ records::UploadRecord PortWorker::first_record(const UploadStart& start, const s
     r.unit = start.unit;
     r.protocol = protocol_word(settings_.protocol);
     r.pace = pace_word(settings_.pace);
-    std::error_code ec;
-    if (!log_path.empty()) r.log_file = utf8_from_path(std::filesystem::absolute(path_from_utf8(log_path), ec));
     return r;
 }
 
@@ -301,26 +299,40 @@ void PortWorker::upload_once(const std::string& unit) {
             return not_started(start, outcome);
         }
     }
-    // The unit's serial, from the counter in the records, before anything is sent.
-    std::string serial;
+    // The unit's serial, from the counter in the records, before anything
+    // is sent; the same transaction records the upload as started, so that
+    // a serial handed out is on record whatever happens next.
+    records::UploadRecord first = first_record(start);
     if (settings_.stamp) {
         std::string why;
         try {
-            if (const auto text = station::serial_text(
-                    *settings_.stamp, keeper_.next_number(settings_.stamp->counter(), settings_.stamp->first), &why))
-                serial = *text;
+            std::vector<std::uint8_t> image;
+            try {
+                image = LocalFileSystem().open_image(settings_.file)->read_all();
+            } catch (const std::exception&) {
+                // the upload finds the file gone too, and says so
+            }
+            keeper_.next_number(settings_.stamp->counter(), settings_.stamp->first, [&](std::int64_t number) {
+                const auto text = station::serial_text(*settings_.stamp, number, &why);
+                if (!text) throw records::StoreError(records::StoreError::Failed, why);
+                first.unit = *text;
+                if (!image.empty()) first.sent_sha256 = records::sha256_hex(station::stamped(image, *settings_.stamp, *text));
+                return records::opening_record(first);
+            });
         } catch (const records::StoreError& e) {
             why = e.what();
+            first.unit.clear();
         }
-        if (serial.empty()) {
+        if (first.unit.empty()) {
             UploadOutcome outcome;
             outcome.result.end = UploadEnd::Failed;
             outcome.exit_status = exit_code::kFailed;
             outcome.ending = "no serial for this unit, so nothing was sent: " + why;
             return not_started(start, outcome);
         }
-        start.unit = serial;
+        start.unit = first.unit;
     }
+    const std::string serial = settings_.stamp ? first.unit : std::string();
     post([start](PortOutput& o) { o.started(start); });
 
     const TraceHeader header{"vellquin-send " VQ_VERSION, port_words(target_, start.tty), "", settings_.file,
@@ -369,15 +381,8 @@ void PortWorker::upload_once(const std::string& unit) {
         return o;
     };
     const auto ending_of = [](const UploadOutcome& o) { return records::Ending{o.word(), o.exit_status, o.ending}; };
-    records::UploadRecord first = first_record(start, log_path);
-    if (!serial.empty()) {
-        first.unit = serial;
-        try {
-            first.sent_sha256 = records::sha256_hex(files.open_image(settings_.file)->read_all());
-        } catch (const std::exception&) {
-            // the upload finds the file gone too, and says so
-        }
-    }
+    if (std::error_code ec; !log_path.empty())
+        first.log_file = utf8_from_path(std::filesystem::absolute(path_from_utf8(log_path), ec));
     records::RecordWriter on_record(keeper_, std::move(first),
                                     [&](const UploadResult& r) { return ending_of(outcome_of(r)); });
     ObserverList observers;

@@ -51,7 +51,7 @@ private:
     // start and its `outcome`.
     void not_started(const UploadStart& start, UploadOutcome outcome);
     // The record as far as it is known at the start of an upload.
-    records::UploadRecord first_record(const UploadStart& start, const std::string& log_path) const;
+    records::UploadRecord first_record(const UploadStart& start) const;
     // Waits a quarter second at a time until `condition` holds; false when
     // stopped first.
     bool wait_until(const std::function<bool()>& condition);

@@ -40,9 +40,9 @@ RecordKeeper::Kept RecordKeeper::keep(const UploadRecord& record) {
     }
 }
 
-std::int64_t RecordKeeper::next_number(const std::string& name, std::int64_t first) {
+std::int64_t RecordKeeper::next_number(const std::string& name, std::int64_t first, const RecordStore::Opening& opening) {
     if (!enabled()) throw StoreError(StoreError::Failed, "serials are counted where records go, and none are kept");
-    return open_(target_)->next_number(name, first);
+    return open_(target_)->next_number(name, first, opening);
 }
 
 RecordKeeper::Synced RecordKeeper::sync() { return send_spool(nullptr); }

@@ -41,7 +41,8 @@ public:
     // The next number of a counter where the records go; throws StoreError
     // when it cannot be had (no records are kept, or their place cannot be
     // reached): a number from anywhere else could be given twice.
-    std::int64_t next_number(const std::string& name, std::int64_t first);
+    // `opening` as RecordStore::next_number's.
+    std::int64_t next_number(const std::string& name, std::int64_t first, const RecordStore::Opening& opening = {});
 
     bool enabled() const { return target_.kind != RecordsTarget::None; }
     const RecordsTarget& target() const { return target_; }

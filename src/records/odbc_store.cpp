@@ -95,14 +95,7 @@ public:
     ~OdbcStore() override { close(); }
 
     void put_all(std::span<const UploadRecord> records) override {
-        static const std::string sql = insert_sql() + " ON CONFLICT (id) DO NOTHING";
-        transaction([&] {
-            for (const UploadRecord& record : records) {
-                std::vector<std::string> params;
-                for (std::size_t i = 0; i < kColumns.size(); ++i) params.push_back(field_text(record, i));
-                run(sql, params);
-            }
-        });
+        transaction([&] { insert(records); });
     }
 
     Rows select(const SqlQuery& query) override { return run(query.sql, query.params); }
@@ -113,11 +106,28 @@ public:
 
     std::string where() const override { return uri_; }
 
-    std::int64_t next_number(const std::string& name, std::int64_t first) override {
-        return std::stoll(run(kNextNumberSql, {name, std::to_string(first)}).at(0).at(0));
+    std::int64_t next_number(const std::string& name, std::int64_t first, const Opening& opening) override {
+        std::int64_t number = 0;
+        transaction([&] {
+            number = std::stoll(run(kNextNumberSql, {name, std::to_string(first)}).at(0).at(0));
+            if (opening) {
+                const UploadRecord record = opening(number);
+                insert({&record, 1});
+            }
+        });
+        return number;
     }
 
 private:
+    void insert(std::span<const UploadRecord> records) {
+        static const std::string sql = put_sql();
+        for (const UploadRecord& record : records) {
+            std::vector<std::string> params;
+            for (std::size_t i = 0; i < kColumns.size(); ++i) params.push_back(field_text(record, i));
+            run(sql, params);
+        }
+    }
+
     void close() {
         if (dbc_ != SQL_NULL_HDBC) {
             SQLDisconnect(dbc_);

@@ -61,6 +61,13 @@ std::string insert_sql() {
     return "INSERT INTO uploads (" + column_list() + ") VALUES (" + values + ")";
 }
 
+std::string put_sql() {
+    std::string sql = insert_sql() + " ON CONFLICT (id) DO UPDATE SET ";
+    for (std::size_t i = 1; i < kColumns.size(); ++i)
+        sql += std::string(i > 1 ? ", " : "") + std::string(kColumns[i]) + " = excluded." + std::string(kColumns[i]);
+    return sql + " WHERE uploads.outcome = '" + kOpeningOutcome + "'";
+}
+
 SqlQuery list_sql(const RecordQuery& q) {
     SqlQuery out;
     std::vector<std::string> where;

@@ -22,6 +22,9 @@ inline constexpr const char* kNextNumberSql =
 
 // "INSERT INTO uploads (id, ...) VALUES (?, ...)".
 std::string insert_sql();
+// The same, for put_all: a record already there with its id is left as it
+// is, unless it is an opening record.
+std::string put_sql();
 
 // SELECT of every column, newest first.
 SqlQuery list_sql(const RecordQuery& query);

@@ -47,6 +47,9 @@ inline constexpr std::array<std::string_view, 26> kColumns = {
     "seconds",  "resends",    "naks",       "retries",      "text",               "log_file",
     "slot",     "sent_sha256"};
 
+// The outcome of an upload's record while the upload runs.
+inline constexpr const char* kOpeningOutcome = "started";
+
 // Whether the column at that place holds a number (JSON writes it bare).
 bool numeric_column(std::size_t column);
 

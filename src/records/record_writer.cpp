@@ -43,4 +43,12 @@ UploadRecord starting_record(const std::string& image, std::int64_t size, const 
     return r;
 }
 
+UploadRecord opening_record(UploadRecord start) {
+    start.outcome = kOpeningOutcome;
+    start.exit_status = -1;
+    start.ended_at = start.started_at;
+    start.text = "started, and not ended while its program ran";
+    return start;
+}
+
 }  // namespace vq::records

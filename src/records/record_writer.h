@@ -48,4 +48,9 @@ private:
 // the tool's version, and the image's path (absolute), size and SHA-256.
 UploadRecord starting_record(const std::string& image, std::int64_t size, const std::string& sha256);
 
+// `start` as kept while its upload runs, where a serial is handed out: the
+// ending's record, of the same id, replaces it; one left so names an upload
+// whose program stopped before it ended.
+UploadRecord opening_record(UploadRecord start);
+
 }  // namespace vq::records

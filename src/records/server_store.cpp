@@ -40,19 +40,7 @@ public:
     ~ServerStore() override { PQfinish(conn_); }
 
     void put_all(std::span<const UploadRecord> records) override {
-        static const std::string sql = numbered_parameters(insert_sql()) + " ON CONFLICT (id) DO NOTHING";
-        run("BEGIN", {});
-        try {
-            for (const UploadRecord& record : records) {
-                std::vector<std::string> params;
-                for (std::size_t i = 0; i < kColumns.size(); ++i) params.push_back(field_text(record, i));
-                run(sql, params);
-            }
-            run("COMMIT", {});
-        } catch (...) {
-            PQclear(PQexec(conn_, "ROLLBACK"));
-            throw;
-        }
+        transaction([&] { insert(records); });
     }
 
     Rows select(const SqlQuery& query) override {
@@ -70,12 +58,41 @@ public:
 
     std::string where() const override { return uri_; }
 
-    std::int64_t next_number(const std::string& name, std::int64_t first) override {
-        const Result next = run(numbered_parameters(kNextNumberSql), {name, std::to_string(first)});
-        return std::stoll(PQgetvalue(next.get(), 0, 0));
+    std::int64_t next_number(const std::string& name, std::int64_t first, const Opening& opening) override {
+        std::int64_t number = 0;
+        transaction([&] {
+            const Result next = run(numbered_parameters(kNextNumberSql), {name, std::to_string(first)});
+            number = std::stoll(PQgetvalue(next.get(), 0, 0));
+            if (opening) {
+                const UploadRecord record = opening(number);
+                insert({&record, 1});
+            }
+        });
+        return number;
     }
 
 private:
+    template <typename Work>
+    void transaction(Work work) {
+        run("BEGIN", {});
+        try {
+            work();
+            run("COMMIT", {});
+        } catch (...) {
+            PQclear(PQexec(conn_, "ROLLBACK"));
+            throw;
+        }
+    }
+
+    void insert(std::span<const UploadRecord> records) {
+        static const std::string sql = numbered_parameters(put_sql());
+        for (const UploadRecord& record : records) {
+            std::vector<std::string> params;
+            for (std::size_t i = 0; i < kColumns.size(); ++i) params.push_back(field_text(record, i));
+            run(sql, params);
+        }
+    }
+
     static std::string words(std::string text) {
         while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
         return text;

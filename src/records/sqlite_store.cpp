@@ -88,15 +88,7 @@ public:
     ~SqliteStore() override { sqlite3_close(db_); }
 
     void put_all(std::span<const UploadRecord> records) override {
-        static const std::string sql = "INSERT OR IGNORE" + insert_sql().substr(6);
-        transaction([&] {
-            Statement insert(db_, sql, path_);
-            for (const UploadRecord& record : records) {
-                for (std::size_t i = 0; i < kColumns.size(); ++i) insert.bind(static_cast<int>(i + 1), field_text(record, i));
-                insert.step();
-                insert.reset();
-            }
-        });
+        transaction([&] { insert(records); });
     }
 
     void remove(const std::vector<std::string>& ids) override {
@@ -128,18 +120,33 @@ public:
 
     std::string where() const override { return "sqlite:" + path_; }
 
-    std::int64_t next_number(const std::string& name, std::int64_t first) override {
+    std::int64_t next_number(const std::string& name, std::int64_t first, const Opening& opening) override {
         std::int64_t number = 0;
         transaction([&] {
             Statement next(db_, kNextNumberSql, path_);
             next.bind(1, name);
             next.bind(2, std::to_string(first));
             if (next.step()) number = std::stoll(std::string(next.view(0)));
+            next.reset();
+            if (opening) {
+                const UploadRecord record = opening(number);
+                insert({&record, 1});
+            }
         });
         return number;
     }
 
 private:
+    void insert(std::span<const UploadRecord> records) {
+        static const std::string sql = put_sql();
+        Statement insert(db_, sql, path_);
+        for (const UploadRecord& record : records) {
+            for (std::size_t i = 0; i < kColumns.size(); ++i) insert.bind(static_cast<int>(i + 1), field_text(record, i));
+            insert.step();
+            insert.reset();
+        }
+    }
+
     template <typename Work>
     void transaction(Work work) {
         exec("BEGIN IMMEDIATE");

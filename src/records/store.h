@@ -55,7 +55,8 @@ class RecordStore {
 public:
     virtual ~RecordStore() = default;
     // Commits the records in one transaction; one already there with its
-    // id is left as it is.
+    // id is left as it is, unless it is an opening record, which this
+    // replaces.
     virtual void put_all(std::span<const UploadRecord> records) = 0;
     void put(const UploadRecord& record) { put_all({&record, 1}); }
     // Takes out the records with these ids (the spool, once they are sent).
@@ -72,8 +73,12 @@ public:
     virtual std::string where() const = 0;
     // The next number of the counter `name` (`first` for a new one), which
     // is used from then on whatever happens: no number is handed out twice,
-    // to any station that shares the store.
-    virtual std::int64_t next_number(const std::string& name, std::int64_t first) = 0;
+    // to any station that shares the store. `opening`, when given, makes
+    // the record kept in the same transaction; what it throws takes the
+    // number back.
+    using Opening = std::function<UploadRecord(std::int64_t number)>;
+    virtual std::int64_t next_number(const std::string& name, std::int64_t first, const Opening& opening) = 0;
+    std::int64_t next_number(const std::string& name, std::int64_t first) { return next_number(name, first, {}); }
 };
 
 // Newest first.

@@ -352,7 +352,8 @@ void StationForm::count_today() {
     counted_since_ = "today";
     // Oldest first, so that a unit's first upload is counted as its first.
     for (auto r = today.rbegin(); r != today.rend(); ++r)
-        if (r->exit_status != exit_code::kStopped) counted(r->exit_status == exit_code::kFinished, r->unit);
+        if (r->exit_status != exit_code::kStopped && r->outcome != records::kOpeningOutcome)
+            counted(r->exit_status == exit_code::kFinished, r->unit);
 }
 
 void StationForm::show_header() {

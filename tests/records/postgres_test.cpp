@@ -80,6 +80,7 @@ TEST_F(Server, YieldIsCountedAsInSqliteAndACounterHandsOutEachNumberOnce) {
     EXPECT_EQ(store->next_number("VQ-{:06d}", 100), 100);
     EXPECT_EQ(other->next_number("VQ-{:06d}", 100), 101);
     EXPECT_EQ(store->next_number("another", 1), 1);
+    test::expect_openings_replaced_once(*store);
 }
 
 TEST_F(Server, StoppedMidRunItGetsEveryRecordOnceItIsBack) {

@@ -108,6 +108,7 @@ TEST(SqliteStore, AnOlderSchemaIsUpgradedKeepingItsRecords) {
     store->put(slotted);
     EXPECT_EQ(list(*store, {.unit = "SN2"}).front().slot, "A");
     EXPECT_EQ(store->next_number("serials", 7), 7);
+    test::expect_openings_replaced_once(*store);
 }
 
 TEST(SqliteStore, SixteenWritersAtOnceLoseNothing) {
@@ -163,7 +164,7 @@ struct FlakyServer {
             }
         }
         Rows select(const SqlQuery&) override { return {}; }
-        std::int64_t next_number(const std::string&, std::int64_t first) override { return first; }
+        std::int64_t next_number(const std::string&, std::int64_t first, const Opening&) override { return first; }
         void remove(const std::vector<std::string>&) override {}
         std::string where() const override { return "postgresql://line"; }
         FlakyServer& s;

@@ -59,4 +59,20 @@ inline void expect_yield_by_station(RecordStore& store) {
     EXPECT_TRUE(records::yield(store, YieldBy::Day, "2026-12-11").empty());
 }
 
+// A serial's number and its upload's opening record come in one
+// transaction; the ending replaces that record once, and a number whose
+// record could not be made is given again.
+inline void expect_openings_replaced_once(RecordStore& store) {
+    EXPECT_THROW(store.next_number("VQ-{:d}", 5, [](std::int64_t) -> UploadRecord { throw records::StoreError(records::StoreError::Failed, "too wide"); }),
+                 records::StoreError);
+    const std::int64_t number = store.next_number("VQ-{:d}", 5, [](std::int64_t n) {
+        UploadRecord r = record("o", "2026-12-11T10:00:00.000Z", "VQ-" + std::to_string(n), records::kOpeningOutcome);
+        return r;
+    });
+    EXPECT_EQ(number, 5) << "the number of the failed opening";
+    EXPECT_EQ(records::list(store, {.unit = "VQ-5"}).at(0).outcome, "started");
+    for (const char* outcome : {"failed", "finished"}) store.put(record("o", "2026-12-11T10:00:00.000Z", "VQ-5", outcome));
+    EXPECT_EQ(records::list(store, {.unit = "VQ-5"}).at(0).outcome, "failed") << "replaced once, then left";
+}
+
 }  // namespace vq::test
