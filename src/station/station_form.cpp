@@ -171,10 +171,15 @@ void StationForm::start() {
                                                        : "press Start";
     count_today();
     for (const PortInfo& port : ports_->present()) known_ports_.push_back(port.device);
+    expected_.resize(targets.size());
     for (std::size_t i = 0; i < targets.size(); ++i) {
         targets[i].slot = recipe_.jig_slots[i].name;
         tiles_.push_back(std::make_unique<SlotTile>(
-            i, recipe_.jig_slots[i].name, [this](std::size_t at, const Tile& tile) { view_.show_tile(at, tile); },
+            i, recipe_.jig_slots[i].name,
+            [this](std::size_t at, const Tile& tile) {
+                if (!tile.asks) expected_[at].clear();  // a serial scanned for a board gone is for no other
+                view_.show_tile(at, tile);
+            },
             [this](bool passed, const std::string& unit) {
                 counted(passed, unit);
                 show_header();
@@ -182,7 +187,6 @@ void StationForm::start() {
         cli::RunSettings settings = settings_;
         if (recipe_.scanned_serials || on_button) settings.gate = std::make_shared<cli::StartGate>(asking);
         gates_.push_back(settings.gate);
-        expected_.emplace_back();
         runs_.push_back(runners_(targets[i], settings, *tiles_.back(), wake_));
         view_.show_tile(i, tiles_.back()->tile());
     }

@@ -190,6 +190,11 @@ TEST(StationForm, WithStartButtonsAScannedBoardWaitsForItsStart) {
     station.form->start_slot(0);
     EXPECT_EQ(station.go(0), "VQ-0003");
     EXPECT_EQ(station.note, "");
+    station.form->scan("VQ-0004");
+    a.output.waiting("device", "waiting for a device on /dev/vq-test-a");  // taken away unstarted
+    a.board_in();
+    station.form->start_slot(0);
+    EXPECT_EQ(station.note, "scan the serial of the board in slot A first") << "VQ-0004 was the board's before";
 }
 
 }  // namespace
