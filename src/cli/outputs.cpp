@@ -10,6 +10,7 @@
 #include "link/port_map.h"
 #include "protocol/image_file.h"
 #include "protocol/report.h"
+#include "records/record.h"
 
 namespace vq::cli {
 namespace {
@@ -39,12 +40,7 @@ const char* phase_word(Phase p) {
 std::string local_time(const char* format) {
     const auto now = std::chrono::system_clock::now();
     const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-    std::tm local{};
-#ifdef _WIN32
-    ::localtime_s(&local, &seconds);
-#else
-    ::localtime_r(&seconds, &local);
-#endif
+    const std::tm local = records::local_calendar(seconds);
     char text[64];
     const std::size_t n = std::strftime(text, sizeof text, format, &local);
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;

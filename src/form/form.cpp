@@ -33,12 +33,7 @@ private:
 };
 
 std::string hours_and_minutes(std::time_t when) {
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &when);
-#else
-    localtime_r(&when, &local);
-#endif
+    const std::tm local = records::local_calendar(when);
     char text[16];
     std::strftime(text, sizeof text, "%H:%M", &local);
     return text;

@@ -122,6 +122,16 @@ std::string utc_timestamp(std::chrono::system_clock::time_point when) {
     return text;
 }
 
+std::tm local_calendar(std::time_t when) {
+    std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &when);
+#else
+    localtime_r(&when, &local);
+#endif
+    return local;
+}
+
 std::string host_name() {
 #ifdef _WIN32
     wchar_t name[256];

@@ -5,6 +5,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <ctime>
 #include <string>
 #include <string_view>
 
@@ -61,6 +62,8 @@ void set_field(UploadRecord& r, std::size_t column, const std::string& text);
 std::string new_record_id();
 // "2026-12-10T07:21:55.123Z".
 std::string utc_timestamp(std::chrono::system_clock::time_point when);
+// `when` on this machine's calendar and clock.
+std::tm local_calendar(std::time_t when);
 
 // This machine's name, the station's unless another is given.
 std::string host_name();

@@ -128,13 +128,7 @@ std::string trimmed(const std::string& text) {
 
 // Local midnight as the records' UTC timestamps are written.
 std::string start_of_today() {
-    std::time_t now = std::time(nullptr);
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &now);
-#else
-    localtime_r(&now, &local);
-#endif
+    std::tm local = records::local_calendar(std::time(nullptr));
     local.tm_hour = local.tm_min = local.tm_sec = 0;
     local.tm_isdst = -1;
     return records::utc_timestamp(std::chrono::system_clock::from_time_t(std::mktime(&local)));
