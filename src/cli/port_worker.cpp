@@ -226,8 +226,14 @@ std::string PortWorker::fingerprint() const {
 }
 
 bool PortWorker::present_and_opens() {
+    if (!present()) {
+        unopened_.clear();
+        return false;
+    }
+    // A held port is tried every 2 s, not every quarter: naming its holder
+    // reads every program's open files.
+    if (!unopened_.empty() && ++unopened_looks_ % 8 != 0) return false;
     unopened_.clear();
-    if (!present()) return false;
     SystemSerialLink probe(target_.ports);
     try {
         probe.setCommPort(static_cast<std::int16_t>(port_number_of(target_.choice)));

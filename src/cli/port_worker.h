@@ -71,6 +71,7 @@ private:
     records::RecordKeeper keeper_;
     PlainClock clock_;
     std::string unopened_;
+    unsigned unopened_looks_ = 0;
     bool stopped_ = false;
     bool aborted_ = false;  // the port of the upload under way was closed under it
     SerialLink* link_ = nullptr;  // of the upload under way

@@ -80,14 +80,16 @@ std::string holder_of(const std::string& tty, long pid) {
         return comm.empty() ? std::string() : comm + ", pid " + process;
     };
     if (pid > 0) return name_of(std::to_string(pid));
+    namespace fs = std::filesystem;
     std::error_code ec;
-    for (const auto& process : std::filesystem::directory_iterator("/proc", ec)) {
-        const std::string id = process.path().filename().string();
+    // Programs come and go while they are looked through.
+    for (fs::directory_iterator process("/proc", ec), end; !ec && process != end; process.increment(ec)) {
+        const std::string id = process->path().filename().string();
         if (id.find_first_not_of("0123456789") != std::string::npos) continue;
         std::error_code fd_ec;
-        for (const auto& fd : std::filesystem::directory_iterator(process.path() / "fd", fd_ec)) {
+        for (fs::directory_iterator fd(process->path() / "fd", fd_ec); !fd_ec && fd != end; fd.increment(fd_ec)) {
             std::error_code link_ec;
-            if (std::filesystem::read_symlink(fd.path(), link_ec).string() == tty) return name_of(id);
+            if (fs::read_symlink(fd->path(), link_ec).string() == tty) return name_of(id);
         }
     }
     return {};
