@@ -203,7 +203,7 @@ void StationForm::stop_all() {
 void StationForm::note(const std::string& text) { view_.show_note(text); }
 
 void StationForm::choose(std::size_t slot) {
-    if (slot >= tiles_.size() || chosen_ == slot) return;
+    if (!recipe_.scanned_serials || slot >= tiles_.size() || chosen_ == slot) return;
     if (chosen_) tiles_[*chosen_]->choose(false);
     chosen_ = slot;
     tiles_[slot]->choose(true);

@@ -112,7 +112,7 @@ public:
     // What a scanner typed, up to its Enter: the serial of the board that
     // waits for one, or of the chosen slot's when several do.
     void scan(const std::string& text);
-    // The operator's slot for the next scan.
+    // The operator's slot for the next scan, when serials are scanned.
     void choose(std::size_t slot);
     // A slot's Start, when the recipe starts boards on a button.
     void start_slot(std::size_t slot);
