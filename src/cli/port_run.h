@@ -22,6 +22,9 @@ struct PortTarget {
     PortMap ports;       // what the COM numbers stand for
     std::string choice;  // the port choice, as the window's port list would hold it
     std::string slot{};  // a station's slot, by the recipe's name for it
+    // A station's slot that starts on a scan or a button: each board in
+    // place waits for its go, and the go's unit is the upload's.
+    std::shared_ptr<StartGate> gate{};
     std::string device() const;
 };
 
@@ -51,9 +54,6 @@ struct RunSettings {
     std::string spool{};               // where it waits while the server cannot be reached
     std::string station{}, operator_name{}, unit{};
     std::optional<station::SerialStamp> stamp{};  // a station's serials, stamped into each image
-    // A station's slot that starts on a scan or a button: each board in
-    // place waits for its go, and the go's unit is the upload's.
-    std::shared_ptr<StartGate> gate{};
 };
 
 struct UploadStart {

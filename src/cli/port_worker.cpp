@@ -158,7 +158,7 @@ void PortWorker::run() {
             if (!there) break;
         }
         std::string unit = settings_.unit;
-        if (settings_.gate) {
+        if (target_.gate) {
             const auto go = wait_for_go();
             if (!go) continue;  // stopped, or the board went unstarted
             unit = *go;
@@ -191,7 +191,7 @@ void PortWorker::abort() {
 }
 
 std::optional<std::string> PortWorker::wait_for_go() {
-    StartGate& gate = *settings_.gate;
+    StartGate& gate = *target_.gate;
     gate.open();
     post([words = gate.asking()](PortOutput& o) { o.waiting("go", words); });
     std::optional<std::string> go;

@@ -4,7 +4,6 @@
 #include <chrono>
 #include <ctime>
 #include <filesystem>
-#include <regex>
 
 #include "cli/send_ports.h"
 #include "protocol/report.h"
@@ -121,11 +120,6 @@ private:
     cli::PortRun run_;
 };
 
-std::string trimmed(const std::string& text) {
-    const auto first = text.find_first_not_of(" \t\r\n");
-    return first == std::string::npos ? std::string() : text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
-}
-
 // Local midnight as the records' UTC timestamps are written.
 std::string start_of_today() {
     std::tm local = records::local_calendar(std::time(nullptr));
@@ -151,6 +145,7 @@ StationForm::StationForm(Recipe recipe, const records::RecordsTarget& records, S
       view_(view),
       wake_(std::move(wake)),
       runners_(std::move(runners)),
+      desk_(recipe_, records),
       ports_(std::move(ports)) {}
 
 StationForm::~StationForm() { runs_.clear(); }
@@ -165,23 +160,21 @@ void StationForm::start() {
                                                        : "press Start";
     count_today();
     for (const PortInfo& port : ports_->present()) known_ports_.push_back(port.device);
-    expected_.resize(targets.size());
     for (std::size_t i = 0; i < targets.size(); ++i) {
         targets[i].slot = recipe_.jig_slots[i].name;
         tiles_.push_back(std::make_unique<SlotTile>(
             i, recipe_.jig_slots[i].name,
             [this](std::size_t at, const Tile& tile) {
-                if (!tile.asks) expected_[at].clear();  // a serial scanned for a board gone is for no other
+                desk_.tile_changed(at);
                 view_.show_tile(at, tile);
             },
             [this](bool passed, const std::string& unit) {
                 counted(passed, unit);
                 show_header();
             }));
-        cli::RunSettings settings = settings_;
-        if (recipe_.scanned_serials || on_button) settings.gate = std::make_shared<cli::StartGate>(asking);
-        gates_.push_back(settings.gate);
-        runs_.push_back(runners_(targets[i], settings, *tiles_.back(), wake_));
+        if (recipe_.scanned_serials || on_button) targets[i].gate = std::make_shared<cli::StartGate>(asking);
+        desk_.add_slot(*tiles_.back(), targets[i].gate);
+        runs_.push_back(runners_(targets[i], settings_, *tiles_.back(), wake_));
         view_.show_tile(i, tiles_.back()->tile());
     }
     show_header();
@@ -202,89 +195,11 @@ void StationForm::stop_all() {
 
 void StationForm::note(const std::string& text) { view_.show_note(text); }
 
-void StationForm::choose(std::size_t slot) {
-    if (!recipe_.scanned_serials || slot >= tiles_.size() || chosen_ == slot) return;
-    if (chosen_) tiles_[*chosen_]->choose(false);
-    chosen_ = slot;
-    tiles_[slot]->choose(true);
-}
+void StationForm::scan(const std::string& text) { note(desk_.scan(text)); }
 
-std::optional<std::size_t> StationForm::slot_for_scan() {
-    std::vector<std::size_t> asking;
-    for (std::size_t i = 0; i < tiles_.size(); ++i)
-        if (tiles_[i]->tile().asks) asking.push_back(i);
-    if (chosen_ && std::find(asking.begin(), asking.end(), *chosen_) != asking.end()) return chosen_;
-    if (asking.size() == 1) return asking.front();
-    if (asking.empty()) {
-        note("no board waits for a serial: plug in a board, then scan its serial");
-        return std::nullopt;
-    }
-    std::string names;
-    for (std::size_t i : asking) names += (names.empty() ? "" : ", ") + tiles_[i]->tile().slot;
-    note("boards wait in " + names + ": choose a slot, then scan again");
-    return std::nullopt;
-}
+void StationForm::choose(std::size_t slot) { desk_.choose(slot); }
 
-std::string StationForm::used_by(const std::string& unit) {
-    if (settings_.records.kind == records::RecordsTarget::None) return {};
-    const auto store = records::open_store(settings_.records);
-    const auto found = records::list(*store, {.unit = unit, .outcome = "finished", .limit = 1});
-    if (found.empty()) return {};
-    const records::UploadRecord& r = found.front();
-    return r.started_at.substr(0, 10) + " " + r.started_at.substr(11, 8) + " UTC at " + r.station +
-           (r.slot.empty() ? std::string() : ", slot " + r.slot) +
-           (r.operator_name.empty() ? std::string() : ", by " + r.operator_name);
-}
-
-void StationForm::scan(const std::string& text) {
-    const std::string unit = trimmed(text);
-    if (unit.empty()) return;
-    if (!recipe_.scanned_serials) {
-        note("\u201C" + unit + "\u201D was scanned, but this recipe takes no scanned serials: ignored");
-        return;
-    }
-    if (!records::valid_unit(unit) ||
-        (!recipe_.unit_pattern.empty() && !std::regex_match(unit, std::regex(recipe_.unit_pattern)))) {
-        note("\u201C" + unit + "\u201D is no serial of this recipe" +
-             (recipe_.unit_pattern.empty() ? std::string() : " (" + recipe_.unit_pattern + ")") + ": nothing started");
-        return;
-    }
-    const auto slot = slot_for_scan();
-    if (!slot) return;
-    for (std::size_t i = 0; i < tiles_.size(); ++i)
-        if (i != *slot && (expected_[i] == unit || (tiles_[i]->tile().unit == unit && !tiles_[i]->tile().asks &&
-                                                    tiles_[i]->tile().state == Tile::State::Flashing))) {
-            note("\u201C" + unit + "\u201D is the serial of the board in slot " + tiles_[i]->tile().slot + ": nothing started");
-            return;
-        }
-    try {
-        if (const std::string who = used_by(unit); !who.empty()) {
-            note("\u201C" + unit + "\u201D passed already, " + who + ": nothing started");
-            return;
-        }
-    } catch (const records::StoreError& e) {
-        note("\u201C" + unit + "\u201D cannot be checked against the records, so nothing started: " + e.what());
-        return;
-    }
-    const std::string& name = tiles_[*slot]->tile().slot;
-    if (recipe_.start == Recipe::Start::OnButton) {
-        expected_[*slot] = unit;
-        tiles_[*slot]->expect(unit, "press Start");
-        note("");
-        return;
-    }
-    note(gates_[*slot]->give(unit) ? std::string() : "the board in slot " + name + " went before its serial: scan again");
-}
-
-void StationForm::start_slot(std::size_t slot) {
-    if (slot >= tiles_.size() || !gates_[slot] || recipe_.start != Recipe::Start::OnButton) return;
-    const std::string& name = tiles_[slot]->tile().slot;
-    if (!tiles_[slot]->tile().asks) return note("no board waits in slot " + name);
-    if (recipe_.scanned_serials && expected_[slot].empty()) return note("scan the serial of the board in slot " + name + " first");
-    const bool given = gates_[slot]->give(expected_[slot]);
-    expected_[slot].clear();
-    note(given ? std::string() : "the board in slot " + name + " went before its Start");
-}
+void StationForm::start_slot(std::size_t slot) { note(desk_.start_slot(slot)); }
 
 namespace {
 

@@ -14,6 +14,7 @@
 
 #include "cli/port_worker.h"
 #include "link/port_sources.h"
+#include "station/scan_desk.h"
 #include "station/recipe.h"
 
 namespace vq::station {
@@ -126,10 +127,6 @@ private:
     void show_header();
     // An upload that passed or failed, of `unit` (empty: a unit of its own).
     void counted(bool passed, const std::string& unit);
-    // Who flashed `unit` already, in words; empty when nobody did.
-    std::string used_by(const std::string& unit);
-    // The slot a scan is for, or nullopt with the note why none.
-    std::optional<std::size_t> slot_for_scan();
     // Today's uploads of this station and image, from the records.
     void count_today();
     void note(const std::string& text);
@@ -143,9 +140,7 @@ private:
     std::string counted_since_ = "since start";
     std::vector<std::string> units_seen_;
     std::vector<std::unique_ptr<SlotTile>> tiles_;
-    std::vector<std::shared_ptr<cli::StartGate>> gates_;
-    std::vector<std::string> expected_;  // scanned, until its Start
-    std::optional<std::size_t> chosen_;
+    ScanDesk desk_;
     std::unique_ptr<PortSource> ports_;
     std::vector<std::string> known_ports_;  // there at the start, or said already
     std::vector<std::string> strays_seen_;  // in no slot at the last look

@@ -54,13 +54,13 @@ struct Heard final : PortOutput {
 };
 
 struct Runs {
-    Runs(int ports, sim::DeviceBehaviour behaviour, RunSettings settings) {
+    Runs(int ports, sim::DeviceBehaviour behaviour, RunSettings settings, std::shared_ptr<StartGate> gate = {}) {
         for (int i = 0; i < ports; ++i) {
             devices.push_back(std::make_unique<sim::PtyDevice>(behaviour));
             devices.back()->start();
             const std::string path = devices.back()->path();
             runs.push_back(std::make_unique<PortRun>(
-                PortTarget{path, PortMap(std::vector<PortEntry>{{path, "simulated device"}}), "COM1"}, settings,
+                PortTarget{path, PortMap(std::vector<PortEntry>{{path, "simulated device"}}), "COM1", {}, gate}, settings,
                 [this] { loop.wake(); }));
             heard.push_back(std::make_unique<Heard>());
             runs.back()->add_output(heard.back().get());
@@ -98,19 +98,19 @@ TEST(PortRun, AJigsBoardWaitsWhileItsPortIsHeldThenForItsGoAndIsSentAsTheUnitGiv
     RunSettings settings = sending(dir.write("fw.bin", std::vector<std::uint8_t>(2000, 0x5A)), true);
     settings.repeat = true;
     settings.count = 1;
-    settings.gate = std::make_shared<StartGate>("scan the unit's serial");
-    Runs r(1, {}, settings);
+    const auto gate = std::make_shared<StartGate>("scan the unit's serial");
+    Runs r(1, {}, settings, gate);
     const std::string port = r.devices[0]->path();
     int held = ::open(port.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     ASSERT_EQ(::flock(held, LOCK_EX), 0);
-    EXPECT_FALSE(settings.gate->give("VQ-8")) << "no board asks yet";
+    EXPECT_FALSE(gate->give("VQ-8")) << "no board asks yet";
     r.runs[0]->start();
     const Heard& heard = *r.heard[0];
     ASSERT_TRUE(r.loop.run([&] { return r.runs[0]->finished(); },
                            {.on_wake = [&] {
                                r.runs[0]->deliver();
                                if (held >= 0 && !heard.waits.empty()) ::close(std::exchange(held, -1));
-                               if (heard.waits.size() == 2 && heard.unit.empty()) settings.gate->give("VQ-9");
+                               if (heard.waits.size() == 2 && heard.unit.empty()) gate->give("VQ-9");
                            }},
                            10.0));
     std::string us;

@@ -72,16 +72,16 @@ struct FakePorts final : PortSource {
 
 // A slot whose board is put in place by the test.
 struct FakeSlot final : SlotRunner {
-    FakeSlot(const cli::RunSettings& s, cli::PortOutput& o) : settings(s), output(o) {}
+    FakeSlot(const cli::PortTarget& t, cli::PortOutput& o) : target(t), output(o) {}
     void start() override {}
     void deliver() override {}
     void stop() override {}
     // A board in place: it asks for its go.
     void board_in() {
-        settings.gate->open();
-        output.waiting("go", settings.gate->asking());
+        target.gate->open();
+        output.waiting("go", target.gate->asking());
     }
-    cli::RunSettings settings;
+    cli::PortTarget target;
     cli::PortOutput& output;
 };
 
@@ -104,9 +104,9 @@ struct Station final : StationView {
         store->put_all(std::vector{passed, failed, long_ago});
         form = std::make_unique<StationForm>(recipe, records::RecordsTarget{records::RecordsTarget::Sqlite, dir.file("records.sqlite")},
                                              *this, [] {}, "Ann",
-                                             [this](const cli::PortTarget&, const cli::RunSettings& s, cli::PortOutput& o,
+                                             [this](const cli::PortTarget& t, const cli::RunSettings&, cli::PortOutput& o,
                                                     std::function<void()>) -> std::unique_ptr<SlotRunner> {
-                                                 slots.push_back(new FakeSlot(s, o));
+                                                 slots.push_back(new FakeSlot(t, o));
                                                  return std::unique_ptr<SlotRunner>(slots.back());
                                              },
                                              std::make_unique<FakePorts>(devices));
@@ -115,7 +115,7 @@ struct Station final : StationView {
     void show_header(const std::string&, const std::string& d) override { detail = d; }
     void show_tile(std::size_t, const Tile&) override {}
     void show_note(const std::string& text) override { note = text; }
-    std::optional<std::string> go(std::size_t slot) { return slots[slot]->settings.gate->take(); }
+    std::optional<std::string> go(std::size_t slot) { return slots[slot]->target.gate->take(); }
 
     test::TempDir dir;
     const std::string today = records::utc_timestamp(std::chrono::system_clock::now());
