@@ -18,6 +18,8 @@
 #include "protocol/report.h"
 #include "records/store.h"
 #include "station/recipe.h"
+#include "station/scan_desk.h"
+#include "station/station_form.h"
 
 
 int main(int argc, char** argv) {
@@ -52,12 +54,6 @@ int main(int argc, char** argv) {
         const station::Recipe& recipe = recipe_loaded.emplace(std::move(std::get<station::Recipe>(loaded)));
         if (recipe.operator_required && options.operator_name.empty()) {
             cli::say("", options.recipe + ": the recipe asks who runs the station: --operator NAME");
-            return exit_code::kUsage;
-        }
-        if (recipe.scanned_serials || recipe.start == station::Recipe::Start::OnButton) {
-            // Nobody here scans or presses a Start.
-            cli::say("", options.recipe + ": scanned serials and Start buttons are the station window's: vellquin-tool --station " +
-                             options.recipe);
             return exit_code::kUsage;
         }
         options.file = recipe.image;
@@ -131,6 +127,20 @@ int main(int argc, char** argv) {
                                     options.fail_on, options.console, records_target,
                                     records::default_spool_file(), options.station, options.operator_name,
                                     options.unit, recipe_loaded ? recipe_loaded->stamp : std::nullopt};
-    return cli::run_ports(targets, settings,
-                          options.json ? cli::Output::Json : cli::Output::Plain);
+    const cli::Output output = options.json ? cli::Output::Json : cli::Output::Plain;
+    if (!recipe_loaded || (!recipe_loaded->scanned_serials && recipe_loaded->start != station::Recipe::Start::OnButton))
+        return cli::run_ports(targets, settings, output);
+    // Serials scanned, or Starts pressed, at the terminal: each line on
+    // stdin, as the station window's box and buttons take them.
+    station::ScanDesk desk(*recipe_loaded, records_target);
+    std::vector<std::unique_ptr<station::SlotTile>> tiles;
+    cli::TypedLines lines{{}, [&desk](const std::string& line) { return desk.typed(line); }};
+    for (std::size_t i = 0; i < targets.size(); ++i) {
+        tiles.push_back(std::make_unique<station::SlotTile>(
+            i, targets[i].slot, [&desk](std::size_t at, const station::Tile&) { desk.tile_changed(at); },
+            [](bool, const std::string&) {}));
+        targets[i].gate = desk.add_slot(*tiles.back(), "type: start " + targets[i].slot);
+        lines.first.push_back(tiles.back().get());
+    }
+    return cli::run_ports(targets, settings, output, lines);
 }

@@ -13,6 +13,7 @@
 
 #include "cli/console_bridge.h"
 #include "cli/interrupts.h"
+#include "cli/line_reader.h"
 #include "cli/main_loop.h"
 #include "cli/outputs.h"
 #include "cli/port_worker.h"
@@ -64,7 +65,8 @@ void join_console(std::unique_ptr<SystemSerialLink> link, const std::string& por
 
 }  // namespace
 
-int run_ports(const std::vector<PortTarget>& targets, const RunSettings& settings, Output output) {
+int run_ports(const std::vector<PortTarget>& targets, const RunSettings& settings, Output output,
+              const TypedLines& typed_lines) {
     const bool several = targets.size() > 1;
     const auto columns = terminal_columns();
     PortTable table(columns);
@@ -79,6 +81,7 @@ int run_ports(const std::vector<PortTarget>& targets, const RunSettings& setting
             run->add_output(o.get());
             outputs.push_back(std::move(o));
         };
+        if (runs.size() < typed_lines.first.size()) run->add_output(typed_lines.first[runs.size()]);
         const std::string prefix = several ? target.name : std::string();
         if (output == Output::Json) {
             add(std::make_unique<JsonEvents>(target.name, settings.file, run->stats()));
@@ -102,10 +105,18 @@ int run_ports(const std::vector<PortTarget>& targets, const RunSettings& setting
             if (!run->finished()) return false;
         return true;
     };
+    const bool tabled = output == Output::Plain && several && columns;
+    std::unique_ptr<LineReader> typing;
+    if (typed_lines.typed) typing = std::make_unique<LineReader>([&loop] { loop.wake(); });
     const auto deliver = [&] {
         for (const auto& run : runs) run->deliver();
+        if (typing)
+            for (const std::string& line : typing->take())
+                if (const std::string answer = typed_lines.typed(line); !answer.empty()) {
+                    if (tabled) table.set_note("vellquin-send: " + answer);
+                    else say("", answer);
+                }
     };
-    const bool tabled = output == Output::Plain && several && columns;
     Interrupts interrupts;
     int interrupted = 0;
     const auto on_interrupt = [&] {

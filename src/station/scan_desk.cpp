@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <regex>
+#include <string_view>
 
 #include "station/station_form.h"
 
@@ -17,10 +18,18 @@ std::string quoted(const std::string& text) { return "\u201C" + text + "\u201D";
 
 }  // namespace
 
-void ScanDesk::add_slot(SlotTile& tile, std::shared_ptr<cli::StartGate> gate) {
+std::shared_ptr<cli::StartGate> ScanDesk::add_slot(SlotTile& tile, const std::string& how_to_start) {
+    const bool on_button = recipe_.start == Recipe::Start::OnButton;
+    std::shared_ptr<cli::StartGate> gate;
+    if (recipe_.scanned_serials)
+        gate = std::make_shared<cli::StartGate>(on_button ? "scan the unit's serial, then " + how_to_start
+                                                          : "scan the unit's serial");
+    else if (on_button)
+        gate = std::make_shared<cli::StartGate>(how_to_start);
     tiles_.push_back(&tile);
-    gates_.push_back(std::move(gate));
+    gates_.push_back(gate);
     expected_.emplace_back();
+    return gate;
 }
 
 void ScanDesk::tile_changed(std::size_t slot) {
@@ -111,7 +120,7 @@ std::string ScanDesk::typed(const std::string& line) {
         const auto at = std::find_if(tiles_.begin(), tiles_.end(), [&](SlotTile* t) { return t->tile().slot == name; });
         if (at == tiles_.end()) return "no slot " + quoted(name) + " in this recipe";
         const auto slot = static_cast<std::size_t>(at - tiles_.begin());
-        if (word[1] == 't') return start_slot(slot);
+        if (std::string_view(word) == "start ") return start_slot(slot);
         if (!recipe_.scanned_serials) return "this recipe takes no scanned serials";
         choose(slot);
         return "the next scan is for slot " + name;

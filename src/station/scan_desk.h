@@ -23,9 +23,10 @@ public:
     ScanDesk(Recipe recipe, records::RecordsTarget records)
         : recipe_(std::move(recipe)), records_(std::move(records)) {}
 
-    // A slot, as its tile follows it, and its gate (null: its boards start
-    // by themselves). Added in the recipe's order.
-    void add_slot(SlotTile& tile, std::shared_ptr<cli::StartGate> gate);
+    // A slot, as its tile follows it, added in the recipe's order. Answers
+    // the gate its boards wait at (null: they start by themselves);
+    // `how_to_start` tells the operator how to give a Start ("press Start").
+    std::shared_ptr<cli::StartGate> add_slot(SlotTile& tile, const std::string& how_to_start);
     // From the slot's tile whenever it changes.
     void tile_changed(std::size_t slot);
 

@@ -154,10 +154,6 @@ void StationForm::start() {
     std::vector<std::string> ports;
     for (const Slot& slot : recipe_.jig_slots) ports.push_back(slot.port);
     std::vector<cli::PortTarget> targets = cli::choose_ports(ports, false);
-    const bool on_button = recipe_.start == Recipe::Start::OnButton;
-    const std::string asking = recipe_.scanned_serials ? (on_button ? "scan the unit's serial, then press Start"
-                                                                    : "scan the unit's serial")
-                                                       : "press Start";
     count_today();
     for (const PortInfo& port : ports_->present()) known_ports_.push_back(port.device);
     for (std::size_t i = 0; i < targets.size(); ++i) {
@@ -172,8 +168,7 @@ void StationForm::start() {
                 counted(passed, unit);
                 show_header();
             }));
-        if (recipe_.scanned_serials || on_button) targets[i].gate = std::make_shared<cli::StartGate>(asking);
-        desk_.add_slot(*tiles_.back(), targets[i].gate);
+        targets[i].gate = desk_.add_slot(*tiles_.back(), "press Start");
         runs_.push_back(runners_(targets[i], settings_, *tiles_.back(), wake_));
         view_.show_tile(i, tiles_.back()->tile());
     }

@@ -373,6 +373,33 @@ TEST(Programs, RepeatFlashesEachDevicePluggedIntoTheJigUntilTheCount) {
     EXPECT_TRUE(row.section(',', 2, 2) == jig && row.section(',', 9, 9).startsWith("/dev/pts/")) << row.toStdString();
 }
 
+// A station at the terminal: the board waits for its serial, typed (or
+// scanned) on stdin; one that is no serial of the recipe is refused.
+TEST(Programs, ARecipesStationAtTheTerminalSendsTheBoardAsTheSerialTypedForIt) {
+    vq::test::TempDir dir;
+    const auto image = pattern(3000);
+    dir.write("fw.bin", image);
+    const std::string jig = dir.file("jig"), records = dir.file("records.sqlite");
+    std::ofstream(dir.file("board.toml")) << "name = \"Board X\"\nimage = \"fw.bin\"\nsha256 = \"" << vq::records::sha256_hex(image)
+                                          << "\"\nrecords = \"sqlite:" << records << "\"\nstart = \"on-scan\"\n"
+                                          << "unit_serial = { mode = \"scan\", unit_pattern = \"VQ-[0-9]{4}\" }\n"
+                                          << "[[slot]]\nname = \"A\"\nport = \"" << jig << "\"\n";
+    QProcess device, station;
+    device.start(kBin + "/vellquin-device", {"-q", "--link", QString::fromStdString(jig)});
+    station.start(kBin + "/vellquin-send", {"--recipe", QString::fromStdString(dir.file("board.toml")), "--count", "1"});
+    QString err = stderr_until(station, "scan the unit's serial");
+    station.write("VQ-1\nVQ-0001\n");
+    ASSERT_TRUE(station.waitForFinished(15000)) << err.toStdString();
+    device.terminate();
+    device.waitForFinished(3000);
+    err += QString::fromUtf8(station.readAllStandardError());
+    EXPECT_EQ(station.exitCode(), 0) << err.toStdString();
+    EXPECT_TRUE(err.contains("\u201CVQ-1\u201D is no serial of this recipe (VQ-[0-9]{4}): nothing started")) << err.toStdString();
+    const auto kept = vq::records::list(*vq::records::open_sqlite_store(records, false), {});
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(kept[0].unit + " " + kept[0].outcome, "VQ-0001 finished");
+}
+
 // A station from a recipe: each board plugged into the slot gets the next
 // serial stamped into its image, and its record names the slot and the unit.
 TEST(Programs, ARecipesStationStampsEachBoardWithTheNextSerialAndRecordsIt) {
