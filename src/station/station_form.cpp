@@ -120,9 +120,17 @@ private:
     cli::PortRun run_;
 };
 
-// Local midnight as the records' UTC timestamps are written.
-std::string start_of_today() {
-    std::tm local = records::local_calendar(std::time(nullptr));
+// The local date of `now`, as yyyy-mm-dd.
+std::string local_date(std::time_t now) {
+    const std::tm local = records::local_calendar(now);
+    char date[16];
+    std::strftime(date, sizeof date, "%Y-%m-%d", &local);
+    return date;
+}
+
+// Local midnight before `now` as the records' UTC timestamps are written.
+std::string start_of_day(std::time_t now) {
+    std::tm local = records::local_calendar(now);
     local.tm_hour = local.tm_min = local.tm_sec = 0;
     local.tm_isdst = -1;
     return records::utc_timestamp(std::chrono::system_clock::from_time_t(std::mktime(&local)));
@@ -139,12 +147,13 @@ SlotRunners jig_runners() {
 
 StationForm::StationForm(Recipe recipe, const records::RecordsTarget& records, StationView& view,
                          std::function<void()> wake, std::string operator_name, SlotRunners runners,
-                         std::unique_ptr<PortSource> ports)
+                         std::unique_ptr<PortSource> ports, std::function<std::time_t()> wall_clock)
     : recipe_(std::move(recipe)),
       settings_(station_settings(recipe_, records, operator_name)),
       view_(view),
       wake_(std::move(wake)),
       runners_(std::move(runners)),
+      wall_clock_(std::move(wall_clock)),
       desk_(recipe_, records),
       ports_(std::move(ports)) {}
 
@@ -211,6 +220,15 @@ bool same_port(const std::string& device, const std::string& slot) {
 
 }  // namespace
 
+void StationForm::every_second() {
+    look_for_strays();
+    if (local_date(wall_clock_()) == today_) return;
+    counts_ = {};
+    units_seen_.clear();
+    count_today();
+    show_header();
+}
+
 void StationForm::look_for_strays() {
     std::vector<std::string> now;
     for (const PortInfo& port : ports_->present()) now.push_back(port.device);
@@ -247,15 +265,19 @@ void StationForm::counted(bool passed, const std::string& unit) {
 }
 
 void StationForm::count_today() {
+    const std::time_t now = wall_clock_();
+    // Without records to read, the counts are the station's own.
+    counted_since_ = today_.empty() ? "since start" : "since midnight";
+    today_ = local_date(now);
     if (settings_.records.kind == records::RecordsTarget::None) return;
     std::vector<records::UploadRecord> today;
     try {
         const auto store = records::open_store(settings_.records);
         today = records::list(*store, {.image = recipe_.sha256,
                                        .station = settings_.station.empty() ? records::host_name() : settings_.station,
-                                       .since = start_of_today()});
+                                       .since = start_of_day(now)});
     } catch (const records::StoreError&) {
-        return;  // counted since the start, and said so
+        return;
     }
     counted_since_ = "today";
     // Oldest first, so that a unit's first upload is counted as its first.

@@ -2,10 +2,11 @@
 // The station window's behaviour, for every view of it: one tile per slot
 // of the recipe, each running the jig's uploads on its own port (the
 // threads and the watching for boards that vellquin-send --repeat has),
-// and a header with the recipe, its image, and the counts since the
-// station started. The operator changes nothing but Stop.
+// and a header with the recipe, its image, and today's counts. The
+// operator changes nothing: they scan, Start and Stop.
 
 #include <cstddef>
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -14,8 +15,8 @@
 
 #include "cli/port_worker.h"
 #include "link/port_sources.h"
-#include "station/scan_desk.h"
 #include "station/recipe.h"
+#include "station/scan_desk.h"
 
 namespace vq::station {
 
@@ -35,7 +36,7 @@ struct Tile {
 std::string tile_caption(Tile::State state);
 
 // The station's counts of today's uploads of the recipe's image, or of
-// those since it started when the records cannot tell.
+// those since it started (or since midnight) when the records cannot tell.
 struct Counts {
     int passed = 0, failed = 0;
     int first_passed = 0, units = 0;  // units whose first upload passed, of units seen
@@ -103,7 +104,8 @@ public:
     // `operator_name` is on every record and in the header.
     StationForm(Recipe recipe, const records::RecordsTarget& records, StationView& view, std::function<void()> wake,
                 std::string operator_name = {}, SlotRunners runners = jig_runners(),
-                std::unique_ptr<PortSource> ports = port_source_from_environment());
+                std::unique_ptr<PortSource> ports = port_source_from_environment(),
+                std::function<std::time_t()> wall_clock = [] { return std::time(nullptr); });
     ~StationForm();
 
     void start();
@@ -118,8 +120,9 @@ public:
     // A slot's Start, when the recipe starts boards on a button.
     void start_slot(std::size_t slot);
     // Called by the view every second: a board plugged in since the start
-    // into a port that is no slot's is left alone, and said so once.
-    void look_for_strays();
+    // into a port that is no slot's is left alone, and said so once; at
+    // local midnight today's counts start again.
+    void every_second();
     const Counts& counts() const { return counts_; }
     const std::vector<std::unique_ptr<SlotTile>>& tiles() const { return tiles_; }
 
@@ -127,6 +130,7 @@ private:
     void show_header();
     // An upload that passed or failed, of `unit` (empty: a unit of its own).
     void counted(bool passed, const std::string& unit);
+    void look_for_strays();
     // Today's uploads of this station and image, from the records.
     void count_today();
     void note(const std::string& text);
@@ -138,6 +142,8 @@ private:
     SlotRunners runners_;
     Counts counts_;
     std::string counted_since_ = "since start";
+    std::function<std::time_t()> wall_clock_;
+    std::string today_;  // the local date the counts began on
     std::vector<std::string> units_seen_;
     std::vector<std::unique_ptr<SlotTile>> tiles_;
     ScanDesk desk_;

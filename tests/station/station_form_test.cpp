@@ -109,7 +109,7 @@ struct Station final : StationView {
                                                  slots.push_back(new FakeSlot(t, o));
                                                  return std::unique_ptr<SlotRunner>(slots.back());
                                              },
-                                             std::make_unique<FakePorts>(devices));
+                                             std::make_unique<FakePorts>(devices), [this] { return wall_clock; });
         form->start();
     }
     void show_header(const std::string&, const std::string& d) override { detail = d; }
@@ -119,6 +119,7 @@ struct Station final : StationView {
 
     test::TempDir dir;
     const std::string today = records::utc_timestamp(std::chrono::system_clock::now());
+    std::time_t wall_clock = std::time(nullptr);
     Recipe recipe;
     std::vector<FakeSlot*> slots;
     std::vector<std::string> devices{"/dev/ttyS0"};
@@ -172,10 +173,23 @@ TEST(StationForm, ABoardInAPortThatIsNoSlotIsSaidOnceEachTimeItIsPluggedIn) {
     };
     for (const auto& row : rows) {
         station.devices = row.present;
-        for (int i = 0; i < row.looks; ++i) station.form->look_for_strays();
+        for (int i = 0; i < row.looks; ++i) station.form->every_second();
         EXPECT_EQ(station.note, row.note) << row.present.back();
         station.note.clear();
     }
+}
+
+TEST(StationForm, AtLocalMidnightTodaysCountsStartAgain) {
+    Station station;
+    station.wall_clock += 36 * 3600;  // the next day, whatever the clocks did
+    station.form->every_second();
+    EXPECT_TRUE(station.detail.ends_with("today: passed 0, failed 0")) << station.detail;
+    auto& a = *station.slots[0];
+    a.board_in();
+    station.form->scan("VQ-0001");
+    a.output.started({.unit = "VQ-0001"});
+    a.output.ended({});
+    EXPECT_TRUE(station.detail.ends_with("today: passed 1, failed 0, first-pass yield 100%")) << station.detail;
 }
 
 TEST(StationForm, WithStartButtonsAScannedBoardWaitsForItsStart) {

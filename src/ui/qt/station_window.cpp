@@ -96,7 +96,7 @@ StationWindow::StationWindow(station::Recipe recipe, const records::RecordsTarge
     form_->start();
     Scan->setFocus();
     auto* look = new QTimer(this);
-    connect(look, &QTimer::timeout, this, [this] { form_->look_for_strays(); });
+    connect(look, &QTimer::timeout, this, [this] { form_->every_second(); });
     look->start(1000);
 }
 

@@ -10,7 +10,7 @@ namespace vq {
 namespace {
 
 constexpr const wchar_t* kClassName = L"org.vellquin.VellquinTool.Station";
-constexpr UINT_PTR kLookForStrays = 1;
+constexpr UINT_PTR kEverySecond = 1;
 constexpr int kStopAll = 100, kFirstStop = 200, kFirstTile = 300, kFirstStart = 400;
 
 HFONT font(int points, UINT dpi, bool bold) {
@@ -75,7 +75,7 @@ Win32StationWindow::Win32StationWindow(station::Recipe recipe, const records::Re
                                                    operator_name);
     form_->start();
     SetFocus(Scan);
-    SetTimer(window_, kLookForStrays, 1000, nullptr);
+    SetTimer(window_, kEverySecond, 1000, nullptr);
 }
 
 Win32StationWindow::~Win32StationWindow() {
@@ -208,7 +208,7 @@ LRESULT Win32StationWindow::handle(HWND window, UINT message, WPARAM w, LPARAM l
         }
         return 0;
     case WM_TIMER:
-        if (w == kLookForStrays && form_) form_->look_for_strays();
+        if (w == kEverySecond && form_) form_->every_second();
         return 0;
     case kRunOnWindowThread:
         run_handed_over(l);
