@@ -8,6 +8,9 @@
 #include <set>
 #include <thread>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include "records/keeper.h"
 #include "records/query.h"
 #include "support/record_samples.h"
@@ -123,17 +126,34 @@ TEST(SqliteStore, SixteenWritersAtOnceLoseNothing) {
         });
     for (auto& t : ports) t.join();
     EXPECT_EQ(list(*open_sqlite_store(file), {}).size(), 400u);
-    // And sixteen stations drawing serials from one counter: each number once.
-    std::vector<std::vector<std::int64_t>> drawn(16);
-    std::vector<std::thread> stations;
-    for (auto& numbers : drawn)
-        stations.emplace_back([&] {
-            const auto store = open_sqlite_store(file);
-            for (int i = 0; i < 10; ++i) numbers.push_back(store->next_number("VQ-{:06d}", 1));
-        });
-    for (auto& t : stations) t.join();
-    std::set<std::int64_t> all;
-    for (const auto& numbers : drawn) all.insert(numbers.begin(), numbers.end());
+    // And sixteen stations, each a process of its own as on a line, drawing
+    // serials from one counter: each number once.
+    std::vector<pid_t> stations;
+    for (int p = 0; p < 16; ++p) {
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            try {
+                const auto store = open_sqlite_store(file);
+                std::ofstream drawn(dir.file("drawn" + std::to_string(p)));
+                for (int i = 0; i < 10; ++i) drawn << store->next_number("VQ-{:06d}", 1) << "\n";
+                drawn.close();
+                _exit(drawn ? 0 : 1);
+            } catch (...) {
+                _exit(2);
+            }
+        }
+        stations.push_back(pid);
+    }
+    std::multiset<std::int64_t> all;
+    for (std::size_t p = 0; p < stations.size(); ++p) {
+        int status = -1;
+        ASSERT_EQ(waitpid(stations[p], &status, 0), stations[p]);
+        EXPECT_EQ(status, 0) << "station " << p;
+        std::ifstream drawn(dir.file("drawn" + std::to_string(p)));
+        for (std::int64_t n; drawn >> n;) all.insert(n);
+    }
+    EXPECT_EQ(std::set<std::int64_t>(all.begin(), all.end()).size(), all.size()) << "a number drawn twice";
     EXPECT_EQ(all.size(), 160u);
     EXPECT_EQ(*all.begin(), 1);
     EXPECT_EQ(*all.rbegin(), 160);
