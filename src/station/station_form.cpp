@@ -30,6 +30,7 @@ SlotTile::SlotTile(std::size_t index, std::string slot, std::function<void(std::
 
 void SlotTile::started(const cli::UploadStart& start) {
     tile_ = {Tile::State::Flashing, tile_.slot, "0%", start.unit, 0, false, false, tile_.chosen};
+    stats_ = TransferStats();
     show();
 }
 
@@ -47,8 +48,19 @@ void SlotTile::on_progress(int percent) {
     if (tile_.state != Tile::State::Flashing || percent == tile_.percent) return;
     tile_.percent = percent;
     tile_.words = std::to_string(percent) + "%";
+    if (const auto left = stats_.seconds_left(); left && percent < 100) tile_.words += " \u00B7 " + format_duration(*left) + " left";
     show();
 }
+
+void SlotTile::on_block(std::int32_t index, std::int32_t total, std::uint8_t number) {
+    stats_.on_block(index, total, number);
+}
+
+void SlotTile::on_transmission(Transmission kind, std::span<const std::uint8_t> frame, double time) {
+    stats_.on_transmission(kind, frame, time);
+}
+
+void SlotTile::on_reply(const Reply& reply, double time) { stats_.on_reply(reply, time); }
 
 void SlotTile::waiting(const std::string& what, const std::string& text) {
     const bool chosen = tile_.chosen;

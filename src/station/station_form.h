@@ -15,6 +15,7 @@
 
 #include "cli/port_worker.h"
 #include "link/port_sources.h"
+#include "protocol/transfer_stats.h"
 #include "station/recipe.h"
 #include "station/scan_desk.h"
 
@@ -76,6 +77,10 @@ public:
     void started(const cli::UploadStart& start) override;
     void on_phase(Phase phase, int attempt) override;
     void on_progress(int percent) override;
+    // What the time left is reckoned from.
+    void on_block(std::int32_t index, std::int32_t total, std::uint8_t number) override;
+    void on_transmission(Transmission kind, std::span<const std::uint8_t> frame, double time) override;
+    void on_reply(const Reply& reply, double time) override;
     void waiting(const std::string& what, const std::string& text) override;
     void ended(const cli::UploadOutcome& outcome) override;
     const Tile& tile() const { return tile_; }
@@ -88,6 +93,7 @@ private:
     void show() { show_(index_, tile_); }
     std::size_t index_;
     Tile tile_;
+    TransferStats stats_;  // of the upload under way
     std::function<void(std::size_t, const Tile&)> show_;
     std::function<void(bool, const std::string&)> counted_;
 };

@@ -39,7 +39,13 @@ TEST(SlotTile, ShowsEachBoardsStateInWordsAndASymbolAndCountsItOnce) {
         {[&] { tile.waiting("go", "scan the unit's serial"); }, Tile::State::Waiting, "scan the unit's serial", false},
         {[&] { tile.started({.unit = "VQ-000041"}); }, Tile::State::Flashing, "0%", false},
         {[&] { tile.on_phase(Phase::WakingUp, 3); }, Tile::State::Flashing, "waking the board", false},
-        {[&] { tile.on_progress(51); }, Tile::State::Flashing, "51%", false},
+        {[&] {  // a block of four acknowledged a second after it went
+             tile.on_block(0, 4, 1);
+             tile.on_transmission(Transmission::Data, {}, 10.0);
+             tile.on_reply({kAck, kAck}, 11.0);
+             tile.on_progress(25);
+         },
+         Tile::State::Flashing, "25% \u00B7 0:03 left", false},
         {[&] { tile.ended(cli::UploadOutcome{}); }, Tile::State::Passed, "", false},
         {[&] { tile.waiting("removal", "waiting for the device to be taken away"); }, Tile::State::Passed, "", true},
         {[&] { tile.waiting("device", "waiting for a device on COM3"); }, Tile::State::Waiting, "plug in the next board", false},

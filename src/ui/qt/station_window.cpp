@@ -73,8 +73,17 @@ StationWindow::StationWindow(station::Recipe recipe, const records::RecordsTarge
         auto* buttons = new QHBoxLayout();
         buttons->addWidget(start);
         buttons->addWidget(stop);
+        auto* bar = new QProgressBar(this);
+        bar->setMinimumHeight(28);
+        // Hidden but in its place, so that the tile keeps its size.
+        QSizePolicy kept = bar->sizePolicy();
+        kept.setRetainSizeWhenHidden(true);
+        bar->setSizePolicy(kept);
+        bar->setVisible(false);
         auto* cell = new QVBoxLayout();
         cell->addWidget(tile, 1);
+        cell->addWidget(bar);
+        Bars.push_back(bar);
         cell->addLayout(buttons);
         Starts.push_back(start);
         connect(start, &QPushButton::clicked, this, [this, i] {
@@ -141,6 +150,8 @@ void StationWindow::show_tile(std::size_t index, const station::Tile& tile) {
                                     .arg(QLatin1String(colour_of(tile.state)),
                                          tile.chosen ? QStringLiteral("6px solid #f9a825") : QStringLiteral("none")));
     Starts[index]->setEnabled(tile.asks);
+    Bars[index]->setValue(tile.percent);
+    Bars[index]->setVisible(tile.state == station::Tile::State::Flashing);
 }
 
 }  // namespace vq

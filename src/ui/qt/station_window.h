@@ -6,6 +6,7 @@
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QWidget>
 #include <memory>
@@ -29,6 +30,7 @@ public:
     QLineEdit* Scan;  // where a barcode scanner types; it keeps the focus
     QPushButton* StopAll;
     std::vector<QLabel*> Tiles;
+    std::vector<QProgressBar*> Bars;  // under each tile, while it flashes
     std::vector<QPushButton*> Stops;
     std::vector<QPushButton*> Starts;  // when the recipe starts boards on a button
 

@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "ui/win32/win32_controls.h"
@@ -145,6 +146,17 @@ void Win32StationWindow::draw_tile(const DRAWITEMSTRUCT& item) {
     SetTextColor(item.hDC, RGB(255, 255, 255));
     RECT box = item.rcItem;
     InflateRect(&box, -8, -8);
+    if (tile.state == station::Tile::State::Flashing) {
+        // The bar along the tile's foot: white, filled as far as it went.
+        RECT bar = box;
+        bar.top = bar.bottom - std::max(8L, (box.bottom - box.top) / 12);
+        box.bottom = bar.top - 4;
+        HBRUSH white = CreateSolidBrush(RGB(255, 255, 255));
+        FrameRect(item.hDC, &bar, white);
+        bar.right = bar.left + (bar.right - bar.left) * std::clamp(tile.percent, 0, 100) / 100;
+        FillRect(item.hDC, &bar, white);
+        DeleteObject(white);
+    }
     const struct {
         std::string text;
         HFONT font;

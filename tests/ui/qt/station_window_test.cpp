@@ -24,6 +24,7 @@ TEST(StationWindow, ABoardInItsSlotIsFlashedPassedCountedAndRecorded) {
     const std::vector<std::uint8_t> image(5000, 0x42);
     dir.write("fw.bin", image);
     sim::PtyDevice device;
+    device.set_reply_delay(std::chrono::milliseconds(100));  // long enough to see it flash
     device.start();
     {
         std::ofstream(dir.file("board.toml")) << "name = \"Board X\"\nimage = \"fw.bin\"\nsha256 = \""
@@ -45,8 +46,13 @@ TEST(StationWindow, ABoardInItsSlotIsFlashedPassedCountedAndRecorded) {
             QApplication::processEvents(QEventLoop::AllEvents, 50);
         station.Scan->setText("VQ-1");
         emit station.Scan->returnPressed();
-        while (!station.Tiles[0]->text().contains("PASS") && waited.elapsed() < 15000)
+        bool barred = false;  // the bar and the time left, seen while it flashed
+        while (!station.Tiles[0]->text().contains("PASS") && waited.elapsed() < 15000) {
             QApplication::processEvents(QEventLoop::AllEvents, 50);
+            barred |= !station.Bars[0]->isHidden() && station.Bars[0]->value() > 0 && station.Tiles[0]->text().contains(" left");
+        }
+        EXPECT_TRUE(barred);
+        EXPECT_TRUE(station.Bars[0]->isHidden()) << "only while it flashes";
         EXPECT_TRUE(station.Tiles[0]->text().contains("\u2714 PASS")) << station.Tiles[0]->text().toStdString();
         EXPECT_TRUE(station.Detail->text().endsWith("operator Ann \u00B7 today: passed 1, failed 0, first-pass yield 100%"))
             << station.Detail->text().toStdString();
