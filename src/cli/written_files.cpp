@@ -9,12 +9,9 @@
 #include "protocol/image_file.h"
 
 namespace vq::cli {
-namespace {
 
-// The same file, however it is named: the same device and inode (on
-// Windows, the same volume and file index). A name that leads nowhere is
-// no file at all. std::filesystem::equivalent refuses to compare two
-// device nodes, and a port is one, so stat(2) does it elsewhere.
+// std::filesystem::equivalent refuses to compare two device nodes, and a
+// port is one, so stat(2) does it elsewhere.
 bool same_file(const std::string& a, const std::string& b) {
     if (a.empty() || b.empty()) return false;
 #ifdef _WIN32
@@ -26,8 +23,6 @@ bool same_file(const std::string& a, const std::string& b) {
            sa.st_ino == sb.st_ino;
 #endif
 }
-
-}  // namespace
 
 std::string clash_of_written_files(const WrittenFiles& f) {
     struct Written {

@@ -17,6 +17,11 @@ struct WrittenFiles {
     std::vector<std::string> port_devices;  // what each port opens
 };
 
+// The same file, however it is named: the same device and inode (on
+// Windows, the same volume and file index), ports included. A name that
+// leads nowhere is no file at all.
+bool same_file(const std::string& a, const std::string& b);
+
 // A usage error that names both files when one that would be written is the
 // image or a port; empty when none is. Nothing is opened or created.
 std::string clash_of_written_files(const WrittenFiles& files);

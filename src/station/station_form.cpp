@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "cli/send_ports.h"
+#include "cli/written_files.h"
 #include "protocol/report.h"
 #include "protocol/image_file.h"
 #include "records/store.h"
@@ -226,8 +227,7 @@ bool same_port(const std::string& device, const std::string& slot) {
     if (cli::is_com_name(device) && cli::is_com_name(slot))
         return std::equal(device.begin(), device.end(), slot.begin(), slot.end(),
                           [](char a, char b) { return std::toupper(static_cast<unsigned char>(a)) == std::toupper(static_cast<unsigned char>(b)); });
-    std::error_code ec;
-    return std::filesystem::equivalent(path_from_utf8(device), path_from_utf8(slot), ec);
+    return cli::same_file(device, slot);
 }
 
 }  // namespace

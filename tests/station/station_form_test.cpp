@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "protocol/report.h"
 #include "records/store.h"
 #include "support/record_samples.h"
@@ -92,7 +94,9 @@ struct FakeSlot final : SlotRunner {
 };
 
 struct Station final : StationView {
-    explicit Station(Recipe::Start start = Recipe::Start::OnScan) {
+    // `slot_a_by_link`: slot A names its port by a link to /dev/null, as
+    // by-path names do.
+    explicit Station(Recipe::Start start = Recipe::Start::OnScan, bool slot_a_by_link = false) {
         recipe.name = "Board X";
         recipe.image = "/srv/fw.bin";
         recipe.sha256 = "cd34" + std::string(60, '0');
@@ -101,6 +105,10 @@ struct Station final : StationView {
         recipe.scanned_serials = true;
         recipe.unit_pattern = "VQ-[0-9]{4}";
         recipe.jig_slots = {{"A", "/dev/vq-test-a"}, {"B", "/dev/vq-test-b"}};
+        if (slot_a_by_link) {
+            std::filesystem::create_symlink("/dev/null", dir.file("by-path-a"));
+            recipe.jig_slots[0].port = dir.file("by-path-a");
+        }
         auto store = records::open_sqlite_store(dir.file("records.sqlite"));
         auto passed = test::record("p", today, "VQ-0007");
         passed.slot = "B";
@@ -196,6 +204,13 @@ TEST(StationForm, AtLocalMidnightTodaysCountsStartAgain) {
     a.output.started({.unit = "VQ-0001"});
     a.output.ended({});
     EXPECT_TRUE(station.detail.ends_with("today: passed 1, failed 0, first-pass yield 100%")) << station.detail;
+}
+
+TEST(StationForm, ABoardInASlotNamedByALinkIsNoStray) {
+    Station station(Recipe::Start::OnScan, true);
+    station.devices = {"/dev/ttyS0", "/dev/null"};
+    for (int i = 0; i < 3; ++i) station.form->every_second();
+    EXPECT_EQ(station.note, "");
 }
 
 TEST(StationForm, WithStartButtonsAScannedBoardWaitsForItsStart) {
