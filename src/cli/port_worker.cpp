@@ -311,23 +311,29 @@ void PortWorker::upload_once(const std::string& unit) {
     records::UploadRecord first = first_record(start);
     if (settings_.stamp) {
         std::string why;
+        std::vector<std::uint8_t> image;
         try {
-            std::vector<std::uint8_t> image;
+            image = LocalFileSystem().open_image(settings_.file)->read_all();
+        } catch (const std::exception&) {
+            // the upload finds the file gone too, and says so
+        }
+        // Changed since the recipe was read: no serial is used up on it.
+        if (!image.empty())
+            why = station::unstampable(settings_.file, static_cast<std::int64_t>(image.size()), *settings_.stamp);
+        if (why.empty()) {
             try {
-                image = LocalFileSystem().open_image(settings_.file)->read_all();
-            } catch (const std::exception&) {
-                // the upload finds the file gone too, and says so
+                keeper_.next_number(settings_.stamp->counter(), settings_.stamp->first, [&](std::int64_t number) {
+                    const auto text = station::serial_text(*settings_.stamp, number, &why);
+                    if (!text) throw records::StoreError(records::StoreError::Failed, why);
+                    first.unit = *text;
+                    if (!image.empty())
+                        first.sent_sha256 = records::sha256_hex(station::stamped(image, *settings_.stamp, *text));
+                    return records::opening_record(first);
+                });
+            } catch (const records::StoreError& e) {
+                why = e.what();
+                first.unit.clear();
             }
-            keeper_.next_number(settings_.stamp->counter(), settings_.stamp->first, [&](std::int64_t number) {
-                const auto text = station::serial_text(*settings_.stamp, number, &why);
-                if (!text) throw records::StoreError(records::StoreError::Failed, why);
-                first.unit = *text;
-                if (!image.empty()) first.sent_sha256 = records::sha256_hex(station::stamped(image, *settings_.stamp, *text));
-                return records::opening_record(first);
-            });
-        } catch (const records::StoreError& e) {
-            why = e.what();
-            first.unit.clear();
         }
         if (first.unit.empty()) {
             UploadOutcome outcome;

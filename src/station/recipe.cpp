@@ -165,7 +165,7 @@ Recipe read(const std::string& path, const toml::table& table) {
         r.fail(table.get("sha256"), "sha256",
                recipe.image + " has SHA-256 " + (found.empty() ? std::string("unreadable") : found) +
                    ", not the recipe's: it is another file");
-    if (recipe.stamp && recipe.stamp->offset + static_cast<std::int64_t>(recipe.stamp->width) > recipe.image_bytes)
+    if (recipe.stamp && recipe.stamp->end() > recipe.image_bytes)
         r.fail(table.at_path("unit_serial.offset").node(), "unit_serial.offset",
                "the serial's " + std::to_string(recipe.stamp->width) + " bytes at " +
                    std::to_string(recipe.stamp->offset) + " end past the image's " +

@@ -43,10 +43,14 @@ std::vector<std::uint8_t> stamped(std::vector<std::uint8_t> image, const SerialS
     return image;
 }
 
+std::string unstampable(const std::string& name, std::int64_t size, const SerialStamp& stamp) {
+    return size < stamp.end() ? name + " is too short now for the serial at " + std::to_string(stamp.offset) : std::string();
+}
+
 std::unique_ptr<ImageFile> StampedFiles::open_image(const std::string& name) {
     std::vector<std::uint8_t> bytes = files_.open_image(name)->read_all();
-    if (static_cast<std::int64_t>(bytes.size()) < stamp_.offset + static_cast<std::int64_t>(stamp_.width))
-        throw Failure(err::PathFileAccess, name + " is too short now for the serial at " + std::to_string(stamp_.offset));
+    if (const std::string why = unstampable(name, static_cast<std::int64_t>(bytes.size()), stamp_); !why.empty())
+        throw Failure(err::PathFileAccess, why);
     return std::make_unique<MemoryImage>(stamped(std::move(bytes), stamp_, serial_));
 }
 

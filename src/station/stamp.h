@@ -21,14 +21,20 @@ struct SerialStamp {
     // The counter the numbers come from: one per format, whatever the
     // station, so that no two units are given one serial.
     std::string counter() const { return "unit_serial " + format; }
+    // The first byte after the serial: an image must be at least this long.
+    std::int64_t end() const { return offset + static_cast<std::int64_t>(width); }
 };
+
+// Why the image `name`, of `size` bytes, cannot take the stamp's serial;
+// empty when it can.
+std::string unstampable(const std::string& name, std::int64_t size, const SerialStamp& stamp);
 
 // The serial of `number`; nullopt, with `error` set, when the format takes
 // no such number or writes more than the width.
 std::optional<std::string> serial_text(const SerialStamp& stamp, std::int64_t number, std::string* error = nullptr);
 
 // `image` with `serial` written at the stamp's offset, zero-padded to its
-// width; the image must hold offset + width bytes.
+// width; the image must not be unstampable.
 std::vector<std::uint8_t> stamped(std::vector<std::uint8_t> image, const SerialStamp& stamp, const std::string& serial);
 
 // The files an upload reads, each with the serial stamped into it.

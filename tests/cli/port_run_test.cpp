@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include "records/file_hash.h"
+#include "records/store.h"
 #include "cli/main_loop.h"
 #include "protocol/report.h"
 #include "sim/pty_device.h"
@@ -120,6 +121,19 @@ TEST(PortRun, AJigsBoardWaitsWhileItsPortIsHeldThenForItsGoAndIsSentAsTheUnitGiv
                                "go: scan the unit's serial"}));
     EXPECT_EQ(heard.unit, "VQ-9");
     EXPECT_EQ(heard.outcome.result.end, UploadEnd::Finished);
+}
+
+TEST(PortRun, AnImageTooShortNowForItsSerialIsNotSentAndUsesNoSerial) {
+    test::TempDir dir;
+    RunSettings settings = sending(dir.write("fw.bin", std::vector<std::uint8_t>(50, 0x5A)), true);
+    settings.records = {records::RecordsTarget::Sqlite, dir.file("records.sqlite")};
+    settings.stamp = station::SerialStamp{.offset = 100, .width = 16, .format = "{:d}", .first = 1};
+    Runs r(1, {}, settings);
+    r.runs[0]->start();
+    ASSERT_TRUE(r.wait());
+    EXPECT_EQ(r.heard[0]->outcome.ending,
+              "no serial for this unit, so nothing was sent: " + settings.file + " is too short now for the serial at 100");
+    EXPECT_EQ(records::open_sqlite_store(dir.file("records.sqlite"))->next_number(settings.stamp->counter(), 1), 1);
 }
 
 TEST(PortRun, AStopRightAfterTheStartStopsBeforeTheUploadHasBegun) {
