@@ -126,7 +126,8 @@ int main(int argc, char** argv) {
                                     options.protocol_from_receiver, options.verify_crc32, options.then,
                                     options.fail_on, options.console, records_target,
                                     records::default_spool_file(), options.station, options.operator_name,
-                                    options.unit, recipe_loaded ? recipe_loaded->stamp : std::nullopt};
+                                    options.unit, recipe_loaded ? recipe_loaded->stamp : std::nullopt,
+                                    recipe_loaded ? recipe_loaded->sha256 : std::string()};
     const cli::Output output = options.json ? cli::Output::Json : cli::Output::Plain;
     if (!recipe_loaded || (!recipe_loaded->scanned_serials && recipe_loaded->start != station::Recipe::Start::OnButton))
         return cli::run_ports(targets, settings, output);

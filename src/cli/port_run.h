@@ -54,6 +54,9 @@ struct RunSettings {
     std::string spool{};               // where it waits while the server cannot be reached
     std::string station{}, operator_name{}, unit{};
     std::optional<station::SerialStamp> stamp{};  // a station's serials, stamped into each image
+    // A station's image, by its recipe's SHA-256: a file changed since the
+    // recipe was read is not sent. Empty: any.
+    std::string image_sha256{};
 };
 
 struct UploadStart {

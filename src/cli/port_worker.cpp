@@ -271,6 +271,14 @@ void PortWorker::not_started(const UploadStart& start, UploadOutcome outcome) {
     });
 }
 
+void PortWorker::refused(const UploadStart& start, std::string ending) {
+    UploadOutcome outcome;
+    outcome.result.end = UploadEnd::Failed;
+    outcome.exit_status = exit_code::kFailed;
+    outcome.ending = std::move(ending);
+    not_started(start, outcome);
+}
+
 void PortWorker::upload_once(const std::string& unit) {
     // --timeout bounds the whole of it: hashing, opening, the upload.
     using Clock = std::chrono::steady_clock;
@@ -287,7 +295,7 @@ void PortWorker::upload_once(const std::string& unit) {
                       settings_.pace, tty_behind(device), settings_.protocol, unit};
     bool timed_out = false;
     // A file too large to send is refused by the upload at once, unhashed.
-    if (record && start.size <= kLargestImage) {
+    if ((record || !settings_.image_sha256.empty()) && start.size <= kLargestImage) {
         post([](PortOutput& o) { o.hashing(); });
         const records::FileHash hash = records::sha256_of(settings_.file, [&] {
             clock_.run_posted();  // a stop, from the main thread
@@ -304,6 +312,10 @@ void PortWorker::upload_once(const std::string& unit) {
             outcome.ending = std::string(timed_out ? timeout_words : "stopped") + " while hashing the file; nothing was sent";
             return not_started(start, outcome);
         }
+        if (!settings_.image_sha256.empty() && hash.hex != settings_.image_sha256)
+            return refused(start, settings_.file + " has SHA-256 " +
+                                      (hash.hex.empty() ? std::string("unreadable") : hash.hex) +
+                                      " now, not the recipe's: nothing was sent");
     }
     // The unit's serial, from the counter in the records, before anything
     // is sent; the same transaction records the upload as started, so that
@@ -335,13 +347,7 @@ void PortWorker::upload_once(const std::string& unit) {
                 first.unit.clear();
             }
         }
-        if (first.unit.empty()) {
-            UploadOutcome outcome;
-            outcome.result.end = UploadEnd::Failed;
-            outcome.exit_status = exit_code::kFailed;
-            outcome.ending = "no serial for this unit, so nothing was sent: " + why;
-            return not_started(start, outcome);
-        }
+        if (first.unit.empty()) return refused(start, "no serial for this unit, so nothing was sent: " + why);
         start.unit = first.unit;
     }
     const std::string serial = settings_.stamp ? first.unit : std::string();

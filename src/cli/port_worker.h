@@ -50,6 +50,8 @@ private:
     // An upload that ends before anything is sent: the outputs hear of its
     // start and its `outcome`.
     void not_started(const UploadStart& start, UploadOutcome outcome);
+    // One refused before anything is sent, failed for `ending`.
+    void refused(const UploadStart& start, std::string ending);
     // The record as far as it is known at the start of an upload.
     records::UploadRecord first_record(const UploadStart& start) const;
     // Waits a quarter second at a time until `condition` holds; false when

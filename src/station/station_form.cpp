@@ -113,6 +113,7 @@ cli::RunSettings station_settings(const Recipe& recipe, const records::RecordsTa
     s.station = recipe.station;
     s.operator_name = operator_name;
     s.stamp = recipe.stamp;
+    s.image_sha256 = recipe.sha256;
     return s;
 }
 

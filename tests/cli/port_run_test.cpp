@@ -123,17 +123,32 @@ TEST(PortRun, AJigsBoardWaitsWhileItsPortIsHeldThenForItsGoAndIsSentAsTheUnitGiv
     EXPECT_EQ(heard.outcome.result.end, UploadEnd::Finished);
 }
 
-TEST(PortRun, AnImageTooShortNowForItsSerialIsNotSentAndUsesNoSerial) {
+// A station's image changed since its recipe was read: nothing is sent,
+// and no serial is used up on it.
+TEST(PortRun, AStationsImageChangedSinceItsRecipeIsNotSent) {
     test::TempDir dir;
-    RunSettings settings = sending(dir.write("fw.bin", std::vector<std::uint8_t>(50, 0x5A)), true);
-    settings.records = {records::RecordsTarget::Sqlite, dir.file("records.sqlite")};
-    settings.stamp = station::SerialStamp{.offset = 100, .width = 16, .format = "{:d}", .first = 1};
-    Runs r(1, {}, settings);
-    r.runs[0]->start();
-    ASSERT_TRUE(r.wait());
-    EXPECT_EQ(r.heard[0]->outcome.ending,
-              "no serial for this unit, so nothing was sent: " + settings.file + " is too short now for the serial at 100");
-    EXPECT_EQ(records::open_sqlite_store(dir.file("records.sqlite"))->next_number(settings.stamp->counter(), 1), 1);
+    const std::vector<std::uint8_t> image(50, 0x5A);
+    RunSettings settings = sending(dir.write("fw.bin", image));
+    settings.image_sha256 = std::string(64, '0');
+    const std::string file = settings.file, other = sha256_of(file, [] { return true; }).hex;
+    RunSettings stamping = sending(file, true);
+    stamping.records = {records::RecordsTarget::Sqlite, dir.file("records.sqlite")};
+    stamping.stamp = station::SerialStamp{.offset = 100, .width = 16, .format = "{:d}", .first = 1};
+    const struct {
+        RunSettings settings;
+        std::string ending;
+    } rows[] = {
+        {settings, file + " has SHA-256 " + other + " now, not the recipe's: nothing was sent"},
+        {stamping, "no serial for this unit, so nothing was sent: " + file + " is too short now for the serial at 100"},
+    };
+    for (const auto& row : rows) {
+        Runs r(1, {}, row.settings);
+        r.runs[0]->start();
+        ASSERT_TRUE(r.wait());
+        EXPECT_EQ(r.heard[0]->outcome.ending, row.ending);
+        EXPECT_EQ(r.devices[0]->transmissions(), 0) << row.ending;
+    }
+    EXPECT_EQ(records::open_sqlite_store(dir.file("records.sqlite"))->next_number(stamping.stamp->counter(), 1), 1);
 }
 
 TEST(PortRun, AStopRightAfterTheStartStopsBeforeTheUploadHasBegun) {
