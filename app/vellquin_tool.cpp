@@ -91,19 +91,12 @@ int main(int argc, char** argv) {
     // A production station, when asked for.
     for (int i = 1; i + 1 < argc; ++i) {
         if (std::strcmp(argv[i], "--station") != 0) continue;
-        auto loaded = vq::station::load_recipe(argv[i + 1]);
-        if (const auto* error = std::get_if<std::string>(&loaded)) {
+        auto opened = vq::station::station_to_run(argv[i + 1], std::getenv("VELLQUIN_RECORDS"));
+        if (const auto* error = std::get_if<std::string>(&opened)) {
             std::fprintf(stderr, "vellquin-tool: %s\n", error->c_str());
             return 2;
         }
-        vq::station::Recipe& recipe = std::get<vq::station::Recipe>(loaded);
-        std::string error;
-        const auto records =
-            vq::records::chosen_records_target(recipe.records, std::getenv("VELLQUIN_RECORDS"), &error);
-        if (!records) {
-            std::fprintf(stderr, "vellquin-tool: %s\n", error.c_str());
-            return 2;
-        }
+        auto& [recipe, records] = std::get<vq::station::StationToRun>(opened);
         // Who runs it, when the recipe asks: on every record.
         std::string operator_name;
         while (recipe.operator_required && operator_name.empty()) {
@@ -115,7 +108,7 @@ int main(int argc, char** argv) {
                                 .toStdString();
             if (!ok) return 0;
         }
-        vq::StationWindow station(std::move(recipe), *records, operator_name);
+        vq::StationWindow station(std::move(recipe), records, operator_name);
         station.showMaximized();
         return QApplication::exec();
     }

@@ -9,30 +9,22 @@
 #include "protocol/image_file.h"
 #include "records/keeper.h"
 #include "ui/win32/form1.h"
+#include "ui/win32/message_clock.h"
 #include "ui/win32/station_window.h"
 
 #include <shellapi.h>
-
-#include <optional>
-#include "ui/win32/message_clock.h"
 
 namespace {
 
 // The station window until it is closed; a recipe that cannot be run is
 // said in a box.
 int run_station(const std::string& path, int show) {
-    auto loaded = vq::station::load_recipe(path);
-    std::string error;
-    std::optional<vq::records::RecordsTarget> records;
-    if (const auto* problem = std::get_if<std::string>(&loaded)) error = *problem;
-    else if (!(records = vq::records::chosen_records_target(std::get<vq::station::Recipe>(loaded).records,
-                                                            std::getenv("VELLQUIN_RECORDS"), &error)))
-        error = "records: " + error;
-    if (!error.empty()) {
-        MessageBoxW(nullptr, vq::wide(error).c_str(), L"Vellquin Tool", MB_OK);
+    auto opened = vq::station::station_to_run(path, std::getenv("VELLQUIN_RECORDS"));
+    if (const auto* error = std::get_if<std::string>(&opened)) {
+        MessageBoxW(nullptr, vq::wide(*error).c_str(), L"Vellquin Tool", MB_OK);
         return 2;
     }
-    vq::station::Recipe& recipe = std::get<vq::station::Recipe>(loaded);
+    auto& [recipe, records] = std::get<vq::station::StationToRun>(opened);
     // Who runs it, when the recipe asks: on every record.
     std::string operator_name;
     while (recipe.operator_required && operator_name.empty()) {
@@ -40,7 +32,7 @@ int run_station(const std::string& path, int show) {
         if (!answer) return 0;
         operator_name = *answer;
     }
-    vq::Win32StationWindow station(std::move(recipe), *records, operator_name);
+    vq::Win32StationWindow station(std::move(recipe), records, operator_name);
     station.on_closed = [] { PostQuitMessage(0); };
     ShowWindow(station.window(), show == SW_SHOWDEFAULT || show == SW_SHOWNORMAL ? SW_SHOWMAXIMIZED : show);
     MSG message;

@@ -189,4 +189,14 @@ std::variant<Recipe, std::string> load_recipe(const std::string& path) {
     }
 }
 
+std::variant<StationToRun, std::string> station_to_run(const std::string& recipe_path, const char* records_environment) {
+    auto loaded = load_recipe(recipe_path);
+    if (auto* error = std::get_if<std::string>(&loaded)) return std::move(*error);
+    Recipe& recipe = std::get<Recipe>(loaded);
+    std::string error;
+    const auto records = records::chosen_records_target(recipe.records, records_environment, &error);
+    if (!records) return "records: " + error;
+    return StationToRun{std::move(recipe), *records};
+}
+
 }  // namespace vq::station

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "protocol/upload.h"
+#include "records/store.h"
 #include "station/stamp.h"
 
 namespace vq::station {
@@ -46,5 +47,14 @@ struct Recipe {
 // on one port gives its error instead: "FILE:LINE: field: what is wrong".
 // Stamped serials need a place for records: their counter is there.
 std::variant<Recipe, std::string> load_recipe(const std::string& path);
+
+// A station window's recipe and where its records go: the recipe's place,
+// else `records_environment`'s (VELLQUIN_RECORDS), else the user's file.
+struct StationToRun {
+    Recipe recipe;
+    records::RecordsTarget records;
+};
+// Or why it cannot be run, in words.
+std::variant<StationToRun, std::string> station_to_run(const std::string& recipe_path, const char* records_environment);
 
 }  // namespace vq::station

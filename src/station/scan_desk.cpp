@@ -1,7 +1,6 @@
 #include "station/scan_desk.h"
 
 #include <algorithm>
-#include <regex>
 #include <string_view>
 
 #include "station/station_form.h"
@@ -17,6 +16,11 @@ std::string trimmed(const std::string& text) {
 std::string quoted(const std::string& text) { return "\u201C" + text + "\u201D"; }
 
 }  // namespace
+
+ScanDesk::ScanDesk(Recipe recipe, records::RecordsTarget records)
+    : recipe_(std::move(recipe)), records_(std::move(records)) {
+    if (!recipe_.unit_pattern.empty()) pattern_.emplace(recipe_.unit_pattern);
+}
 
 std::shared_ptr<cli::StartGate> ScanDesk::add_slot(SlotTile& tile, const std::string& how_to_start) {
     const bool on_button = recipe_.start == Recipe::Start::OnButton;
@@ -75,8 +79,7 @@ std::string ScanDesk::scan(const std::string& text) {
     const std::string unit = trimmed(text);
     if (unit.empty()) return {};
     if (!recipe_.scanned_serials) return quoted(unit) + " was scanned, but this recipe takes no scanned serials: ignored";
-    if (!records::valid_unit(unit) ||
-        (!recipe_.unit_pattern.empty() && !std::regex_match(unit, std::regex(recipe_.unit_pattern))))
+    if (!records::valid_unit(unit) || (pattern_ && !std::regex_match(unit, *pattern_)))
         return quoted(unit) + " is no serial of this recipe" +
                (recipe_.unit_pattern.empty() ? std::string() : " (" + recipe_.unit_pattern + ")") + ": nothing started";
     std::string why;

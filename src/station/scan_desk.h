@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <memory>
 #include <optional>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -20,8 +21,9 @@ class SlotTile;
 
 class ScanDesk {
 public:
-    ScanDesk(Recipe recipe, records::RecordsTarget records)
-        : recipe_(std::move(recipe)), records_(std::move(records)) {}
+    // The recipe's unit_pattern must be a regular expression, as a loaded
+    // recipe's is.
+    ScanDesk(Recipe recipe, records::RecordsTarget records);
 
     // A slot, as its tile follows it, added in the recipe's order. Answers
     // the gate its boards wait at (null: they start by themselves);
@@ -49,6 +51,7 @@ private:
 
     Recipe recipe_;
     records::RecordsTarget records_;
+    std::optional<std::regex> pattern_;  // what a serial must match whole
     std::vector<SlotTile*> tiles_;
     std::vector<std::shared_ptr<cli::StartGate>> gates_;
     std::vector<std::string> expected_;  // scanned, until its Start
