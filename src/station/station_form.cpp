@@ -23,6 +23,15 @@ std::string tile_caption(Tile::State state) {
     }
 }
 
+std::uint32_t tile_colour(Tile::State state) {
+    switch (state) {
+    case Tile::State::Flashing: return 0x1f5fa8;
+    case Tile::State::Passed: return 0x1e7d32;
+    case Tile::State::Failed: return 0xb3261e;
+    default: return 0x5f6368;
+    }
+}
+
 SlotTile::SlotTile(std::size_t index, std::string slot, std::function<void(std::size_t, const Tile&)> show,
                    std::function<void(bool, const std::string&)> counted)
     : index_(index), show_(std::move(show)), counted_(std::move(counted)) {

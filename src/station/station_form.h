@@ -6,6 +6,7 @@
 // operator changes nothing: they scan, Start and Stop.
 
 #include <cstddef>
+#include <cstdint>
 #include <ctime>
 #include <functional>
 #include <memory>
@@ -35,6 +36,9 @@ struct Tile {
 
 // The state as a word and a symbol, so that colour is never the only sign.
 std::string tile_caption(Tile::State state);
+// The tile's colour, as 0xRRGGBB: grey waiting, blue flashing, green
+// pass, red fail.
+std::uint32_t tile_colour(Tile::State state);
 
 // The station's counts of today's uploads of the recipe's image, or of
 // those since it started (or since midnight) when the records cannot tell.

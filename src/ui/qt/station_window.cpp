@@ -1,6 +1,7 @@
 #include "ui/qt/station_window.h"
 
 #include <QCloseEvent>
+#include <QColor>
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QGridLayout>
@@ -12,16 +13,8 @@
 namespace vq {
 namespace {
 
-// Grey waiting, blue flashing, green pass, red fail; the caption says the
-// same in words and a symbol.
-const char* colour_of(station::Tile::State state) {
-    switch (state) {
-    case station::Tile::State::Flashing: return "#1f5fa8";
-    case station::Tile::State::Passed: return "#1e7d32";
-    case station::Tile::State::Failed: return "#b3261e";
-    default: return "#5f6368";
-    }
-}
+// The caption says the same in words and a symbol.
+QString colour_of(station::Tile::State state) { return QColor::fromRgb(station::tile_colour(state)).name(); }
 
 }  // namespace
 
@@ -147,7 +140,7 @@ void StationWindow::show_tile(std::size_t index, const station::Tile& tile) {
     if (tile.chosen) text += QStringLiteral("<div style='font-size:12pt'>\u25B6 the next scan is for this slot</div>");
     Tiles[index]->setText(text);
     Tiles[index]->setStyleSheet(QStringLiteral("QLabel { color: white; background: %1; border-radius: 8px; border: %2; }")
-                                    .arg(QLatin1String(colour_of(tile.state)),
+                                    .arg(colour_of(tile.state),
                                          tile.chosen ? QStringLiteral("6px solid #f9a825") : QStringLiteral("none")));
     Starts[index]->setEnabled(tile.asks);
     Bars[index]->setValue(tile.percent);

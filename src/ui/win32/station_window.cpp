@@ -20,15 +20,10 @@ HFONT font(int points, UINT dpi, bool bold) {
                        DEFAULT_PITCH | FF_SWISS, L"Segoe UI");
 }
 
-// Grey waiting, blue flashing, green pass, red fail; the caption says the
-// same in words and a symbol.
+// The caption says the same in words and a symbol.
 COLORREF colour_of(station::Tile::State state) {
-    switch (state) {
-    case station::Tile::State::Flashing: return RGB(0x1f, 0x5f, 0xa8);
-    case station::Tile::State::Passed: return RGB(0x1e, 0x7d, 0x32);
-    case station::Tile::State::Failed: return RGB(0xb3, 0x26, 0x1e);
-    default: return RGB(0x5f, 0x63, 0x68);
-    }
+    const std::uint32_t rgb = station::tile_colour(state);
+    return RGB(rgb >> 16, (rgb >> 8) & 0xff, rgb & 0xff);
 }
 
 }  // namespace
