@@ -3,6 +3,8 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
 
 #include "protocol/image_file.h"
@@ -210,8 +212,26 @@ private:
                 exec("PRAGMA user_version=" + std::to_string(kSchemaVersion));
             });
         }
-        exec("PRAGMA journal_mode=WAL");
+        use_wal();
         exec("PRAGMA synchronous=FULL");
+    }
+
+    // Turning a file to WAL needs it to itself for a moment, and SQLite
+    // answers "database is locked" at once rather than calling the busy
+    // handler: so it is tried again, within the same 5 s the other waits get.
+    void use_wal() {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyMs);
+        for (int pause_ms = 1;; pause_ms = std::min(pause_ms * 2, 50)) {
+            {
+                Statement mode(db_, "PRAGMA journal_mode", path_);
+                if (mode.step() && mode.view(0) == "wal") return;
+            }
+            if (sqlite3_exec(db_, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr) == SQLITE_OK) return;
+            if ((sqlite3_errcode(db_) != SQLITE_BUSY && sqlite3_errcode(db_) != SQLITE_LOCKED) ||
+                std::chrono::steady_clock::now() >= until)
+                fail(db_, path_, sqlite3_errmsg(db_));
+            sqlite3_sleep(pause_ms);
+        }
     }
 
     std::string path_;
