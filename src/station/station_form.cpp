@@ -32,6 +32,14 @@ std::uint32_t tile_colour(Tile::State state) {
     }
 }
 
+std::vector<std::string> tile_lines(const Tile& tile) {
+    std::vector<std::string> lines;
+    if (!tile.words.empty()) lines.push_back(tile.words);
+    if (tile.remove) lines.push_back("remove the board");
+    if (tile.chosen) lines.push_back("\u25B6 the next scan is for this slot");
+    return lines;
+}
+
 SlotTile::SlotTile(std::size_t index, std::string slot, std::function<void(std::size_t, const Tile&)> show,
                    std::function<void(bool, const std::string&)> counted)
     : index_(index), show_(std::move(show)), counted_(std::move(counted)) {

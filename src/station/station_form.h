@@ -39,6 +39,9 @@ std::string tile_caption(Tile::State state);
 // The tile's colour, as 0xRRGGBB: grey waiting, blue flashing, green
 // pass, red fail.
 std::uint32_t tile_colour(Tile::State state);
+// The small lines under the state and serial: what is happening, and what
+// the operator is to do; none of them empty.
+std::vector<std::string> tile_lines(const Tile& tile);
 
 // The station's counts of today's uploads of the recipe's image, or of
 // those since it started (or since midnight) when the records cannot tell.

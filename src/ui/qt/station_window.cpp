@@ -135,9 +135,8 @@ void StationWindow::show_tile(std::size_t index, const station::Tile& tile) {
                        .arg(QString::fromStdString(tile.slot).toHtmlEscaped(),
                             QString::fromStdString(station::tile_caption(tile.state)).toHtmlEscaped());
     if (!tile.unit.empty()) text += QStringLiteral("<div style='font-size:16pt'>%1</div>").arg(QString::fromStdString(tile.unit).toHtmlEscaped());
-    text += QStringLiteral("<div style='font-size:12pt'>%1</div>").arg(QString::fromStdString(tile.words).toHtmlEscaped());
-    if (tile.remove) text += QStringLiteral("<div style='font-size:12pt'>remove the board</div>");
-    if (tile.chosen) text += QStringLiteral("<div style='font-size:12pt'>\u25B6 the next scan is for this slot</div>");
+    for (const std::string& line : station::tile_lines(tile))
+        text += QStringLiteral("<div style='font-size:12pt'>%1</div>").arg(QString::fromStdString(line).toHtmlEscaped());
     Tiles[index]->setText(text);
     Tiles[index]->setStyleSheet(QStringLiteral("QLabel { color: white; background: %1; border-radius: 8px; border: %2; }")
                                     .arg(colour_of(tile.state),

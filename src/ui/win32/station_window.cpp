@@ -152,13 +152,13 @@ void Win32StationWindow::draw_tile(const DRAWITEMSTRUCT& item) {
         FillRect(item.hDC, &bar, white);
         DeleteObject(white);
     }
-    const struct {
+    struct Line {
         std::string text;
         HFONT font;
-    } lines[] = {{tile.slot, big_}, {station::tile_caption(tile.state), large_}, {tile.unit, big_},
-                 {tile.words + (tile.remove ? (tile.words.empty() ? "" : " \u00B7 ") + std::string("remove the board") : ""), small_},
-                 {tile.chosen ? "\u25B6 the next scan is for this slot" : "", small_}};
-    for (const auto& line : lines) {
+    };
+    std::vector<Line> lines{{tile.slot, big_}, {station::tile_caption(tile.state), large_}, {tile.unit, big_}};
+    for (std::string& line : station::tile_lines(tile)) lines.push_back({std::move(line), small_});
+    for (const Line& line : lines) {
         if (line.text.empty()) continue;
         HGDIOBJ was = SelectObject(item.hDC, line.font);
         const std::wstring text = wide(line.text);
@@ -181,9 +181,9 @@ void Win32StationWindow::show_tile(std::size_t index, const station::Tile& tile)
     if (index >= shown_.size()) return;
     shown_[index] = tile;
     // The same as text, for the system's screen readers.
-    SetWindowTextW(Tiles[index], wide(station::tile_caption(tile.state) + (tile.words.empty() ? "" : " \u00B7 " + tile.words) +
-                                      (tile.remove ? " \u00B7 remove the board" : ""))
-                                     .c_str());
+    std::string text = station::tile_caption(tile.state);
+    for (const std::string& line : station::tile_lines(tile)) text += " \u00B7 " + line;
+    SetWindowTextW(Tiles[index], wide(text).c_str());
     InvalidateRect(Tiles[index], nullptr, TRUE);
     EnableWindow(Starts[index], tile.asks);
 }
